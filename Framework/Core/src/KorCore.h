@@ -1,0 +1,7 @@
+#pragma once
+
+// Everything a host program of the family needs.
+
+#include "KorCoreExport.h"
+#include "KorException.h"
+#include "VersionInfo.h"
