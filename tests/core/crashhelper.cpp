@@ -60,12 +60,14 @@ void installPreviousHandler()
 // Reports report signals; quits on a closing signal unless stay is set.
 SignalNotifier* listen(bool stay)
 {
-    return new SignalNotifier([stay](int, const char* name, bool closing) {
-        std::printf("%s%s\n", closing ? "Closing by signal: " : "Received signal: ", name);
-        std::fflush(stdout);
-        if (!closing || !stay)
-            QCoreApplication::exit(0);
-    });
+    return new SignalNotifier(
+        [stay](int, const char* name, bool closing) {
+            std::printf("%s%s\n", closing ? "Closing by signal: " : "Received signal: ", name);
+            std::fflush(stdout);
+            if (!closing || !stay)
+                QCoreApplication::exit(0);
+        },
+        QCoreApplication::instance());
 }
 
 int raiseAndWait(QCoreApplication& app, void (*raiser)())
