@@ -69,8 +69,6 @@ bool LogModule::Start(int outputs, const char* file, const char*, const char*)
     std::lock_guard guard(s.lock);
     s.fileName = file ? file : "";
     s.enabled = outputs & AllOutputs;
-    if (s.enabled & LogFile)
-        openFile(s);
     return true;
 }
 
@@ -98,8 +96,6 @@ bool LogModule::Enable(int outputs, bool on)
         s.enabled |= outputs & AllOutputs;
     else
         s.enabled &= ~(outputs & AllOutputs);
-    if (on && (outputs & LogFile))
-        openFile(s);
     return true;
 }
 
@@ -168,7 +164,7 @@ void LogModule::LogV(LogEntryType type, const char*, int, int severity, const ch
         std::fwrite(out.data(), 1, out.size(), stdout);
         std::fflush(stdout);
     }
-    if ((enabled & LogFile) && passes(severity, s.logFile) && s.file) {
+    if ((enabled & LogFile) && passes(severity, s.logFile) && (s.file || (openFile(s), s.file))) {
         std::fwrite(out.data(), 1, out.size(), s.file);
         if (s.flush)
             std::fflush(s.file);
