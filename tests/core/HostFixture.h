@@ -16,7 +16,9 @@ class HostFixture
 public:
     static constexpr const char* MachineId = "{0b5c3a2e-9d4f-4c1e-8a7b-5f6e7d8c9a0b}";
 
-    explicit HostFixture(const QString& program = QStringLiteral("testhost"))
+    // The host is copied under the name it is to run with.
+    explicit HostFixture(const QString& program = QStringLiteral("testhost"),
+                         const QString& source = QStringLiteral("testhost"))
         : m_program(program)
     {
         QDir root(m_dir.path());
@@ -24,8 +26,7 @@ public:
         root.mkpath(QStringLiteral("log"));
         root.mkpath(QStringLiteral("updater"));
         root.mkpath(QStringLiteral("registry/HKEY_LOCAL_MACHINE/SOFTWARE"));
-        const QString source = qEnvironmentVariable("KOR_TEST_BINARY_DIR") + QLatin1Char('/') + program;
-        QFile::copy(source, executable());
+        QFile::copy(qEnvironmentVariable("KOR_TEST_BINARY_DIR") + QLatin1Char('/') + source, executable());
         writeFile(QStringLiteral("registry/HKEY_LOCAL_MACHINE/SOFTWARE/Kor.ini"),
                   QStringLiteral("[Common]\nmachineId=%1\nUpdaterConfigPath=%2\n")
                       .arg(QLatin1String(MachineId), path(QStringLiteral("updater"))).toUtf8());
@@ -34,6 +35,7 @@ public:
         m_env.insert(QStringLiteral("TESTHOST_LOGDIR"), path(QStringLiteral("log")));
     }
 
+    QString root() const { return m_dir.path(); }
     QString path(const QString& relative) const { return QDir(m_dir.path()).absoluteFilePath(relative); }
     QString executable() const { return path(QStringLiteral("bin/") + m_program); }
     QString binDir() const { return path(QStringLiteral("bin")); }

@@ -26,7 +26,8 @@ void say(const char* text)
 
 [[noreturn]] void writeThroughNull()
 {
-    int* volatile pointer = nullptr; // volatile: the compiler must not see the null
+    // Both volatile: the compiler must neither see the null nor drop the store.
+    volatile int* volatile pointer = nullptr;
     *pointer = 1;
     std::abort();
 }

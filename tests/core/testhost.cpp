@@ -23,6 +23,8 @@ public:
     void init() override
     {
         const QByteArray mode = qgetenv("TESTHOST_MODE");
+        if (qEnvironmentVariableIsSet("TESTHOST_CREATE_FOLDERS"))
+            setupConfig()->createKorDataFolders();
         if (mode == "args") {
             std::printf("ARGS:%s\n", qPrintable(arguments().join(QLatin1Char('|'))));
             std::printf("PWD:%s\n", qPrintable(QCoreApplication::instance()->property("PWD").toString()));

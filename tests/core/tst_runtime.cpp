@@ -29,6 +29,9 @@ private slots:
     void unwritablePidFolder();
     void freshSettingsFile();
     void logSeverityRepair();
+    void setupFileLayout();
+    void uncreatableFolders_data();
+    void uncreatableFolders();
     void closingSignals_data();
     void closingSignals();
     void raisedFaultSignalIsReported();
@@ -305,6 +308,58 @@ void tst_Runtime::logSeverityRepair()
     QCOMPARE(settings.value("Loglevel/Console").toString(), "TRACE");
     QCOMPARE(settings.value("Loglevel/DebugWindow").toString(), "TRACE");
     QVERIFY(!settings.contains("Loglevel/LogFileAsyncBufferSize"));
+}
+
+static QByteArray setupXml(const QByteArray& settings)
+{
+    return "<?xml version=\"1.0\"?>\n<Setup><Settings>" + settings + "</Settings></Setup>\n";
+}
+
+void tst_Runtime::setupFileLayout()
+{
+    HostFixture host(QStringLiteral("Kor.Recorder"));
+    host.env().remove("TESTHOST_LOGDIR");
+    host.env().insert("TESTHOST_MODE", "quit");
+    host.writeFile("updater/setup.xml",
+                   setupXml("<logdir>" + host.path("logs").toUtf8() + "</logdir><datadir>"
+                                      + host.path("data").toUtf8() + "</datadir><kordata> "
+                                      + host.path("kordata").toUtf8() + " </kordata>"));
+    QByteArray output;
+    QCOMPARE(host.run({}, &output), 0);
+    const QByteArray log = host.readFile(host.path("logs/Recorder/Kor.Recorder.log"));
+    QVERIFY2(log.startsWith("Kor Test Host  8.01.23 with pid "), log.constData());
+    QVERIFY(log.contains("current working directory: " + host.path("data/Recorder").toUtf8()));
+    QVERIFY(log.contains("MachineId:  " + QByteArray(HostFixture::MachineId)));
+    QVERIFY(output.contains("Using data dir from global setup configuration: " + host.path("kordata").toUtf8()));
+    QVERIFY(QFile::exists(host.path("data/Recorder/Kor.Recorder.ini")));
+    QVERIFY(!QFile::exists(host.path("bin/Kor.Recorder.ini")));
+}
+
+void tst_Runtime::uncreatableFolders_data()
+{
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<bool>("createFolders");
+    QTest::addColumn<QString>("fatalPath");
+    QTest::newRow("data dir") << QByteArray("<datadir>@/blocked</datadir>") << false << "blocked/testhost";
+    QTest::newRow("kordata") << QByteArray("<kordata>@/blocked/root</kordata>") << true << "blocked/root/ActiveCompressions";
+}
+
+void tst_Runtime::uncreatableFolders()
+{
+    QFETCH(QByteArray, settings);
+    QFETCH(bool, createFolders);
+    QFETCH(QString, fatalPath);
+    HostFixture host;
+    host.writeFile("blocked", "a regular file, so nothing can be created below it");
+    host.env().insert("TESTHOST_MODE", "run");
+    if (createFolders)
+        host.env().insert("TESTHOST_CREATE_FOLDERS", "1");
+    host.writeFile("updater/setup.xml", setupXml(settings.replace("@", host.root().toUtf8())));
+    QByteArray output;
+    // main() returns 1001; a process exit status keeps its low eight bits.
+    QCOMPARE(host.run({}, &output), 1001 & 0xFF);
+    QVERIFY2(output.contains("Fatal error: Configured path " + host.path(fatalPath).toUtf8()
+                             + " does not exist and could not be created"), output.constData());
 }
 
 void tst_Runtime::closingSignals_data()

@@ -13,14 +13,28 @@ namespace Kor::NS {
 
 Kor::Section s_setupSection;
 
+namespace {
+// Why the last read failed; said again once logging runs.
+QString g_readError;
+
+void logLoadFailure(const QString& path)
+{
+    coreLog(Kor::ALWAYS, 2) << "Failed to load setup config at " << path;
+    if (!g_readError.isEmpty())
+        coreLog(Kor::ALWAYS, 2) << "Setup config not usable: " << g_readError;
+}
+} // namespace
+
 SetupConfigData::SetupConfigData()
 {
     const QString path = setupFilePath();
     if (!s_setupSection.ReadFile(path.toLocal8Bit().constData(), false, Kor::Section::s_defaultReadCharset,
                                  Kor::String::s_defaultCharset)) {
-        coreLog(Kor::ALWAYS, 2) << "Failed to load setup config at " << path;
+        g_readError = QString::fromUtf8(s_setupSection.lastError().c_str());
+        logLoadFailure(path);
         return;
     }
+    g_readError.clear();
     m_setupXmlFound = true;
     coreLog(Kor::TRACE, 4) << "Loaded setup config from " << path;
     m_dataDirPath = settingText("datadir");
@@ -51,7 +65,7 @@ QString SetupConfigData::settingText(const char* key)
 void SetupConfigData::initAfterLogCreation()
 {
     if (!m_setupXmlFound) {
-        coreLog(Kor::ALWAYS, 2) << "Failed to load setup config at " << setupFilePath();
+        logLoadFailure(setupFilePath());
         return;
     }
     applyAllowedProtocols();
