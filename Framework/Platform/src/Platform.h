@@ -18,7 +18,23 @@ int processorCount();
 void setConsoleTitle(const std::string& title);
 // The first 15 bytes are used; the kernel refuses longer names.
 void setCurrentThreadName(const std::string& name);
+// The calling thread's name as the kernel keeps it; empty when it has none.
+std::string currentThreadName();
 // errno text, as strerror_r gives it.
 std::string errorText(int code);
+
+// Debugger
+// Whether a debugger (any tracer) is attached to this process right now. It
+// reads /proc, so callers that ask often keep the answer for a while.
+bool debuggerAttached();
+
+// Plain files for writers that keep their own buffer
+// Opens path for appending, creating it (0644 before the umask) when missing.
+// Returns the descriptor, or -1 with *error set to errno.
+int openForAppend(const std::string& path, int* error);
+// Writes all size bytes, continuing after short writes and EINTR. false with
+// *error set to errno when the kernel refuses the rest.
+bool writeAll(int fd, const char* data, std::size_t size, int* error);
+void closeFile(int fd);
 
 } // namespace Kor::Platform
