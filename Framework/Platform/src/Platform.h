@@ -28,13 +28,4 @@ std::string errorText(int code);
 // reads /proc, so callers that ask often keep the answer for a while.
 bool debuggerAttached();
 
-// Plain files for writers that keep their own buffer
-// Opens path for appending, creating it (0644 before the umask) when missing.
-// Returns the descriptor, or -1 with *error set to errno.
-int openForAppend(const std::string& path, int* error);
-// Writes all size bytes, continuing after short writes and EINTR. false with
-// *error set to errno when the kernel refuses the rest.
-bool writeAll(int fd, const char* data, std::size_t size, int* error);
-void closeFile(int fd);
-
 } // namespace Kor::Platform

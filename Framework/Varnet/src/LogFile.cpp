@@ -2,6 +2,7 @@
 
 #include "LogFormatter.h"
 #include "Platform.h"
+#include "PlatformFileIo.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -154,7 +155,7 @@ bool LogFile::ensureOpen(int date)
 bool LogFile::openNow(int date)
 {
     int error = 0;
-    const int fd = Platform::openForAppend(path(), &error);
+    const int fd = Platform::openForAppend(path(), error);
     if (fd < 0) {
         if (error != m_lastOpenError) // the same reason again is not news
             writeNotice(("Log file " + path() + " cannot be opened: " + Platform::errorText(error)).c_str());
@@ -210,7 +211,7 @@ void LogFile::writeOut(const char* data, std::size_t size)
     if (m_fd < 0)
         return;
     int error = 0;
-    if (Platform::writeAll(m_fd, data, size, &error)) {
+    if (Platform::writeAll(m_fd, data, size, error)) {
         m_writeFailed = false;
         return;
     }

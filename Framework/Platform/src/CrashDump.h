@@ -1,0 +1,31 @@
+#pragma once
+
+// Crash dumps for genuine faults (SIGSEGV, SIGBUS, SIGILL, SIGFPE raised by
+// the hardware, not by kill or raise). The report is a text file beside the
+// executable, written with async-signal-safe calls only; afterwards the
+// fault takes its course and the process ends by the signal.
+
+#include <cstdint>
+#include <string>
+
+namespace Kor::Platform {
+
+// Returns true when the handler is in place, also when it already was.
+// False when the alternate signal stack or sigaction could not be set up.
+bool installCrashHandler();
+// False when no crash handler was installed. The report signals keep the
+// dispatcher when the signal handlers need it, otherwise their previous
+// disposition comes back.
+bool uninstallCrashHandler();
+bool crashHandlerInstalled();
+
+// The running executable, from /proc/self/exe; empty when unreadable.
+std::string executablePath();
+// "<path without a trailing .exe>." - the dump name continues with the time.
+std::string crashDumpPrefix(const std::string& executablePath);
+// Writes "%Y-%m-%d_%H-%M-%S" for seconds since 1970 in local time (the UTC
+// offset already added) plus a terminating zero: 20 bytes. Safe in a signal
+// handler. Returns the length written without the zero, 0 if size is short.
+int formatDumpTime(std::int64_t localSeconds, char* out, int size);
+
+} // namespace Kor::Platform

@@ -1,0 +1,30 @@
+#pragma once
+
+// Plain file access with a whole-file lock, for the base library's share
+// stream. Every function reports failure through an errno value.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace Kor::Platform {
+
+// Opens a regular file without blocking and without truncating it; with
+// write set, a missing file is created with permissions. Anything that is not
+// a regular file (a directory, a FIFO, a device) is refused. Returns the
+// descriptor, or -1 with error set.
+int openRegularFile(const char* path, bool read, bool write, int permissions, int& error);
+
+// Takes a write lock over the whole file, owned by this open file
+// description (so a second open in the same process conflicts too). Never
+// waits: false with error EAGAIN when anyone else holds a lock on the file.
+// The kernel drops the lock when the descriptor is closed or its process dies.
+bool tryLockWholeFile(int fd, int& error);
+
+// Reads up to size bytes at offset; 0 at the end of the file, -1 on error.
+std::int64_t readAt(int fd, void* buffer, std::size_t size, std::int64_t offset, int& error);
+// Writes all size bytes at offset, retrying short writes.
+bool writeAllAt(int fd, const void* buffer, std::size_t size, std::int64_t offset, int& error);
+bool truncateFile(int fd, std::int64_t length, int& error);
+void closeFile(int fd);
+
+} // namespace Kor::Platform

@@ -1,0 +1,39 @@
+#pragma once
+
+// Closing and report signals, turned into small records on a self-pipe so
+// that the event loop of the main thread can act on them outside the
+// handler. The crash handler (CrashDump.h) shares the dispatcher for the
+// report signals; either may be installed first.
+
+#include <cstddef>
+
+namespace Kor::Platform {
+
+enum class SignalKind {
+    Other,   // not handled
+    Closing, // SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGABRT: the program should quit
+    Report,  // SIGILL, SIGFPE, SIGSEGV, SIGBUS: logged when raised by a process
+};
+
+SignalKind signalKind(int signalNumber);
+// "SIGINT", "SIGSEGV", ... for the handled signals, nullptr for all others.
+const char* signalName(int signalNumber);
+
+// Installs the handlers for the closing and report signals and creates the
+// pipe. A closing signal is handled once; the next one of the same number
+// takes the default action. Returns true when already installed.
+bool installSignalHandlers();
+bool signalHandlersInstalled();
+
+// Read end of the pipe (non-blocking), -1 before installSignalHandlers().
+int signalPipeReadFd();
+// Reads what is in the pipe without blocking: bytes read, 0 for none, -1 on
+// error or before installation. Records are never split between reads when
+// max is a multiple of signalRecordSize.
+int readSignalPipe(unsigned char* out, int max);
+
+inline constexpr int signalRecordSize = 4;
+// Decodes one record; false for bytes that are not a record.
+bool decodeSignalRecord(const unsigned char* record, int size, int* signalNumber);
+
+} // namespace Kor::Platform

@@ -1,0 +1,258 @@
+#include "Signals.h"
+
+#include "Console.h"
+#include "SignalDispatch_p.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <mutex>
+#include <unistd.h>
+
+namespace Kor::Platform {
+
+namespace {
+
+constexpr int closingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGABRT};
+constexpr int reportSignals[] = {SIGILL, SIGFPE, SIGSEGV, SIGBUS};
+
+struct Slot
+{
+    struct sigaction previous = {}; // what was there before we first took the signal
+    bool taken = false;
+    volatile sig_atomic_t roles = 0;
+};
+
+Slot dispositions[NSIG];
+int pipeFds[2] = {-1, -1};
+bool signalsInstalled = false;
+// Guards installation only; handlers never lock.
+std::mutex installLock;
+
+constexpr unsigned char recordMagic[2] = {'K', 'S'};
+
+void postRecord(int signalNumber)
+{
+    const unsigned char record[signalRecordSize] = {
+        recordMagic[0], recordMagic[1], static_cast<unsigned char>(signalNumber),
+        static_cast<unsigned char>(~signalNumber)};
+    // A full pipe drops the record; the loop is behind on earlier ones anyway.
+    const ssize_t unused = ::write(pipeFds[1], record, sizeof record);
+    (void)unused;
+}
+
+bool isRaisedByProcess(const siginfo_t* info)
+{
+    // Codes from user space (SI_USER, SI_TKILL, SI_QUEUE, ...) are not
+    // positive; the kernel's fault codes are.
+    return info && info->si_code <= 0;
+}
+
+bool isFunction(const struct sigaction& action)
+{
+    if (action.sa_flags & SA_SIGINFO)
+        return action.sa_sigaction != nullptr;
+    return action.sa_handler != SIG_DFL && action.sa_handler != SIG_IGN;
+}
+
+void setDefault(int signalNumber)
+{
+    struct sigaction action = {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(signalNumber, &action, nullptr);
+}
+
+void callPrevious(const struct sigaction& previous, int signalNumber, siginfo_t* info, void* context)
+{
+    if (previous.sa_flags & SA_SIGINFO)
+        previous.sa_sigaction(signalNumber, info, context);
+    else
+        previous.sa_handler(signalNumber);
+}
+
+// A raised report signal while only the crash role listens: do what the
+// previous disposition would have done.
+void actAsPrevious(int signalNumber, siginfo_t* info, void* context)
+{
+    const struct sigaction& previous = dispositions[signalNumber].previous;
+    if (isFunction(previous)) {
+        callPrevious(previous, signalNumber, info, context);
+    } else if (previous.sa_handler == SIG_DFL) {
+        // Blocked while we run; delivered with the default action on return.
+        setDefault(signalNumber);
+        ::raise(signalNumber);
+    }
+}
+
+// Returning into a fault re-runs the faulting instruction, so the default
+// action is put in place first: the process ends by the signal, whatever
+// the previous handler does.
+void handleFault(int signalNumber, siginfo_t* info, void* context)
+{
+    restoreTerminal();
+    detail::writeCrashDumpIfEnabled(signalNumber, info, context);
+    const struct sigaction previous = dispositions[signalNumber].previous;
+    setDefault(signalNumber);
+    if (isFunction(previous))
+        callPrevious(previous, signalNumber, info, context);
+}
+
+void dispatch(int signalNumber, siginfo_t* info, void* context)
+{
+    const int savedErrno = errno;
+    if (signalKind(signalNumber) == SignalKind::Closing) {
+        restoreTerminal();
+        postRecord(signalNumber);
+    } else if (!isRaisedByProcess(info)) {
+        handleFault(signalNumber, info, context);
+    } else if (dispositions[signalNumber].roles & detail::SignalRole) {
+        postRecord(signalNumber);
+    } else {
+        actAsPrevious(signalNumber, info, context);
+    }
+    errno = savedErrno;
+}
+
+bool installDispatcher(int signalNumber, int flags)
+{
+    struct sigaction action = {};
+    action.sa_sigaction = dispatch;
+    action.sa_flags = SA_SIGINFO | SA_RESTART | flags;
+    // No handled signal interrupts another one of ours.
+    sigemptyset(&action.sa_mask);
+    for (int s : closingSignals)
+        sigaddset(&action.sa_mask, s);
+    for (int s : reportSignals)
+        sigaddset(&action.sa_mask, s);
+    Slot& slot = dispositions[signalNumber];
+    struct sigaction old = {};
+    if (::sigaction(signalNumber, &action, &old) != 0)
+        return false;
+    if (!slot.taken)
+        slot.previous = old;
+    slot.taken = true;
+    return true;
+}
+
+bool claimUnlocked(int role)
+{
+    for (int s : reportSignals) {
+        if (!installDispatcher(s, SA_ONSTACK))
+            return false;
+        dispositions[s].roles = dispositions[s].roles | role;
+    }
+    return true;
+}
+
+bool createPipe()
+{
+    if (pipeFds[0] >= 0)
+        return true;
+    return ::pipe2(pipeFds, O_NONBLOCK | O_CLOEXEC) == 0;
+}
+
+} // namespace
+
+SignalKind signalKind(int signalNumber)
+{
+    for (int s : closingSignals)
+        if (s == signalNumber)
+            return SignalKind::Closing;
+    for (int s : reportSignals)
+        if (s == signalNumber)
+            return SignalKind::Report;
+    return SignalKind::Other;
+}
+
+const char* signalName(int signalNumber)
+{
+    switch (signalNumber) {
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+    case SIGHUP: return "SIGHUP";
+    case SIGQUIT: return "SIGQUIT";
+    case SIGABRT: return "SIGABRT";
+    case SIGILL: return "SIGILL";
+    case SIGFPE: return "SIGFPE";
+    case SIGSEGV: return "SIGSEGV";
+    case SIGBUS: return "SIGBUS";
+    default: return nullptr;
+    }
+}
+
+bool installSignalHandlers()
+{
+    std::lock_guard guard(installLock);
+    if (signalsInstalled)
+        return true;
+    if (!createPipe() || !detail::ensureAlternateStack())
+        return false;
+    for (int s : closingSignals)
+        if (!installDispatcher(s, SA_RESETHAND))
+            return false;
+    if (!claimUnlocked(detail::SignalRole))
+        return false;
+    signalsInstalled = true;
+    return true;
+}
+
+bool signalHandlersInstalled()
+{
+    std::lock_guard guard(installLock);
+    return signalsInstalled;
+}
+
+int signalPipeReadFd()
+{
+    return pipeFds[0];
+}
+
+int readSignalPipe(unsigned char* out, int max)
+{
+    if (pipeFds[0] < 0 || !out || max <= 0)
+        return -1;
+    const ssize_t n = ::read(pipeFds[0], out, static_cast<size_t>(max));
+    if (n >= 0)
+        return int(n);
+    return (errno == EAGAIN || errno == EINTR) ? 0 : -1;
+}
+
+bool decodeSignalRecord(const unsigned char* record, int size, int* signalNumber)
+{
+    if (!record || size != signalRecordSize)
+        return false;
+    if (record[0] != recordMagic[0] || record[1] != recordMagic[1])
+        return false;
+    if (static_cast<unsigned char>(~record[2]) != record[3] || signalKind(record[2]) == SignalKind::Other)
+        return false;
+    if (signalNumber)
+        *signalNumber = record[2];
+    return true;
+}
+
+namespace detail {
+
+bool claimReportSignals(int role)
+{
+    std::lock_guard guard(installLock);
+    return claimUnlocked(role);
+}
+
+void releaseReportSignals(int role)
+{
+    std::lock_guard guard(installLock);
+    for (int s : reportSignals) {
+        Slot& slot = dispositions[s];
+        slot.roles = slot.roles & ~role;
+        if (slot.roles == 0 && slot.taken) {
+            ::sigaction(s, &slot.previous, nullptr);
+            slot.taken = false;
+        }
+    }
+}
+
+} // namespace detail
+
+} // namespace Kor::Platform

@@ -1,0 +1,337 @@
+#include "CrashDump.h"
+#include "Signals.h"
+
+#include <Kor/KorCore.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTimeZone>
+#include <QTest>
+
+#include <csignal>
+#include <stdexcept>
+
+using namespace Kor::NS;
+
+namespace {
+
+// Dumps carry the helper's local time; a fixed zone three hours east of UTC
+// shows that the offset is applied.
+constexpr int helperUtcOffset = 3 * 3600;
+
+QDateTime helperLocalNow()
+{
+    QDateTime now = QDateTime::currentDateTimeUtc().addSecs(helperUtcOffset);
+    return now.addMSecs(-now.time().msec());
+}
+
+} // namespace
+
+class tst_CrashHandler : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void dumpTime_data();
+    void dumpTime();
+    void dumpPrefix_data();
+    void dumpPrefix();
+    void badSignalRecords_data();
+    void badSignalRecords();
+    void helper_data();
+    void helper();
+    void installTwice();
+    void closingSignal_data();
+    void closingSignal();
+    void secondClosingSignalTakesDefault();
+    void crashLog_data();
+    void crashLog();
+    void crashLogAppends();
+
+private:
+    // Starts a copy of the helper from its own folder, so that dumps land there.
+    void startHelper(QProcess& process, const QString& mode);
+
+    QString m_helper;
+    QTemporaryDir m_folder;
+};
+
+void tst_CrashHandler::initTestCase()
+{
+    const QString binaries = qEnvironmentVariable("KOR_TEST_BINARY_DIR", QCoreApplication::applicationDirPath());
+    m_helper = binaries + "/crashhelper";
+    QVERIFY2(QFile::exists(m_helper), qPrintable(m_helper));
+    QVERIFY(m_folder.isValid());
+}
+
+void tst_CrashHandler::dumpTime_data()
+{
+    QTest::addColumn<qint64>("seconds");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("epoch") << qint64(0) << "1970-01-01_00-00-00";
+    QTest::newRow("example") << qint64(1740837909) << "2025-03-01_14-05-09";
+    QTest::newRow("leap day") << qint64(951782400) << "2000-02-29_00-00-00";
+    QTest::newRow("end of century year") << qint64(4102444799) << "2099-12-31_23-59-59";
+    QTest::newRow("not a leap year") << qint64(4107542400) << "2100-03-01_00-00-00";
+    QTest::newRow("before epoch") << qint64(-1) << "1969-12-31_23-59-59";
+}
+
+void tst_CrashHandler::dumpTime()
+{
+    QFETCH(qint64, seconds);
+    QFETCH(QString, text);
+    char buffer[20];
+    QCOMPARE(Kor::Platform::formatDumpTime(seconds, buffer, sizeof buffer), 19);
+    QCOMPARE(QString::fromLatin1(buffer), text);
+    QCOMPARE(Kor::Platform::formatDumpTime(seconds, buffer, 19), 0);
+}
+
+void tst_CrashHandler::dumpPrefix_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("prefix");
+    QTest::newRow("dotted name") << "/opt/kor/Kor.Recorder" << "/opt/kor/Kor.Recorder.";
+    QTest::newRow("exe") << "/opt/kor/Kor.Recorder.exe" << "/opt/kor/Kor.Recorder.";
+    QTest::newRow("other extension") << "/opt/kor/tool.sh" << "/opt/kor/tool.sh.";
+}
+
+void tst_CrashHandler::dumpPrefix()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, prefix);
+    QCOMPARE(QString::fromStdString(Kor::Platform::crashDumpPrefix(path.toStdString())), prefix);
+}
+
+void tst_CrashHandler::badSignalRecords_data()
+{
+    QTest::addColumn<QByteArray>("record");
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("short") << QByteArray("KS\x02");
+    QTest::newRow("long") << QByteArray("KS\x02\xfd\x00", 5);
+    QTest::newRow("garbage") << QByteArray("abcd");
+    QTest::newRow("broken check") << QByteArray("KS\x02\x02");
+    QTest::newRow("unhandled signal") << QByteArray("KS\x0a\xf5");
+}
+
+void tst_CrashHandler::badSignalRecords()
+{
+    QFETCH(QByteArray, record);
+    int signalNumber = -1;
+    QVERIFY(!Kor::Platform::decodeSignalRecord(reinterpret_cast<const unsigned char*>(record.constData()),
+                                               int(record.size()), &signalNumber));
+    QCOMPARE(signalNumber, -1);
+}
+
+void tst_CrashHandler::startHelper(QProcess& process, const QString& mode)
+{
+    const QString copy = QDir(m_folder.path()).filePath("crashhelper");
+    if (!QFile::exists(copy))
+        QVERIFY(QFile::copy(m_helper, copy));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TZ", "XYZ-3");
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(m_folder.path());
+    process.start(copy, {mode});
+    QVERIFY2(process.waitForStarted(), qPrintable(process.errorString()));
+}
+
+void tst_CrashHandler::helper_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<bool>("crashes");
+    QTest::addColumn<int>("exitCode"); // the signal number for a crash
+    QTest::addColumn<int>("dumpSignal"); // 0: no dump expected
+    QTest::addColumn<QString>("output");
+
+    QTest::newRow("fault with crash handler") << "segv-dump" << true << SIGSEGV << SIGSEGV << "";
+    QTest::newRow("fault without crash handler") << "segv" << true << SIGSEGV << 0 << "";
+    QTest::newRow("fault with signal handlers") << "segv-signals" << true << SIGSEGV << 0 << "";
+    QTest::newRow("fault with both handlers") << "segv-both" << true << SIGSEGV << SIGSEGV << "";
+    QTest::newRow("fault after uninstall") << "segv-uninstalled" << true << SIGSEGV << 0 << "";
+    QTest::newRow("division by zero") << "fpe-dump" << true << SIGFPE << SIGFPE << "";
+    QTest::newRow("chained to previous handler") << "chain" << false << 42 << SIGSEGV << "previous handler";
+    QTest::newRow("raised SIGFPE") << "raise" << false << 0 << 0 << "Received signal: SIGFPE";
+    QTest::newRow("SIGSEGV sent by kill") << "kill" << false << 0 << 0 << "Received signal: SIGSEGV";
+    QTest::newRow("raised without signal handlers") << "raise-crash-handler-only" << true << SIGFPE << 0 << "";
+}
+
+void tst_CrashHandler::helper()
+{
+    QFETCH(QString, mode);
+    QFETCH(bool, crashes);
+    QFETCH(int, exitCode);
+    QFETCH(int, dumpSignal);
+    QFETCH(QString, output);
+
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizer owns the fault signals; its handler ends the process with exit code 1.
+    if (crashes || dumpSignal)
+        QSKIP("the address sanitizer handles the fault signals");
+#endif
+    QDir folder(m_folder.path());
+    for (const QString& old : folder.entryList({"*.dmp"}))
+        folder.remove(old);
+    const QDateTime before = helperLocalNow();
+    QProcess process;
+    startHelper(process, mode);
+    const qint64 pid = process.processId();
+    QVERIFY(process.waitForFinished(20000));
+    const QDateTime after = helperLocalNow();
+    const QString stdOut = QString::fromLocal8Bit(process.readAllStandardOutput());
+
+    QCOMPARE(process.exitStatus(), crashes ? QProcess::CrashExit : QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), exitCode);
+    QVERIFY2(stdOut.contains(output), qPrintable(stdOut));
+    const QStringList dumps = folder.entryList({"*.dmp"});
+    QCOMPARE(dumps.size(), dumpSignal ? 1 : 0);
+    if (!dumpSignal)
+        return;
+
+    const QRegularExpression name(R"(^crashhelper\.(\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d)\.dmp$)");
+    const QRegularExpressionMatch match = name.match(dumps.first());
+    QVERIFY2(match.hasMatch(), qPrintable(dumps.first()));
+    QDateTime stamp = QDateTime::fromString(match.captured(1), "yyyy-MM-dd_HH-mm-ss");
+    stamp.setTimeZone(QTimeZone::utc());
+    QVERIFY2(stamp >= before && stamp <= after, qPrintable(match.captured(1)));
+
+    QFile file(folder.filePath(dumps.first()));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString content = QString::fromLocal8Bit(file.readAll());
+    QVERIFY(content.contains(
+        QStringLiteral("Signal: %1 (%2)").arg(Kor::Platform::signalName(dumpSignal)).arg(dumpSignal)));
+    QVERIFY(content.contains("Fault address: 0x"));
+    QVERIFY(content.contains("Thread id: " + QString::number(pid)));
+    QVERIFY(content.contains("\nBacktrace:\n"));
+    // The memory map lists the executable itself.
+    QVERIFY(content.section("\nMemory map:\n", 1).contains(folder.filePath("crashhelper")));
+}
+
+void tst_CrashHandler::installTwice()
+{
+    QProcess process;
+    startHelper(process, "twice");
+    QVERIFY(process.waitForFinished(20000));
+    QCOMPARE(process.exitCode(), 0);
+    QStringList lines = QString::fromLocal8Bit(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    lines.replaceInStrings(QRegularExpression(R"(^\d{4}/\d\d/\d\d \S+ )"), QString()); // time stamps
+    QCOMPARE(lines, (QStringList{"I Crashhandler successfully installed!", "install 1",
+                                 "I Crashhandler already installed!", "install 1",
+                                 "E Crashhandler successfully uninstalled!", "uninstall 1",
+                                 "E Uninstalling Crashhandler failed!", "uninstall 0"}));
+}
+
+void tst_CrashHandler::closingSignal_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("SIGINT") << SIGINT << "SIGINT";
+    QTest::newRow("SIGTERM") << SIGTERM << "SIGTERM";
+    QTest::newRow("SIGHUP") << SIGHUP << "SIGHUP";
+    QTest::newRow("SIGQUIT") << SIGQUIT << "SIGQUIT";
+    QTest::newRow("SIGABRT") << SIGABRT << "SIGABRT";
+}
+
+void tst_CrashHandler::closingSignal()
+{
+    QFETCH(int, signalNumber);
+    QFETCH(QString, name);
+    QProcess process;
+    startHelper(process, "wait");
+    QTRY_VERIFY(process.peek(64).contains("ready"));
+    ::kill(pid_t(process.processId()), signalNumber);
+    QVERIFY(process.waitForFinished(20000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+    QCOMPARE(QString::fromLocal8Bit(process.readAllStandardOutput()), "ready\nClosing by signal: " + name + "\n");
+}
+
+void tst_CrashHandler::secondClosingSignalTakesDefault()
+{
+    QProcess process;
+    startHelper(process, "wait-stay");
+    QTRY_VERIFY(process.peek(64).contains("ready"));
+    ::kill(pid_t(process.processId()), SIGINT);
+    QTRY_VERIFY(process.peek(64).contains("Closing by signal: SIGINT"));
+    ::kill(pid_t(process.processId()), SIGINT);
+    QVERIFY(process.waitForFinished(20000));
+    QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+    QCOMPARE(process.exitCode(), SIGINT);
+}
+
+void tst_CrashHandler::crashLog_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("lastLine");
+    QTest::newRow("int") << 0 << "Uncaught exception of type Unknown: Unknown error";
+    QTest::newRow("runtime_error") << 1 << "Uncaught exception of type std::runtime_error: disk on fire";
+    QTest::newRow("pointer") << 2
+                             << "Uncaught exception of type std::logic_error [thrown as pointer]: bad pointer";
+    QTest::newRow("null pointer") << 3 << "Uncaught exception of type Unknown: Unknown error";
+    QTest::newRow("no exception") << 4 << "Uncaught exception of type Unknown: Unknown error";
+}
+
+void tst_CrashHandler::crashLog()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, lastLine);
+    QTemporaryDir folder;
+    QVERIFY(QDir::setCurrent(folder.path()));
+
+    std::logic_error pointed("bad pointer");
+    std::exception_ptr exception;
+    try {
+        switch (kind) {
+        case 0: throw 7;
+        case 1: throw std::runtime_error("disk on fire");
+        case 2: throw static_cast<std::exception*>(&pointed);
+        case 3: throw static_cast<std::exception*>(nullptr);
+        default: break;
+        }
+    } catch (...) {
+        exception = std::current_exception();
+    }
+    logUncaughtExceptionBeforeCrash(exception);
+
+    const QStringList files = QDir(folder.path()).entryList(QDir::Files);
+    QCOMPARE(files.size(), 1);
+    QVERIFY2(QRegularExpression(R"(^tst_crashhandler\.Crash\.\d{4}-\d\d-\d\d \d{6}\.\d{3}\.log$)")
+                 .match(files.first()).hasMatch(),
+             qPrintable(files.first()));
+    QFile file(folder.filePath(files.first()));
+    QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList lines = QString::fromUtf8(file.readAll()).split('\n');
+    QCOMPARE(lines.size(), 6); // five lines, each ended
+    QVERIFY2(QRegularExpression(R"(^tst_crashhandler crashed at \S+ \(\S+ UTC\)$)").match(lines[0]).hasMatch(),
+             qPrintable(lines[0]));
+    QCOMPARE(lines[1], "Full path: " + QCoreApplication::applicationFilePath());
+    QCOMPARE(lines[2], "PID was " + QString::number(QCoreApplication::applicationPid()));
+    QCOMPARE(lines[3], QString());
+    QCOMPARE(lines[4], lastLine);
+    QVERIFY(QDir::setCurrent(QCoreApplication::applicationDirPath()));
+}
+
+void tst_CrashHandler::crashLogAppends()
+{
+    QTemporaryDir folder;
+    QVERIFY(QDir::setCurrent(folder.path()));
+    const std::exception_ptr exception = std::make_exception_ptr(std::runtime_error("again"));
+    // Two calls within one millisecond share the file; try until a pair does.
+    bool shared = false;
+    for (int attempt = 0; attempt < 50 && !shared; ++attempt) {
+        logUncaughtExceptionBeforeCrash(exception);
+        logUncaughtExceptionBeforeCrash(exception);
+        for (const QString& name : QDir(folder.path()).entryList(QDir::Files)) {
+            QFile file(folder.filePath(name));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            shared = shared || file.readAll().count("Uncaught exception of type std::runtime_error: again") == 2;
+        }
+    }
+    QVERIFY(shared);
+    QVERIFY(QDir::setCurrent(QCoreApplication::applicationDirPath()));
+}
+
+QTEST_GUILESS_MAIN(tst_CrashHandler)
+#include "tst_crashhandler.moc"
