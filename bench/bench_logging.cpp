@@ -2,6 +2,7 @@
 // configurations: a line below the level, a synchronous file line (buffered,
 // and handed to the kernel per line), and an asynchronous file line from one
 // and from four threads. Both write the same layout to a file of their own.
+#include <Kor/LogMessage.h>
 #include <Kor/LogModule.h>
 
 #include <benchmark/benchmark.h>
@@ -28,10 +29,10 @@ const std::filesystem::path& folder()
     return path;
 }
 
-// The line as the library's own code writes it.
-inline void korLine(int severity, int i)
+// The line as the library's own code writes it: a stream-style message.
+inline void korLine(Kor::LogSeverity severity, int i)
 {
-    LogModule::_LOG(Kor::LOG_INFO, __FILE__, __LINE__, severity, "text %d", i);
+    Kor::NS::LogMessage(nullptr, Kor::String(), severity, Kor::LOG_INFO) << "text " << i;
 }
 
 // ---- our module ----------------------------------------------------------

@@ -45,6 +45,7 @@ int unwritable(const char* path)
 int exitWithQueue(const char* path)
 {
     LogModule::Start(LogModule::LogFile, path, "helper", "");
+    LogModule::LogFileUserdata("helper");
     LogModule::SetInfoSeverity(LogModule::LogFile, Kor::TRACE);
     LogModule::LogFileFlush(false);
     LogModule::LogFileEnableAsyncWriting(1 << 20, 1024);

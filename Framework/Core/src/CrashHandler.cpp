@@ -2,7 +2,7 @@
 
 #include "CrashDump.h"
 
-#include <LogModule.h>
+#include "CoreLog.h"
 
 namespace Kor::NS {
 
@@ -15,7 +15,7 @@ bool s_crashHandlerHandle = false;
 
 void logLine(Kor::LogEntryType type, const char* text)
 {
-    Kor::LogModule::_LOG(type, __FILE__, __LINE__, Kor::ALWAYS, "%s", text);
+    coreLog(Kor::ALWAYS, type) << text;
 }
 
 } // namespace

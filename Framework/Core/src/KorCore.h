@@ -6,3 +6,11 @@
 #include "CrashLog.h"
 #include "KorException.h"
 #include "VersionInfo.h"
+#include "LogMessage.h"
+#include "Parameter.h"
+#include "Application.h"
+#include "ServiceControl.h"
+#include "SetupConfigData.h"
+
+#include <Kor/MoltrixVersion.h>
+#include <Kor/VarnetVersion.h>

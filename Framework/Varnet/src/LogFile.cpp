@@ -49,15 +49,6 @@ void LogFile::setUserData(const std::string& text)
     m_userData = text;
 }
 
-void LogFile::setProgram(const std::string& name, const std::string& description)
-{
-    std::lock_guard guard(m_mutex);
-    m_program = name;
-    if (!name.empty() && !description.empty())
-        m_program += ' ';
-    m_program += description;
-}
-
 void LogFile::setHistoryFolder(const std::string& folder)
 {
     std::lock_guard guard(m_mutex);
@@ -179,10 +170,9 @@ void LogFile::startNewDay(int date)
 
 void LogFile::writeHeader()
 {
-    const std::string& header = m_userData.empty() ? m_program : m_userData;
-    if (header.empty())
+    if (m_userData.empty())
         return;
-    append(header.data(), header.size());
+    append(m_userData.data(), m_userData.size());
     append("\n", 1);
 }
 

@@ -16,10 +16,8 @@ class LogFile
 public:
     // base is the path without ".log". Another base closes the open file.
     void setBase(const std::string& base);
-    // The first line of each file the module starts; when empty, the
-    // program's name and description stand in for it.
+    // The first line of each file the module starts; none when empty.
     void setUserData(const std::string& text);
-    void setProgram(const std::string& name, const std::string& description);
     void setHistoryFolder(const std::string& folder);
     void setMode(int mode);
     int mode();
@@ -57,7 +55,6 @@ private:
     std::mutex m_mutex;
     std::string m_base;
     std::string m_userData;
-    std::string m_program;
     std::string m_historyFolder;
     int m_mode = 0;
     int m_keep = 0;

@@ -135,13 +135,12 @@ std::string orEmpty(const char* s)
 
 } // namespace
 
-bool LogModule::Start(int outputs, const char* file, const char* name, const char* description)
+bool LogModule::Start(int outputs, const char* file, const char*, const char*)
 {
     Control& c = control();
     std::lock_guard guard(c.mutex);
     installExitHandler(c);
     c.file.setBase(orEmpty(file));
-    c.file.setProgram(orEmpty(name), orEmpty(description));
     g_enabled.store(outputs & AllOutputs, std::memory_order_relaxed);
     if (outputs & LogFile)
         c.file.arm();

@@ -36,9 +36,9 @@ public:
     // (here or with Enable) does not touch the file yet: it is opened by the
     // first line that reaches it, so that Enable(LogFile, false) right after
     // Start keeps a process away from the file altogether. name and
-    // description form the file's first line when no LogFileUserdata was
-    // given. A second Start() reconfigures the outputs; another file name
-    // closes the open file.
+    // description are not used on this platform; the file's first line is
+    // the LogFileUserdata text. A second Start() reconfigures the outputs;
+    // another file name closes the open file.
     static bool Start(int outputs, const char* file, const char* name, const char* description);
     // Stops the outputs in the mask; AsyncWriter drains and ends the writer
     // thread (later lines are written synchronously); LogFile also writes out

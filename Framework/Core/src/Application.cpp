@@ -1,0 +1,407 @@
+#include "Application.h"
+
+#include "ConfiguredPath.h"
+#include "CoreLog.h"
+#include "CrashHandler.h"
+#include "KorException.h"
+#include "ServiceControl.h"
+#include "SetupConfigData.h"
+#include "SignalNotifier.h"
+
+#include <Kor/LogModule.h>
+#include <Kor/LogObject.h>
+#include <Kor/MoltrixVersion.h>
+#include <Kor/Object.h>
+#include <Kor/Section.h>
+#include <Kor/ShareStream.h>
+#include <Kor/VarnetVersion.h>
+
+#include "Platform.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMetaObject>
+
+namespace Kor::NS {
+
+// Registries first: the load-time registrations below rely on their order
+// of construction within this file.
+VersionInfo Application::s_AppVersion;
+QMap<QString, VersionInfo> Application::s_DLLVersions;
+Application* Application::s_pInstance = nullptr;
+SetupConfigData* Application::s_setupConfig = nullptr;
+Kor::Uuid Application::s_MachineId;
+Kor::Uuid Application::s_CallPoolId;
+QString Application::s_UpdaterConfigPath;
+QRecursiveMutex Application::s_settingsLock;
+
+namespace {
+
+struct LoadTimeRegistration
+{
+    LoadTimeRegistration()
+    {
+        Application::registerDLLVersion(QStringLiteral("Kor Moltrix"), s_MoltrixVersionHigh, s_MoltrixVersionLow,
+                                        s_MoltrixVersionBuild);
+        Application::registerDLLVersion(QStringLiteral("Kor Varnet"), s_VarnetVersionInfo.high,
+                                        s_VarnetVersionInfo.low, s_VarnetVersionInfo.build);
+        Application::registerDLLVersion(QStringLiteral("Kor Core"), 80, 0, 0);
+    }
+};
+const LoadTimeRegistration s_loadTimeRegistration;
+
+const VersionType& unknownVersion()
+{
+    static const VersionType none;
+    return none;
+}
+
+// The executable's name without a trailing ".exe"; Linux executables have no
+// extension, and completeBaseName() would cut "Kor.Recorder" to "Kor".
+QString moduleNameOf(const QString& filePath)
+{
+    QString name = QFileInfo(filePath).fileName();
+    if (name.endsWith(QLatin1String(".exe"), Qt::CaseInsensitive))
+        name.chop(4);
+    return name;
+}
+
+} // namespace
+
+Application::Application(QSharedPointer<QCoreApplication> app) : QObject(nullptr), m_coreApplication(app)
+{
+    if (s_pInstance)
+        throw MultipleApplicationException("Only one instance of Application allowed");
+    s_pInstance = this;
+    if (m_coreApplication)
+        connect(m_coreApplication.data(), &QCoreApplication::aboutToQuit, this, &Application::doClose);
+    m_moduleFileName = QCoreApplication::applicationFilePath();
+    m_modulePath = QCoreApplication::applicationDirPath();
+    m_moduleName = moduleNameOf(m_moduleFileName);
+    m_pid = QString::number(Kor::Platform::processId());
+
+    qRegisterMetaType<Kor::Uuid>("Uuid");
+    qRegisterMetaType<Kor::Uuid*>("Uuid*");
+    qRegisterMetaType<KorException>("KorException");
+    qRegisterMetaType<KorException*>("KorException*");
+    qRegisterMetaType<Parameter::ProcessState>("Kor::NS::Parameter::ProcessState");
+
+    registerParameter(QStringLiteral("help"), QStringLiteral("h"), QStringLiteral("pHelp"), QStringLiteral("printHelp"),
+                      Parameter::NoValue, QStringLiteral("Display help information"));
+    registerParameter(QStringLiteral("version"), QStringLiteral("v"), QStringLiteral("pVersion"),
+                      QStringLiteral("printVersion"), Parameter::NoValue, QStringLiteral("Display version information"));
+    registerParameter(QStringLiteral("directory"), QStringLiteral("d"), QStringLiteral("PWD"),
+                      QStringLiteral("setWorkingDirectory"), Parameter::SingleValue,
+                      QStringLiteral("<DIRECTORY>\nChanges the working directory.\n"
+                                     "If this option is not given the applications directory is used"));
+    registerParameter(QStringLiteral("pidfile"), QStringLiteral("p"), QStringLiteral("PID"), QStringLiteral("setPIDFile"),
+                      Parameter::SingleValue,
+                      QStringLiteral("<PIDFILE>\nThe complete filename to use as pid file.\n"
+                                     "If PIDFILE is empty, no pid file is used."));
+    registerParameter(QStringLiteral("inifile"), QStringLiteral("i"), QStringLiteral("INI"), QStringLiteral("setINIFile"),
+                      Parameter::SingleValue,
+                      QStringLiteral("<INIFILE>\nThe complete filename to use as ini file.\n"
+                                     "If INIFILE is empty, no ini file is used."));
+    registerParameter(QStringLiteral("crashdump"), QStringLiteral("cd"), QString(), QStringLiteral("activateCrashDump"),
+                      Parameter::NoValue, QStringLiteral("Creates crash dump file on crash"));
+    registerParameter(QStringLiteral("keyboard"), QStringLiteral("kb"), QString(), QStringLiteral("activateKeyboard"),
+                      Parameter::NoValue, QStringLiteral("Activates listening to STDIN (by line)"));
+    registerParameter(QString(), QStringLiteral("service"), QStringLiteral("pService"), QString(), Parameter::NoValue,
+                      QStringLiteral("Run as service."));
+    registerParameter(QString(), QStringLiteral("install"), QString(), QStringLiteral("installNonInteractiveService"),
+                      Parameter::MultipleValues,
+                      QStringLiteral("[ACCOUNT [PASSWORD]]\nInstall as service for the given account"));
+    registerParameter(QString(), QStringLiteral("installInteractive"), QString(),
+                      QStringLiteral("installInteractiveService"), Parameter::MultipleValues,
+                      QStringLiteral("[ACCOUNT [PASSWORD]]\nInstall as service for the given account "
+                                     "with option to interact with the desktop"));
+    registerParameter(QString(), QStringLiteral("uninstall"), QString(), QStringLiteral("uninstallService"),
+                      Parameter::NoValue, QStringLiteral("Uninstall from services."));
+    registerParameter(QString(), QStringLiteral("start"), QString(), QStringLiteral("startService"),
+                      Parameter::NoValue, QStringLiteral("Start installed service"));
+    registerParameter(QString(), QStringLiteral("stop"), QString(), QStringLiteral("stopService"),
+                      Parameter::NoValue, QStringLiteral("Stop installed service"));
+    registerParameter(QString(), QStringLiteral("status"), QString(), QStringLiteral("statusService"),
+                      Parameter::NoValue, QStringLiteral("Show status of the service"));
+}
+
+Application::~Application() = default;
+
+Application* Application::instance()
+{
+    return s_pInstance;
+}
+
+void Application::prepare(bool flag)
+{
+    getMachineId();
+    if (s_CallPoolId.isNull())
+        s_CallPoolId = s_MachineId;
+    Kor::ObjectData::storeGlobalUseCount(flag);
+}
+
+void Application::finish()
+{
+    Kor::LogModule::LogFilePrepareStop();
+    Kor::LogModule::Stop(Kor::LogModule::AsyncWriter);
+    Kor::LogObject::cleanUp();
+    Kor::ObjectData::restoreGlobalUseCount();
+    Kor::LogModule::Stop(-1);
+    Kor::LogObject::cleanUp();
+    uninstallCrashHandler();
+}
+
+QString Application::shortModuleName() const
+{
+    return m_moduleName.startsWith(QLatin1String("Kor.")) ? m_moduleName.mid(4) : m_moduleName;
+}
+
+QString Application::chooseLogFile()
+{
+    if (!m_loggingPath.isEmpty())
+        return QDir(m_loggingPath).absoluteFilePath(m_moduleName);
+    const QString logDir = setupConfig()->logDirPath();
+    if (logDir.isEmpty())
+        return m_moduleName;
+    m_loggingPath = QDir(logDir).absoluteFilePath(shortModuleName());
+    ensureConfiguredPath(m_loggingPath);
+    return QDir(m_loggingPath).absoluteFilePath(m_moduleName);
+}
+
+int Application::main()
+{
+    m_pidFileName = m_moduleName + QLatin1String(".pid");
+    m_settingsFileName = m_moduleName + QLatin1String(".ini");
+    setupConfig();
+    const QString logFile = chooseLogFile();
+    Kor::Platform::setConsoleTitle((serviceName() + QLatin1String(" Console")).toStdString());
+    startLogging(logFile);
+    s_setupConfig->initAfterLogCreation();
+    Logging::Install();
+    try {
+        coreLog(Kor::TRACE, 4) << "Set LogDirectory: " << logFile;
+        setWorkingDirectory(QVariant(defaultWorkingDirectory()));
+    } catch (const KorException& e) {
+        coreLog(Kor::ALWAYS, 2) << "Error while setting default working directory: " << e.what();
+    }
+    const Parameter::ProcessState state = assignArguments();
+    const bool ended = state == Parameter::Finished || state == Parameter::Failed;
+    // The console goes quiet before the data folders are derived, so that a
+    // listing such as --help ends with its own last line.
+    if (ended)
+        Kor::LogModule::Enable(Kor::LogModule::Console, false);
+    setupConfig();
+    s_setupConfig->initDataPaths();
+
+    int result = 0;
+    if (ended) {
+        result = 0;
+    } else if (state != Parameter::Continue) {
+        result = int(state);
+    } else {
+        const bool asService = QCoreApplication::instance()->property("pService").toBool();
+        configureLogging(asService);
+        result = run(asService);
+    }
+    qInstallMessageHandler(nullptr);
+    return result;
+}
+
+QString Application::defaultWorkingDirectory()
+{
+    const QString dataDir = setupConfig()->dataDirPath();
+    if (dataDir.isEmpty())
+        return m_modulePath;
+    const QString path = QDir(dataDir).absoluteFilePath(shortModuleName());
+    ensureConfiguredPath(path);
+    return path;
+}
+
+QString Application::defaultPIDFileDirectory()
+{
+    return m_modulePath;
+}
+
+bool Application::isHistoryLogging()
+{
+    return true;
+}
+
+void Application::init() {}
+
+void Application::close()
+{
+    if (m_keyboardReader) {
+        m_keyboardReader->quit();
+        if (!m_keyboardReader->wait(30000))
+            m_keyboardReader->terminate();
+        delete m_keyboardReader;
+        m_keyboardReader = nullptr;
+    }
+    {
+        QMutexLocker locker(&s_settingsLock);
+        delete s_setupConfig;
+        s_setupConfig = nullptr;
+    }
+    s_setupSection.clearRef();
+}
+
+void Application::doClose()
+{
+    close();
+}
+
+int Application::run(bool asService)
+{
+    m_isService = asService;
+    ServiceControl serviceControl;
+    if (asService) {
+        serviceControl.start(QThread::InheritPriority);
+        serviceControl.waitForStart();
+    }
+    setSignaling();
+
+    const QString pidPath = m_allowMultipleInstances
+        ? QString() : QDir(defaultPIDFileDirectory()).absoluteFilePath(m_pidFileName);
+    Kor::ShareStream pidFile;
+    int result = -1;
+    bool refused = false;
+    if (!pidPath.isEmpty()) {
+        const QByteArray path = QFile::encodeName(pidPath);
+        if (pidFile.open(path.constData(), 3, 0x20, 0x1A4)) {
+            pidFile << m_pid.toLatin1().constData() << '\n';
+            pidFile.flush();
+        } else {
+            refused = true;
+            Kor::ShareStream other;
+            if (other.open(path.constData(), 1, 0x20, 0x1A4)) {
+                long long otherPid = 0;
+                other >> otherPid;
+                other.close();
+                coreLog(Kor::ALWAYS, 3) << "service already started with pid file '" << m_pidFileName
+                                        << "' and pid " << otherPid << ".";
+            } else {
+                coreLog(Kor::ALWAYS, 3) << "service can not start with pid file '" << m_pidFileName << "'";
+            }
+        }
+    }
+    if (!refused) {
+        // The log file opens once the PID file is ours, before the start lines,
+        // so that they reach the file as well as the console.
+        Kor::LogModule::Enable(Kor::LogModule::LogFile, true);
+        coreLog(Kor::ALWAYS, 1) << "service start with pid " << m_pid << ".";
+        coreLog(Kor::ALWAYS, 1) << "current working directory: " << QDir::currentPath();
+        moduleLog(Kor::ALWAYS, 1) << "MachineId:  " << getMachineId();
+        if (s_CallPoolId.isNull())
+            s_CallPoolId = getMachineId();
+        moduleLog(Kor::ALWAYS, 1) << "CallPoolId: " << s_CallPoolId;
+        init();
+        result = exec();
+        Kor::LogModule::SetGlobalInfoSeverity(Kor::INFO);
+        Kor::LogModule::SetInfoSeverity(Kor::LogModule::AllOutputs, Kor::INFO);
+        coreLog(Kor::ALWAYS, 1) << "service end with pid " << m_pid << ".";
+        if (!pidPath.isEmpty()) {
+            pidFile.close();
+            if (!QFile::remove(pidPath))
+                coreLog(Kor::ALWAYS, 2) << "pid file '" << m_pidFileName << "' could not be removed.";
+        }
+    }
+    if (asService) {
+        serviceControl.stop();
+        serviceControl.quit();
+        if (!serviceControl.wait(10000)) {
+            coreLog(Kor::ALWAYS, 2) << "Terminating unresponsive ServiceControl thread";
+            serviceControl.terminate();
+            serviceControl.wait();
+        }
+    }
+    return result;
+}
+
+int Application::exec()
+{
+    coreLog(Kor::TRACE, 4) << "Starting Qt main event loop now";
+    deliverPendingExit();
+    return QCoreApplication::exec();
+}
+
+void Application::quit()
+{
+    m_quitting = true;
+    QMetaObject::invokeMethod(m_coreApplication.data(), "quit", Qt::QueuedConnection);
+}
+
+void Application::exit(int returnCode)
+{
+    // Also effective when called before the event loop runs (from init()).
+    requestApplicationExit(returnCode);
+}
+
+bool Application::isService() const { return m_isService; }
+bool Application::quitting() { return m_quitting; }
+
+void Application::setSignaling()
+{
+    static SignalNotifier* notifier = nullptr;
+    if (notifier)
+        return;
+    notifier = new SignalNotifier([](int, const char* name, bool closing) {
+        if (closing) {
+            coreLog(Kor::ALWAYS, 1) << "Closing by signal: " << name;
+            if (Application* app = Application::instance())
+                app->quit();
+        } else {
+            coreLog(Kor::ALWAYS, 1) << "Received signal: " << name;
+        }
+    });
+}
+
+const QString& Application::moduleFileName() const { return m_moduleFileName; }
+const QString& Application::moduleName() const { return m_moduleName; }
+const QString& Application::modulePath() const { return m_modulePath; }
+const QString& Application::serviceName() const { return s_AppVersion.serviceName; }
+const QString& Application::serviceDescription() const { return s_AppVersion.serviceDescription; }
+const QString& Application::serviceDependencies() const { return s_AppVersion.serviceDependencies; }
+const VersionType& Application::moduleVersion() const { return s_AppVersion.version; }
+QString Application::moduleVersionString() const { return VersionInfo::toString(s_AppVersion.version); }
+
+const VersionType& Application::dllVersion(const QString& name) const
+{
+    const auto it = s_DLLVersions.constFind(name);
+    return it == s_DLLVersions.constEnd() ? unknownVersion() : it->version;
+}
+
+QString Application::dllVersionString(const QString& name) const
+{
+    return VersionInfo::toString(dllVersion(name));
+}
+
+void Application::registerAppVersion(const QString& name, const VersionType& version, const QString& serviceName,
+                                     const QString& serviceDescription, const QString& serviceDependencies)
+{
+    s_AppVersion = VersionInfo{ name, version, serviceName, serviceDescription, serviceDependencies };
+}
+
+void Application::registerAppVersion(const QString& name, unsigned high, unsigned low, unsigned build,
+                                     const QString& serviceName, const QString& serviceDescription,
+                                     const QString& serviceDependencies)
+{
+    registerAppVersion(name, VersionType(high, low, build), serviceName, serviceDescription, serviceDependencies);
+}
+
+void Application::registerDLLVersion(const QString& name, const VersionType& version)
+{
+    s_DLLVersions[name] = VersionInfo{ name, version, QString(), QString(), QString() };
+}
+
+void Application::registerDLLVersion(const QString& name, unsigned high, unsigned low, unsigned build)
+{
+    registerDLLVersion(name, VersionType(high, low, build));
+}
+
+void Application::setLoggingPath(QString path) { m_loggingPath = path; }
+const QString& Application::getLoggingPath() const { return m_loggingPath; }
+void Application::setAllowMultipleInstances(bool allow) { m_allowMultipleInstances = allow; }
+
+} // namespace Kor::NS

@@ -1,0 +1,269 @@
+// The command line: the parameter registry, the parse and the built-in handlers.
+#include "Application.h"
+
+#include "CoreLog.h"
+#include "CrashHandler.h"
+#include "ServiceControl.h"
+#include "StdInReader.h"
+
+#include <Kor/LogModule.h>
+
+#include <QDir>
+
+namespace Kor::NS {
+
+namespace {
+
+// Removes the holder of a key; a holder that keeps its other name stays
+// registered under it.
+void releaseKey(QMap<QString, QSharedPointer<Parameter>>& map, QList<QSharedPointer<Parameter>>& list,
+                const QString& key, bool isLongKey)
+{
+    const QSharedPointer<Parameter> holder = map.take(key);
+    if (!holder)
+        return;
+    const QString& otherName = isLongKey ? holder->getShortName() : holder->getLongName();
+    if (otherName.isEmpty())
+        list.removeAll(holder);
+    else if (isLongKey)
+        holder->setLongName(QString());
+    else
+        holder->setShortName(QString());
+}
+
+bool isUsableText(const QVariant& value)
+{
+    return value.isValid() && !value.isNull() && value.canConvert<QString>();
+}
+
+// Listings are bare console text: no time, no type mark, no logger name.
+void printLine(const QString& line)
+{
+    static const Kor::String emptyName;
+    LogMessage(nullptr, emptyName, Kor::ALWAYS, Kor::LOG_INFO) << line;
+}
+
+void prepareConsoleListing()
+{
+    Kor::LogModule::Enable(Kor::LogModule::Console, true);
+    Kor::LogModule::EnableTime(false);
+    Kor::LogModule::EnableType(false);
+}
+
+} // namespace
+
+void Application::registerParameter(const QString& longName, const QString& shortName, const QString& propertyName,
+                                    const QString& functionName, Parameter::Type type, const QString& description)
+{
+    const QString longKey = QLatin1String("--") + longName;
+    const QString shortKey = QLatin1String("-") + shortName;
+    if (!longName.isEmpty())
+        releaseKey(m_parameterMap, m_parameters, longKey, true);
+    if (!shortName.isEmpty())
+        releaseKey(m_parameterMap, m_parameters, shortKey, false);
+    auto parameter = QSharedPointer<Parameter>::create(longName, shortName, propertyName, functionName, type,
+                                                       description);
+    m_parameters.append(parameter);
+    if (!longName.isEmpty())
+        m_parameterMap.insert(longKey, parameter);
+    if (!shortName.isEmpty())
+        m_parameterMap.insert(shortKey, parameter);
+}
+
+const QList<QSharedPointer<Parameter>>& Application::parameters() const { return m_parameters; }
+const QList<QString>& Application::arguments() const { return m_arguments; }
+
+Parameter::ProcessState Application::assignArguments()
+{
+    QString current;
+    QList<QString> pending;
+    Parameter::ProcessState state = Parameter::Continue;
+    auto assignCurrent = [&] {
+        if (current.isEmpty()) {
+            m_arguments.append(pending);
+            return;
+        }
+        state = assignParameter(current, pending);
+        if (state == Parameter::Unhandled) {
+            coreLog(Kor::DEBUG, 1) << "Unknown parameter '" << current << "'";
+            state = Parameter::Continue;
+        }
+    };
+    for (const QString& word : QCoreApplication::arguments()) {
+        if (!word.startsWith(QLatin1Char('-'))) {
+            pending.append(word);
+            continue;
+        }
+        assignCurrent();
+        current = word;
+        pending.clear();
+        if (state == Parameter::Finished || state == Parameter::Failed)
+            return state;
+    }
+    assignCurrent();
+    return state;
+}
+
+Parameter::ProcessState Application::assignParameter(const QString& name, const QList<QString>& values)
+{
+    QList<QVariant> list;
+    for (const QString& value : values)
+        list.append(QVariant(value));
+    const auto it = m_parameterMap.constFind(name);
+    if (it != m_parameterMap.constEnd())
+        return it.value()->assignValues(list);
+    m_arguments.append(name);
+    m_arguments.append(values);
+    return Parameter::Unhandled;
+}
+
+Parameter::ProcessState Application::printHelp()
+{
+    prepareConsoleListing();
+    printLine(QStringLiteral("Help:"));
+    const QString indent(20, QLatin1Char(' '));
+    for (const QSharedPointer<Parameter>& parameter : m_parameters) {
+        if (parameter->getDescription().isEmpty())
+            continue;
+        const QString& shortName = parameter->getShortName();
+        const QString& longName = parameter->getLongName();
+        QString column;
+        if (!shortName.isEmpty() && !longName.isEmpty())
+            column = QLatin1String("-") + shortName + QLatin1String(", --") + longName;
+        else if (!shortName.isEmpty())
+            column = QLatin1String("-") + shortName;
+        else if (!longName.isEmpty())
+            column = QLatin1String("--") + longName;
+        else
+            continue;
+        if (column.size() > 20) {
+            printLine(column);
+            column = indent;
+        } else {
+            column = column.leftJustified(20, QLatin1Char(' '));
+        }
+        for (const QString& piece : parameter->getDescription().split(QLatin1Char('\n'), Qt::KeepEmptyParts)) {
+            printLine(column + piece);
+            column = indent;
+        }
+    }
+    return Parameter::Finished;
+}
+
+Parameter::ProcessState Application::printVersion()
+{
+    prepareConsoleListing();
+    qsizetype width = s_AppVersion.name.size();
+    for (const VersionInfo& info : std::as_const(s_DLLVersions))
+        width = qMax(width, info.name.size());
+    const QString separator = QStringLiteral("%1").arg(QString(), int(width + 9), QLatin1Char('-'));
+    auto line = [width](const VersionInfo& info) {
+        return QStringLiteral("%1 %2").arg(info.name, int(-width)).arg(VersionInfo::toString(info.version));
+    };
+    printLine(separator);
+    printLine(line(s_AppVersion));
+    printLine(separator);
+    for (const VersionInfo& info : std::as_const(s_DLLVersions))
+        printLine(line(info));
+    printLine(separator);
+    return Parameter::Finished;
+}
+
+Parameter::ProcessState Application::setWorkingDirectory(QVariant value)
+{
+    if (!isUsableText(value)) {
+        coreLog(Kor::ALWAYS, 3) << "Invalid working directory";
+        return Parameter::Failed;
+    }
+    QDir dir(value.toString());
+    if (!dir.exists()) {
+        if (dir.isAbsolute()) {
+            coreLog(Kor::ALWAYS, 3) << "Path '" << dir.path() << "' does not exist";
+            return Parameter::Failed;
+        }
+        dir = QDir(modulePath() + QLatin1Char('/') + value.toString());
+        if (!dir.exists()) {
+            coreLog(Kor::ALWAYS, 3) << "Path '" << dir.path() << "' does not exist";
+            return Parameter::Failed;
+        }
+    }
+    if (!QDir::setCurrent(dir.path())) {
+        coreLog(Kor::ALWAYS, 3) << "Failed to change working directory to '" << dir.path() << "'";
+        return Parameter::Failed;
+    }
+    coreLog(Kor::ALWAYS, 1) << "CWD is '" << QDir::currentPath() << "'";
+    return Parameter::Continue;
+}
+
+Parameter::ProcessState Application::setPIDFile(QVariant value)
+{
+    if (!isUsableText(value)) {
+        coreLog(Kor::ALWAYS, 3) << "Invalid pid file";
+        return Parameter::Failed;
+    }
+    if (m_pidFileName.isEmpty()) {
+        coreLog(Kor::ALWAYS, 3) << "No pid file defined";
+        return Parameter::Failed;
+    }
+    m_pidFileName = value.toString();
+    coreLog(Kor::TRACE, 1) << "pid file is '" << m_pidFileName << "'";
+    return Parameter::Continue;
+}
+
+Parameter::ProcessState Application::setINIFile(QVariant value)
+{
+    if (!isUsableText(value)) {
+        coreLog(Kor::ALWAYS, 3) << "Invalid ini file";
+        return Parameter::Failed;
+    }
+    m_settingsFileName = value.toString();
+    if (m_settingsFileName.isEmpty()) {
+        coreLog(Kor::ALWAYS, 3) << "No ini file defined";
+        return Parameter::Failed;
+    }
+    coreLog(Kor::TRACE, 1) << "ini file is '" << m_settingsFileName << "'";
+    return Parameter::Continue;
+}
+
+Parameter::ProcessState Application::activateCrashDump()
+{
+    return installCrashHandler() ? Parameter::Continue : Parameter::Failed;
+}
+
+Parameter::ProcessState Application::activateKeyboard()
+{
+    // One reader per application: a second -kb keeps the running one.
+    if (m_keyboardReader)
+        return Parameter::Continue;
+    auto* reader = new StdInReader();
+    m_keyboardReader = reader;
+    connect(reader, &StdInReader::lineRead, this, qOverload<const QString&>(&Application::keyboardInput));
+    connect(reader, &StdInReader::fkeyRead, this, qOverload<int>(&Application::keyboardInput));
+    reader->start(QThread::InheritPriority);
+    return Parameter::Continue;
+}
+
+// Installing and controlling the program as a system service comes with the
+// service manager support; until then the commands say so and end the program.
+Parameter::ProcessState Application::installService(QVariantList, bool)
+{
+    coreLog(Kor::ALWAYS, 3) << "Service control is not available in this build";
+    return Parameter::Failed;
+}
+
+Parameter::ProcessState Application::installInteractiveService(QVariantList values)
+{
+    return installService(values, true);
+}
+
+Parameter::ProcessState Application::installNonInteractiveService(QVariantList values)
+{
+    return installService(values, false);
+}
+
+Parameter::ProcessState Application::uninstallService() { return installService(QVariantList(), false); }
+Parameter::ProcessState Application::startService() { return installService(QVariantList(), false); }
+Parameter::ProcessState Application::stopService() { return installService(QVariantList(), false); }
+Parameter::ProcessState Application::statusService() { return installService(QVariantList(), false); }
+
+} // namespace Kor::NS

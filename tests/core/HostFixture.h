@@ -1,0 +1,98 @@
+#pragma once
+
+// Runs copies of a test host program in a private folder of their own, with a
+// machine-wide store that names a machine id and an updater folder.
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <QTest>
+
+class HostFixture
+{
+public:
+    static constexpr const char* MachineId = "{0b5c3a2e-9d4f-4c1e-8a7b-5f6e7d8c9a0b}";
+
+    explicit HostFixture(const QString& program = QStringLiteral("testhost"))
+        : m_program(program)
+    {
+        QDir root(m_dir.path());
+        root.mkpath(QStringLiteral("bin"));
+        root.mkpath(QStringLiteral("log"));
+        root.mkpath(QStringLiteral("updater"));
+        root.mkpath(QStringLiteral("registry/HKEY_LOCAL_MACHINE/SOFTWARE"));
+        const QString source = qEnvironmentVariable("KOR_TEST_BINARY_DIR") + QLatin1Char('/') + program;
+        QFile::copy(source, executable());
+        writeFile(QStringLiteral("registry/HKEY_LOCAL_MACHINE/SOFTWARE/Kor.ini"),
+                  QStringLiteral("[Common]\nmachineId=%1\nUpdaterConfigPath=%2\n")
+                      .arg(QLatin1String(MachineId), path(QStringLiteral("updater"))).toUtf8());
+        m_env = QProcessEnvironment::systemEnvironment();
+        m_env.insert(QStringLiteral("KOR_REGISTRY_ROOT"), path(QStringLiteral("registry")));
+        m_env.insert(QStringLiteral("TESTHOST_LOGDIR"), path(QStringLiteral("log")));
+    }
+
+    QString path(const QString& relative) const { return QDir(m_dir.path()).absoluteFilePath(relative); }
+    QString executable() const { return path(QStringLiteral("bin/") + m_program); }
+    QString binDir() const { return path(QStringLiteral("bin")); }
+    QString logFile() const { return path(QStringLiteral("log/") + m_program + QLatin1String(".log")); }
+    QProcessEnvironment& env() { return m_env; }
+
+    void writeFile(const QString& relative, const QByteArray& content) const
+    {
+        QFile file(path(relative));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(content);
+    }
+
+    QByteArray readFile(const QString& absolute) const
+    {
+        QFile file(absolute);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    void start(QProcess& process, const QStringList& arguments) const
+    {
+        process.setProcessEnvironment(m_env);
+        process.setWorkingDirectory(m_dir.path());
+        process.start(executable(), arguments);
+        QVERIFY2(process.waitForStarted(), qPrintable(process.errorString()));
+    }
+
+    // Starts the host, waits for its end and returns the exit code.
+    int run(const QStringList& arguments, QByteArray* output = nullptr) const
+    {
+        QProcess process;
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        start(process, arguments);
+        if (!process.waitForFinished(20000)) {
+            process.kill();
+            process.waitForFinished();
+            return -1000;
+        }
+        if (output)
+            *output = process.readAll();
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2000;
+    }
+
+    // Reads the process's output until it holds needle; false when the process
+    // ends or ten seconds pass first.
+    static bool waitForOutput(QProcess& process, const QByteArray& needle)
+    {
+        QByteArray seen;
+        QDeadlineTimer deadline(10000);
+        while (!seen.contains(needle) && !deadline.hasExpired()) {
+            if (!process.waitForReadyRead(int(deadline.remainingTime())) && process.state() != QProcess::Running)
+                break;
+            seen += process.readAllStandardOutput();
+        }
+        return seen.contains(needle);
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_program;
+    QProcessEnvironment m_env;
+};

@@ -1,0 +1,95 @@
+// A host program for the process-level tests. Its behaviour is chosen through
+// environment variables, so that the command line stays the test's own.
+#include <Kor/KorCore.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTextStream>
+#include <QThread>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+
+using namespace Kor::NS;
+
+class TestHost : public Application
+{
+    Q_OBJECT
+public:
+    using Application::Application;
+
+    void init() override
+    {
+        const QByteArray mode = qgetenv("TESTHOST_MODE");
+        if (mode == "args") {
+            std::printf("ARGS:%s\n", qPrintable(arguments().join(QLatin1Char('|'))));
+            std::printf("PWD:%s\n", qPrintable(QCoreApplication::instance()->property("PWD").toString()));
+            std::printf("CWD:%s\n", qPrintable(QDir::currentPath()));
+            std::printf("INI:%s\n", qPrintable(settingsFileName()));
+            std::fflush(stdout);
+            quit();
+        } else if (mode == "quit") {
+            quit();
+        } else if (mode == "exit3") {
+            exit(3);
+        } else if (mode == "raise") {
+            QTimer::singleShot(0, [] { ::raise(SIGFPE); });
+            QTimer::singleShot(50, this, [this] { std::puts("STILL RUNNING"); std::fflush(stdout); quit(); });
+        }
+        // Any other mode runs until a signal ends it.
+        std::puts("READY");
+        std::fflush(stdout);
+    }
+
+    void close() override
+    {
+        const int slow = qEnvironmentVariableIntValue("TESTHOST_SLOW_CLOSE");
+        if (slow > 0) {
+            std::puts("CLOSING");
+            std::fflush(stdout);
+            QThread::msleep(slow);
+        }
+        Application::close();
+    }
+
+public slots:
+    Parameter::ProcessState own(QVariant value)
+    {
+        std::printf("OWN:%s\n", qPrintable(value.toString()));
+        std::fflush(stdout);
+        return Parameter::Continue;
+    }
+    Parameter::ProcessState finishNow() { return Parameter::Finished; }
+    Parameter::ProcessState returnSeven() { return Parameter::ProcessState(7); }
+};
+
+int main(int argc, char** argv)
+{
+    auto core = QSharedPointer<QCoreApplication>::create(argc, argv);
+    Application::prepare(true);
+    int code = 0;
+    {
+        TestHost host(core);
+        Application::registerAppVersion(QStringLiteral("Test Host"), 8, 1, 23, QStringLiteral("Kor Test Host"),
+                                        QStringLiteral("Test host of the library"), QString());
+        host.registerParameter(QStringLiteral("own"), QStringLiteral("o"), QStringLiteral("pOwn"),
+                               QStringLiteral("own"), Parameter::SingleValue, QStringLiteral("An option of the host"));
+        host.registerParameter(QStringLiteral("finish"), QString(), QString(), QStringLiteral("finishNow"),
+                               Parameter::NoValue, QString());
+        host.registerParameter(QStringLiteral("seven"), QString(), QString(), QStringLiteral("returnSeven"),
+                               Parameter::NoValue, QString());
+        host.registerParameter(QStringLiteral("broken"), QString(), QString(), QStringLiteral("noSuchSlot"),
+                               Parameter::NoValue, QString());
+        if (qEnvironmentVariableIsSet("TESTHOST_LOGDIR"))
+            host.setLoggingPath(qEnvironmentVariable("TESTHOST_LOGDIR"));
+        if (qEnvironmentVariableIsSet("TESTHOST_MULTI"))
+            host.setAllowMultipleInstances(true);
+        code = host.main();
+    }
+    Application::finish();
+    return code;
+}
+
+#include "testhost.moc"

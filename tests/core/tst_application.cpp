@@ -1,0 +1,307 @@
+// The application object in-process: construction, registries, parameters,
+// the settings store and the machine identity.
+#include <Kor/KorCore.h>
+#include <Kor/SocketAddress.h>
+
+#include <QDir>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Kor::NS;
+
+namespace {
+
+QSharedPointer<QCoreApplication> sharedCore()
+{
+    return QSharedPointer<QCoreApplication>(QCoreApplication::instance(), [](QCoreApplication*) {});
+}
+
+struct Probe : Application
+{
+    using Application::Application;
+    using Application::s_DLLVersions;
+};
+
+QStringList parameterNames(const Application& app)
+{
+    QStringList names;
+    for (const auto& p : app.parameters())
+        names << p->getLongName() + QLatin1Char('/') + p->getShortName();
+    return names;
+}
+
+} // namespace
+
+class tst_Application : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void loadTimeRegistrations();
+    void versionReaders();
+    void noSettingsFileYet();
+    void builtInParameters();
+    void parameterReplacement();
+    void settingsWriteBack();
+    void settingsGroups();
+    void settingsRemoveAndReset();
+    void uuidSettings();
+    void logLevelRepair_data();
+    void logLevelRepair();
+    void machineIdFromStore();
+    void updaterPathDefault();
+    void protocolSwitches();
+    void secondApplicationRefused();
+    void cleanupTestCase();
+
+private:
+    QTemporaryDir m_dir;
+    Probe* m_app = nullptr;
+    QString m_ini;
+};
+
+void tst_Application::initTestCase()
+{
+    qputenv("KOR_REGISTRY_ROOT", QFile::encodeName(m_dir.filePath("registry")));
+    m_app = new Probe(sharedCore());
+    m_ini = m_dir.filePath("app.ini");
+}
+
+void tst_Application::loadTimeRegistrations()
+{
+    QCOMPARE(Probe::s_DLLVersions.keys(), QStringList({ "Kor Core", "Kor Moltrix", "Kor Varnet" }));
+    QCOMPARE(m_app->dllVersionString("Kor Core"), "80.00.00");
+    QCOMPARE(Probe::s_DLLVersions.value("Kor Moltrix").version.high, s_MoltrixVersionHigh);
+    QCOMPARE(Probe::s_DLLVersions.value("Kor Varnet").version.build, s_VarnetVersionInfo.build);
+}
+
+void tst_Application::versionReaders()
+{
+    QCOMPARE(m_app->moduleVersionString(), " 0.00.00");
+    QVERIFY(m_app->serviceName().isEmpty());
+
+    QCOMPARE(m_app->dllVersionString("never registered"), " 0.00.00");
+    QCOMPARE(m_app->dllVersion("never registered").high, 0u);
+    QCOMPARE(Probe::s_DLLVersions.size(), 3);
+
+    Application::registerDLLVersion("Extra", 1, 2, 3);
+    Application::registerDLLVersion("Extra", VersionType(4, 5, 6));
+    QCOMPARE(m_app->dllVersionString("Extra"), " 4.05.06");
+    QCOMPARE(Probe::s_DLLVersions.value("Extra").name, "Extra");
+    Probe::s_DLLVersions.remove("Extra");
+
+    Application::registerAppVersion("App", 10, 11, 12, "Svc", "Desc", "Dep1 Dep2");
+    QCOMPARE(m_app->moduleVersionString(), "10.11.12");
+    QCOMPARE(m_app->serviceName(), "Svc");
+    QCOMPARE(m_app->serviceDependencies(), "Dep1 Dep2");
+    Application::registerAppVersion(QString(), VersionType(), QString(), QString(), QString());
+}
+
+void tst_Application::noSettingsFileYet()
+{
+    QVERIFY(m_app->settingsFileName().isEmpty());
+    QVERIFY(!m_app->changeSetting("G/K", 1));
+    QCOMPARE(m_app->setting("G/K", 5, false).toInt(), 5);
+    QVERIFY(m_app->settings("G").isEmpty());
+    QVERIFY(!m_app->containsSetting("G/K"));
+}
+
+void tst_Application::builtInParameters()
+{
+    QCOMPARE(parameterNames(*m_app),
+             QStringList({ "help/h", "version/v", "directory/d", "pidfile/p", "inifile/i", "crashdump/cd",
+                           "keyboard/kb", "/service", "/install", "/installInteractive", "/uninstall", "/start",
+                           "/stop", "/status" }));
+    const auto& install = m_app->parameters().at(8);
+    QCOMPARE(install->getType(), Parameter::MultipleValues);
+    QCOMPARE(install->getFunctionName(), "installNonInteractiveService");
+    QCOMPARE(m_app->parameters().at(7)->getPropertyName(), "pService");
+}
+
+void tst_Application::parameterReplacement()
+{
+    Application& app = *m_app;
+    app.registerParameter("alpha", "a", QString(), QString(), Parameter::NoValue, "first");
+    app.registerParameter("beta", QString(), QString(), QString(), Parameter::NoValue, "second");
+    // Takes alpha's long name: alpha stays under its short name.
+    app.registerParameter("alpha", QString(), QString(), QString(), Parameter::NoValue, "third");
+    // Takes beta's only name: beta disappears.
+    app.registerParameter("beta", "b", QString(), QString(), Parameter::NoValue, "fourth");
+    QStringList names = parameterNames(app).mid(14);
+    QCOMPARE(names, QStringList({ "/a", "alpha/", "beta/b" }));
+    // The same long and short name replaces completely, at the end of the list.
+    app.registerParameter("beta", "b", QString(), QString(), Parameter::SingleValue, "fifth");
+    QCOMPARE(parameterNames(app).mid(14), QStringList({ "/a", "alpha/", "beta/b" }));
+    QCOMPARE(app.parameters().last()->getDescription(), "fifth");
+    // Losing both names removes a descriptor.
+    app.registerParameter("gamma", "a", QString(), QString(), Parameter::NoValue, "sixth");
+    app.registerParameter("alpha", QString(), QString(), QString(), Parameter::NoValue, "seventh");
+    QCOMPARE(parameterNames(app).mid(14), QStringList({ "beta/b", "gamma/a", "alpha/" }));
+
+    Parameter p("l", "s", "prop", "func", Parameter::NoValue, "text");
+    Parameter q("x", "y", "z", "w", Parameter::SingleValue, "other");
+    q = p;
+    QVERIFY(q == p);
+    QCOMPARE(q.getDescription(), "other");
+    q.setType(Parameter::MultipleValues);
+    QVERIFY(!(q == p));
+}
+
+void tst_Application::settingsWriteBack()
+{
+    QCOMPARE(m_app->setINIFile(QVariant(m_ini)), Parameter::Continue);
+    QCOMPARE(m_app->settingsFileName(), m_ini);
+    // The settings object was opened on the empty name before; a new name
+    // takes effect through resetSettings().
+    m_app->resetSettings();
+    QCOMPARE(m_app->setting("G/K", 5, true).toInt(), 5);
+    QVERIFY(!QSettings(m_ini, QSettings::IniFormat).contains("G/K"));
+    QCOMPARE(m_app->setting("G/K", 5, false).toInt(), 5);
+    QCOMPARE(QSettings(m_ini, QSettings::IniFormat).value("G/K").toInt(), 5);
+    QCOMPARE(m_app->setting("G/K", 9, false).toString(), "5");
+    QVERIFY(m_app->containsSetting("G/K"));
+}
+
+void tst_Application::settingsGroups()
+{
+    QVERIFY(m_app->changeSettings({ { "X/A", 1 }, { "X/B", 2 }, { "X/Y/Z", 3 }, { "X", 7 } }));
+    const QMap<QString, QVariant> x = m_app->settings("X");
+    QCOMPARE(x.value("A").toString(), "1");
+    QCOMPARE(x.value("B").toString(), "2");
+    QCOMPARE(x.value("").toString(), "7");
+    QCOMPARE(x.value("Y").toMap().value("Z").toString(), "3");
+    QVERIFY(m_app->containsSettingGroup("X"));
+    QVERIFY(!m_app->containsSettingGroup("X/Y"));
+    QVERIFY(m_app->changeSettings("Loglevel", { { "Sub", "v" } }));
+    QCOMPARE(QSettings(m_ini, QSettings::IniFormat).value("Loglevel/Sub").toString(), "v");
+    QVERIFY(m_app->containsSettingGroup("Loglevel"));
+}
+
+void tst_Application::settingsRemoveAndReset()
+{
+    m_app->removeSetting("X");
+    QVERIFY(!m_app->containsSetting("X/A"));
+    QVERIFY(!m_app->containsSetting("X/Y/Z"));
+    m_app->removeSettings(QList<QString>{ "G/K", "Loglevel/Sub" });
+    QVERIFY(!m_app->containsSetting("G/K"));
+
+    {
+        QSettings other(m_ini, QSettings::IniFormat);
+        other.setValue("Outside/Key", "seen");
+    }
+    m_app->resetSettings();
+    QCOMPARE(m_app->setting("Outside/Key", QString(), true).toString(), "seen");
+}
+
+void tst_Application::uuidSettings()
+{
+    const Kor::Uuid id = Kor::Uuid::create();
+    QVERIFY(m_app->setting("U/Missing", id, true) == id);
+    QVERIFY(!m_app->containsSetting("U/Missing"));
+    QVERIFY(m_app->changeSetting("U/Id", id));
+    QCOMPARE(QSettings(m_ini, QSettings::IniFormat).value("U/Id").toString(), QString::fromUtf8(id.toString().c_str()));
+    QVERIFY(m_app->setting("U/Id", Kor::Uuid(), true) == id);
+}
+
+void tst_Application::logLevelRepair_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<int>("severity");
+    QTest::addColumn<QString>("afterwards");
+    QTest::newRow("missing") << QString() << int(Kor::TRACE) << "TRACE";
+    QTest::newRow("lower case name") << "info" << int(Kor::INFO) << "info";
+    QTest::newRow("mixed case") << "Always" << int(Kor::ALWAYS) << "Always";
+    QTest::newRow("number") << "2" << int(Kor::INFO) << "INFO";
+    QTest::newRow("disabled number") << "4" << int(Kor::DISABLED) << "DISABLED";
+    QTest::newRow("too large") << "9" << int(Kor::TRACE) << "TRACE";
+    QTest::newRow("negative") << "-1" << int(Kor::TRACE) << "TRACE";
+    QTest::newRow("word") << "verbose" << int(Kor::TRACE) << "TRACE";
+}
+
+void tst_Application::logLevelRepair()
+{
+    QFETCH(QString, stored);
+    QFETCH(int, severity);
+    QFETCH(QString, afterwards);
+    m_app->removeSetting("Loglevel/Probe");
+    if (!stored.isNull())
+        m_app->changeSetting("Loglevel/Probe", stored);
+    QCOMPARE(int(m_app->getLogLevel("Probe")), severity);
+    QCOMPARE(QSettings(m_ini, QSettings::IniFormat).value("Loglevel/Probe").toString(), afterwards);
+}
+
+void tst_Application::machineIdFromStore()
+{
+    try {
+        Application::getMachineId();
+        QFAIL("no machine id, but no exception");
+    } catch (const MachineIdException& e) {
+        QCOMPARE(e.what(), "Failed to read MachineID from registry");
+    }
+    QVERIFY_THROWS_EXCEPTION(MachineIdException, Application::getCallPoolId());
+
+    // Only the 32-bit view holds a value; a broken first file is no value.
+    QDir().mkpath(m_dir.filePath("registry/HKEY_LOCAL_MACHINE/SOFTWARE/Wow6432Node"));
+    QFile broken(m_dir.filePath("registry/HKEY_LOCAL_MACHINE/SOFTWARE/Kor.ini"));
+    QVERIFY(broken.open(QIODevice::WriteOnly));
+    broken.write("[Common\nmachineId={not-a-uuid}\n");
+    broken.close();
+    QFile wow(m_dir.filePath("registry/HKEY_LOCAL_MACHINE/SOFTWARE/Wow6432Node/Kor.ini"));
+    QVERIFY(wow.open(QIODevice::WriteOnly));
+    wow.write("[Common]\nmachineId={6f9619ff-8b86-d011-b42d-00c04fc964ff}\n");
+    wow.close();
+    const Kor::Uuid expected("{6f9619ff-8b86-d011-b42d-00c04fc964ff}");
+    QVERIFY(Application::getMachineId() == expected);
+    QVERIFY(Application::getCallPoolId() == expected);
+
+    const Kor::Uuid simulated = Kor::Uuid::create();
+    Application::setSimulatedMachineId(simulated);
+    QVERIFY(Application::getMachineId() == simulated);
+    QVERIFY(Application::getCallPoolId() == simulated);
+}
+
+void tst_Application::updaterPathDefault()
+{
+    const QString expected = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath("../../Updater/config");
+    QCOMPARE(m_app->updaterConfigPath(), expected);
+    QCOMPARE(m_app->updaterConfigPath("setup.xml"), QDir(expected).absoluteFilePath("setup.xml"));
+    QCOMPARE(m_app->updaterConfigPath("/abs/file.xml"), "/abs/file.xml");
+}
+
+void tst_Application::protocolSwitches()
+{
+    const int saved = Kor::SocketAddress::s_AllowedTypes;
+    const bool expected[3][2] = { { true, true }, { true, false }, { false, true } };
+    for (int policy = 0; policy < 3; ++policy) {
+        Kor::SocketAddress::s_AllowedTypes = policy;
+        QCOMPARE(Application::isIPv4Enabled(), expected[policy][0]);
+        QCOMPARE(Application::isIPv6Enabled(), expected[policy][1]);
+    }
+    Kor::SocketAddress::s_AllowedTypes = saved;
+    QVERIFY(Application::getPrefferedLocalAddress().isEmpty());
+}
+
+void tst_Application::secondApplicationRefused()
+{
+    auto attempt = [] {
+        try {
+            Application second(sharedCore());
+        } catch (const MultipleApplicationException& e) {
+            return QByteArray(e.what());
+        }
+        return QByteArray("constructed");
+    };
+    QCOMPARE(attempt(), "Only one instance of Application allowed");
+    delete m_app;
+    m_app = nullptr;
+    QCOMPARE(attempt(), "Only one instance of Application allowed");
+}
+
+void tst_Application::cleanupTestCase()
+{
+    delete m_app;
+}
+
+QTEST_GUILESS_MAIN(tst_Application)
+#include "tst_application.moc"

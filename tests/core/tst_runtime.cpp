@@ -1,0 +1,364 @@
+// The start-up sequence, the command line and the run loop, seen from outside:
+// a real host program is started and its output, log, PID and settings files read.
+#include "HostFixture.h"
+
+#include <QRegularExpression>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <csignal>
+
+class tst_Runtime : public QObject
+{
+    Q_OBJECT
+private slots:
+    void helpListing();
+    void versionListing();
+    void listingsCreateNoPidFile_data();
+    void listingsCreateNoPidFile();
+    void exitCodes_data();
+    void exitCodes();
+    void parse_data();
+    void parse();
+    void badValues_data();
+    void badValues();
+    void pidFileRelativeToExecutable();
+    void secondInstanceRefused();
+    void stalePidFileReused();
+    void unwritablePidFolder();
+    void freshSettingsFile();
+    void logSeverityRepair();
+    void closingSignals_data();
+    void closingSignals();
+    void raisedFaultSignalIsReported();
+    void secondInterruptDuringShutdown();
+};
+
+static QStringList lines(const QByteArray& output)
+{
+    return QString::fromUtf8(output).split(QLatin1Char('\n'));
+}
+
+void tst_Runtime::helpListing()
+{
+    HostFixture host;
+    QByteArray output;
+    QCOMPARE(host.run({ QStringLiteral("--help") }, &output), 0);
+    const QStringList expected = {
+        "Help:",
+        "-h, --help          Display help information",
+        "-v, --version       Display version information",
+        "-d, --directory     <DIRECTORY>",
+        "                    Changes the working directory.",
+        "                    If this option is not given the applications directory is used",
+        "-p, --pidfile       <PIDFILE>",
+        "                    The complete filename to use as pid file.",
+        "                    If PIDFILE is empty, no pid file is used.",
+        "-i, --inifile       <INIFILE>",
+        "                    The complete filename to use as ini file.",
+        "                    If INIFILE is empty, no ini file is used.",
+        "-cd, --crashdump    Creates crash dump file on crash",
+        "-kb, --keyboard     Activates listening to STDIN (by line)",
+        "-service            Run as service.",
+        "-install            [ACCOUNT [PASSWORD]]",
+        "                    Install as service for the given account",
+        "-installInteractive [ACCOUNT [PASSWORD]]",
+        "                    Install as service for the given account with option to interact with the desktop",
+        "-uninstall          Uninstall from services.",
+        "-start              Start installed service",
+        "-stop               Stop installed service",
+        "-status             Show status of the service",
+        "-o, --own           An option of the host",
+        "",
+    };
+    QCOMPARE(lines(output).mid(lines(output).indexOf("Help:")), expected);
+}
+
+void tst_Runtime::versionListing()
+{
+    HostFixture host;
+    QByteArray output;
+    QCOMPARE(host.run({ QStringLiteral("-v") }, &output), 0);
+    const QString separator(11 + 9, QLatin1Char('-'));
+    const QStringList expected = {
+        separator,
+        "Test Host    8.01.23",
+        separator,
+        "Kor Core    80.00.00",
+        "Kor Moltrix 12.04.07",
+        "Kor Varnet   3.02.14",
+        separator,
+        "",
+    };
+    const QStringList got = lines(output);
+    QCOMPARE(got.mid(got.indexOf(separator)), expected);
+}
+
+void tst_Runtime::listingsCreateNoPidFile_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::newRow("help") << "--help";
+    QTest::newRow("version") << "--version";
+}
+
+void tst_Runtime::listingsCreateNoPidFile()
+{
+    QFETCH(QString, option);
+    HostFixture host;
+    QCOMPARE(host.run({ option }), 0);
+    QVERIFY(!QFile::exists(host.path("bin/testhost.pid")));
+    QVERIFY(!QFile::exists(host.logFile()));
+}
+
+void tst_Runtime::exitCodes_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("code");
+    QTest::newRow("quit") << "quit" << QStringList() << 0;
+    QTest::newRow("exit(3)") << "exit3" << QStringList() << 3;
+    QTest::newRow("handler finished") << "quit" << QStringList{ "--finish" } << 0;
+    QTest::newRow("handler state 7") << "quit" << QStringList{ "--seven" } << 7;
+    QTest::newRow("missing slot") << "quit" << QStringList{ "--broken" } << 0;
+    QTest::newRow("unknown option") << "quit" << QStringList{ "--nonsense", "x" } << 0;
+}
+
+void tst_Runtime::exitCodes()
+{
+    QFETCH(QString, mode);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, code);
+    HostFixture host;
+    host.env().insert("TESTHOST_MODE", mode);
+    QCOMPARE(host.run(arguments), code);
+    QVERIFY(!QFile::exists(host.path("bin/testhost.pid")));
+}
+
+void tst_Runtime::parse_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("unconsumed"); // after the program path
+    QTest::addColumn<QString>("own");
+    QTest::newRow("plain words") << QStringList{ "a", "b" } << "|a|b" << "";
+    QTest::newRow("case matters") << QStringList{ "--Help", "x", "-help", "--h" } << "|--Help|x|-help|--h" << "";
+    QTest::newRow("unknown then known") << QStringList{ "-x", "1", "2", "-o", "v" } << "|-x|1|2" << "v";
+    QTest::newRow("extra value dropped") << QStringList{ "-o", "first", "second" } << "" << "first";
+    QTest::newRow("negative number is a name") << QStringList{ "-o", "-5" } << "|-5" << "";
+    QTest::newRow("given twice") << QStringList{ "-o", "a", "--own", "b" } << "" << "a,b";
+    QTest::newRow("lone double dash") << QStringList{ "--", "w" } << "|--|w" << "";
+}
+
+void tst_Runtime::parse()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, unconsumed);
+    QFETCH(QString, own);
+    HostFixture host;
+    host.env().insert("TESTHOST_MODE", "args");
+    host.env().insert("TESTHOST_MULTI", "1");
+    QByteArray output;
+    QCOMPARE(host.run(arguments, &output), 0);
+    const QStringList got = lines(output);
+    QStringList owns;
+    for (const QString& line : got)
+        if (line.startsWith("OWN:"))
+            owns << line.mid(4);
+    QCOMPARE(owns.join(','), own);
+    const QString args = got.filter(QRegularExpression("^ARGS:")).value(0);
+    QCOMPARE(args, "ARGS:" + host.executable() + unconsumed);
+}
+
+void tst_Runtime::badValues_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("-d without value") << QStringList{ "-d" } << "Invalid working directory";
+    QTest::newRow("-d missing absolute") << QStringList{ "-d", "/no/such/folder" } << "Path '/no/such/folder' does not exist";
+    QTest::newRow("-p without value") << QStringList{ "-p" } << "Invalid pid file";
+    QTest::newRow("-p twice emptied") << QStringList{ "-p", "", "-p", "x" } << "No pid file defined";
+    QTest::newRow("-i without value") << QStringList{ "-i" } << "Invalid ini file";
+    QTest::newRow("-i empty") << QStringList{ "-i", "" } << "No ini file defined";
+}
+
+void tst_Runtime::badValues()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, line);
+    HostFixture host;
+    host.env().insert("TESTHOST_MODE", "quit");
+    QByteArray output;
+    QCOMPARE(host.run(arguments, &output), 0);
+    QVERIFY2(output.contains(line.toUtf8()), output.constData());
+    QVERIFY(!output.contains("service start with pid"));
+}
+
+void tst_Runtime::pidFileRelativeToExecutable()
+{
+    HostFixture host;
+    host.env().insert("TESTHOST_MODE", "run");
+    QProcess process;
+    host.start(process, { "-p", "other.pid", "-d", host.path("log") });
+    QVERIFY(HostFixture::waitForOutput(process, "READY"));
+    QVERIFY(QFile::exists(host.path("bin/other.pid")));
+    QVERIFY(!QFile::exists(host.path("log/other.pid")));
+    ::kill(pid_t(process.processId()), SIGTERM);
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitCode(), 0);
+    QVERIFY(!QFile::exists(host.path("bin/other.pid")));
+    const QByteArray log = host.readFile(host.logFile());
+    QVERIFY(log.contains("current working directory: " + host.path("log").toUtf8()));
+    QVERIFY(log.contains("service end with pid"));
+}
+
+void tst_Runtime::secondInstanceRefused()
+{
+    HostFixture host;
+    host.env().insert("TESTHOST_MODE", "run");
+    QProcess first;
+    host.start(first, {});
+    QVERIFY(HostFixture::waitForOutput(first, "READY"));
+    const QString pidFile = host.path("bin/testhost.pid");
+    QCOMPARE(host.readFile(pidFile), QByteArray::number(first.processId()) + '\n');
+
+    QProcess second;
+    second.setProcessChannelMode(QProcess::MergedChannels);
+    host.start(second, {});
+    QVERIFY(second.waitForFinished(10000));
+    QCOMPARE(second.exitCode(), 255);
+    const QByteArray output = second.readAll();
+    QVERIFY2(output.contains("service already started with pid file 'testhost.pid' and pid "
+                             + QByteArray::number(first.processId()) + "."), output.constData());
+    const QByteArray log = host.readFile(host.logFile());
+    QVERIFY(!log.contains("already started"));
+    QVERIFY(!log.contains("pid " + QByteArray::number(second.processId())));
+    QCOMPARE(host.readFile(pidFile), QByteArray::number(first.processId()) + '\n');
+
+    ::kill(pid_t(first.processId()), SIGTERM);
+    QVERIFY(first.waitForFinished(10000));
+    QCOMPARE(first.exitCode(), 0);
+    QVERIFY(!QFile::exists(pidFile));
+}
+
+void tst_Runtime::stalePidFileReused()
+{
+    HostFixture host;
+    host.env().insert("TESTHOST_MODE", "run");
+    QProcess first;
+    host.start(first, {});
+    QVERIFY(HostFixture::waitForOutput(first, "READY"));
+    ::kill(pid_t(first.processId()), SIGKILL);
+    QVERIFY(first.waitForFinished(10000));
+    const QString pidFile = host.path("bin/testhost.pid");
+    QVERIFY(QFile::exists(pidFile));
+    host.writeFile("bin/testhost.pid", "99999999999\n"); // longer than any real pid
+
+    QProcess second;
+    host.start(second, {});
+    QVERIFY(HostFixture::waitForOutput(second, "READY"));
+    QCOMPARE(host.readFile(pidFile).split('\n').first(), QByteArray::number(second.processId()));
+    ::kill(pid_t(second.processId()), SIGINT);
+    QVERIFY(second.waitForFinished(10000));
+    QCOMPARE(second.exitCode(), 0);
+}
+
+void tst_Runtime::unwritablePidFolder()
+{
+    HostFixture host;
+    host.env().insert("TESTHOST_MODE", "quit");
+    host.writeFile("plainfile", "x");
+    QByteArray output;
+    // A folder below a regular file cannot exist, whoever runs the test.
+    QCOMPARE(host.run({ "-p", host.path("plainfile/x.pid") }, &output), 255);
+    QVERIFY2(output.contains("service can not start with pid file '" + host.path("plainfile/x.pid").toUtf8() + "'"),
+             output.constData());
+}
+
+void tst_Runtime::freshSettingsFile()
+{
+    HostFixture host;
+    host.env().insert("TESTHOST_MODE", "quit");
+    QCOMPARE(host.run({}), 0);
+    QSettings settings(host.path("bin/testhost.ini"), QSettings::IniFormat);
+    QStringList keys = settings.allKeys();
+    keys.sort();
+    QStringList expected = { "Loglevel/Console", "Loglevel/DebugWindow", "Loglevel/Global", "Loglevel/LogFile",
+                             "Loglevel/LogFileAsyncBufferSize", "Loglevel/LogFileBufferSize",
+                             "Loglevel/LogFileEnableAsyncWriting", "Loglevel/LogFileFlush",
+                             "Loglevel/LogFileWarning", "RecordingDirectories/DataDir" };
+    QCOMPARE(keys, expected);
+    QCOMPARE(settings.value("Loglevel/Global").toString(), "TRACE");
+    QCOMPARE(settings.value("Loglevel/LogFileAsyncBufferSize").toInt(), 10485760);
+    QCOMPARE(settings.value("RecordingDirectories/DataDir").toString(), "/var/lib/kor/KORDATA");
+}
+
+void tst_Runtime::logSeverityRepair()
+{
+    HostFixture host;
+    host.env().insert("TESTHOST_MODE", "quit");
+    host.writeFile("bin/testhost.ini", "[Loglevel]\nGlobal=info\nLogFile=2\nConsole=9\nDebugWindow=verbose\n"
+                                       "LogFileEnableAsyncWriting=false\n");
+    QCOMPARE(host.run({}), 0);
+    QSettings settings(host.path("bin/testhost.ini"), QSettings::IniFormat);
+    QCOMPARE(settings.value("Loglevel/Global").toString(), "info");
+    QCOMPARE(settings.value("Loglevel/LogFile").toString(), "INFO");
+    QCOMPARE(settings.value("Loglevel/Console").toString(), "TRACE");
+    QCOMPARE(settings.value("Loglevel/DebugWindow").toString(), "TRACE");
+    QVERIFY(!settings.contains("Loglevel/LogFileAsyncBufferSize"));
+}
+
+void tst_Runtime::closingSignals_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("SIGINT") << int(SIGINT) << "SIGINT";
+    QTest::newRow("SIGTERM") << int(SIGTERM) << "SIGTERM";
+    QTest::newRow("SIGHUP") << int(SIGHUP) << "SIGHUP";
+}
+
+void tst_Runtime::closingSignals()
+{
+    QFETCH(int, signalNumber);
+    QFETCH(QString, name);
+    HostFixture host;
+    host.env().insert("TESTHOST_MODE", "run");
+    QProcess process;
+    host.start(process, {});
+    QVERIFY(HostFixture::waitForOutput(process, "READY"));
+    ::kill(pid_t(process.processId()), signalNumber);
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+    const QByteArray log = host.readFile(host.logFile());
+    QVERIFY2(log.contains("Closing by signal: " + name.toUtf8()), log.constData());
+    QVERIFY(log.indexOf("Closing by signal") < log.indexOf("service end with pid"));
+    QVERIFY(!QFile::exists(host.path("bin/testhost.pid")));
+}
+
+void tst_Runtime::raisedFaultSignalIsReported()
+{
+    HostFixture host;
+    host.env().insert("TESTHOST_MODE", "raise");
+    QByteArray output;
+    QCOMPARE(host.run({}, &output), 0);
+    QVERIFY2(output.contains("STILL RUNNING"), output.constData());
+    QVERIFY(host.readFile(host.logFile()).contains("Received signal: SIGFPE"));
+}
+
+void tst_Runtime::secondInterruptDuringShutdown()
+{
+    HostFixture host;
+    host.env().insert("TESTHOST_MODE", "run");
+    host.env().insert("TESTHOST_SLOW_CLOSE", "20000");
+    QProcess process;
+    host.start(process, {});
+    QVERIFY(HostFixture::waitForOutput(process, "READY"));
+    ::kill(pid_t(process.processId()), SIGINT);
+    QVERIFY(HostFixture::waitForOutput(process, "CLOSING"));
+    ::kill(pid_t(process.processId()), SIGINT);
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+}
+
+QTEST_GUILESS_MAIN(tst_Runtime)
+#include "tst_runtime.moc"
