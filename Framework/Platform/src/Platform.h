@@ -18,7 +18,14 @@ int processorCount();
 void setConsoleTitle(const std::string& title);
 // The first 15 bytes are used; the kernel refuses longer names.
 void setCurrentThreadName(const std::string& name);
+// The calling thread's name as the kernel keeps it; empty when it has none.
+std::string currentThreadName();
 // errno text, as strerror_r gives it.
 std::string errorText(int code);
+
+// Debugger
+// Whether a debugger (any tracer) is attached to this process right now. It
+// reads /proc, so callers that ask often keep the answer for a while.
+bool debuggerAttached();
 
 } // namespace Kor::Platform

@@ -43,6 +43,14 @@ void setCurrentThreadName(const std::string& name)
     ::pthread_setname_np(::pthread_self(), name.substr(0, 15).c_str());
 }
 
+std::string currentThreadName()
+{
+    char name[16] = {};
+    if (::pthread_getname_np(::pthread_self(), name, sizeof name) != 0)
+        return std::string();
+    return std::string(name);
+}
+
 std::string errorText(int code)
 {
     char buffer[256];

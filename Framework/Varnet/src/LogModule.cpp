@@ -1,131 +1,219 @@
-// First, synchronous cut of the log module: every line is formatted and
-// written under one lock. The asynchronous writer and history files follow.
+// The log module's public face: switches, severities and the routing of one
+// line to the console, the debugger window and the log file. Formatting,
+// the file and the asynchronous writer live in LogFormatter, LogFile and
+// LogWriter.
 #include "LogModule.h"
 
+#include "LogFile.h"
+#include "LogFormatter.h"
+#include "LogWriter.h"
 #include "Platform.h"
 
-#include <QDateTime>
-
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
-#include <string>
 
 namespace Kor {
 
 namespace {
 
-struct State
+constexpr int kNoLine = INT_MAX; // threshold when no output takes any line
+constexpr int kMaxNameMinSize = 255;
+
+enum Slot { ConsoleSlot, DebugWindowSlot, LogFileSlot, SlotCount };
+constexpr int kSlotOutput[SlotCount] = {LogModule::Console, LogModule::DebugWindow, LogModule::LogFile};
+
+// Read by every logging thread without a lock. All are trivially
+// destructible, so lines logged during process exit still find them.
+constinit std::atomic<int> g_enabled{0};
+constinit std::atomic<int> g_global{INFO};
+constinit std::atomic<int> g_severity[SlotCount]{INFO, INFO, INFO};
+// The lowest line severity that some enabled output accepts, the global
+// severity included; WouldLog() needs nothing else.
+constinit std::atomic<int> g_threshold{kNoLine};
+constinit std::atomic<long long> g_debuggerCheckDue{0};
+constinit std::atomic<bool> g_debuggerAttached{false};
+
+struct Control
 {
-    std::mutex lock;
-    std::atomic<int> enabled{0};
-    std::atomic<int> global{INFO};
-    std::atomic<int> console{INFO};
-    std::atomic<int> debugWindow{INFO};
-    std::atomic<int> logFile{INFO};
-    std::string fileName;
-    std::string userData;
-    FILE* file = nullptr;
-    bool fileFailed = false;
-    bool time = true, type = true, threadId = false, threadName = false;
-    int nameMin = 0;
-    bool dotted = false, separated = false;
-    bool flush = true;
+    std::mutex mutex; // serialises the switches; never taken by a logging thread
+    detail::LogFile file;
+    detail::LogWriter writer{file};
+    bool exitHandlerInstalled = false;
 };
 
-State& state()
+Control& control()
 {
-    static State* s = new State; // never destroyed: lines may come during exit
-    return *s;
+    static Control* c = new Control; // never destroyed: lines may come during exit
+    return *c;
 }
 
-bool passes(int lineSeverity, int outputSeverity)
+bool passes(int lineSeverity, int severity)
 {
-    return outputSeverity < DISABLED && lineSeverity >= outputSeverity;
+    return severity < DISABLED && lineSeverity >= severity;
 }
 
-void openFile(State& s)
+// Called with the control mutex held, after every change of a switch that
+// decides whether a line is written.
+void recomputeThreshold()
 {
-    if (s.file || s.fileName.empty())
-        return;
-    const std::string path = s.fileName + ".log";
-    s.file = std::fopen(path.c_str(), "a");
-    if (!s.file) {
-        if (!s.fileFailed)
-            std::fprintf(stdout, "log file %s cannot be opened: %s\n", path.c_str(),
-                         Platform::errorText(errno).c_str());
-        s.fileFailed = true;
-        return;
+    const int global = g_global.load(std::memory_order_relaxed);
+    const int enabled = g_enabled.load(std::memory_order_relaxed);
+    int lowest = kNoLine;
+    for (int slot = 0; slot < SlotCount; ++slot) {
+        const int severity = g_severity[slot].load(std::memory_order_relaxed);
+        if ((enabled & kSlotOutput[slot]) && severity < DISABLED)
+            lowest = std::min(lowest, severity);
     }
-    if (!s.userData.empty())
-        std::fprintf(s.file, "%s\n", s.userData.c_str());
+    g_threshold.store(global >= DISABLED || lowest == kNoLine ? kNoLine : std::max(lowest, global),
+                      std::memory_order_relaxed);
+}
+
+bool debuggerAttached()
+{
+    // Reading /proc costs a few microseconds: once a second at most, by
+    // whichever thread comes first.
+    using namespace std::chrono;
+    const long long now = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    long long due = g_debuggerCheckDue.load(std::memory_order_relaxed);
+    if (now >= due && g_debuggerCheckDue.compare_exchange_strong(due, now + 1000, std::memory_order_relaxed))
+        g_debuggerAttached.store(Platform::debuggerAttached(), std::memory_order_relaxed);
+    return g_debuggerAttached.load(std::memory_order_relaxed);
+}
+
+void writeStream(std::FILE* stream, const detail::LineBuffer& line)
+{
+    // One fwrite per line: stdio locks the stream for it, so lines of
+    // different threads never mix.
+    std::fwrite(line.data(), 1, line.size(), stream);
+    std::fflush(stream);
+}
+
+void writeToFile(const detail::LineBuffer& line, int date)
+{
+    Control& c = control();
+    if (c.writer.active() && c.writer.push(line.data(), line.size(), date))
+        return;
+    c.file.write(line.data(), line.size(), date);
+}
+
+// At exit the writer thread would die with lines still queued, and a
+// buffered file would lose its buffer: write both out, and from then on hand
+// every line to the kernel at once, for lines from static destructors.
+void flushAtExit()
+{
+    Control& c = control();
+    std::lock_guard guard(c.mutex);
+    c.writer.stop();
+    c.file.setFlush(true);
+}
+
+void installExitHandler(Control& c)
+{
+    if (c.exitHandlerInstalled)
+        return;
+    c.exitHandlerInstalled = std::atexit(flushAtExit) == 0;
+}
+
+void setEnabled(int outputs, bool on)
+{
+    const int mask = outputs & LogModule::AllOutputs;
+    if (on)
+        g_enabled.fetch_or(mask, std::memory_order_relaxed);
+    else
+        g_enabled.fetch_and(~mask, std::memory_order_relaxed);
+}
+
+std::string orEmpty(const char* s)
+{
+    return s ? std::string(s) : std::string();
 }
 
 } // namespace
 
 bool LogModule::Start(int outputs, const char* file, const char*, const char*)
 {
-    State& s = state();
-    std::lock_guard guard(s.lock);
-    s.fileName = file ? file : "";
-    s.enabled = outputs & AllOutputs;
+    Control& c = control();
+    std::lock_guard guard(c.mutex);
+    installExitHandler(c);
+    c.file.setBase(orEmpty(file));
+    g_enabled.store(outputs & AllOutputs, std::memory_order_relaxed);
+    if (outputs & LogFile)
+        c.file.arm();
+    recomputeThreshold();
     return true;
 }
 
 bool LogModule::Stop(int outputs)
 {
-    State& s = state();
-    std::lock_guard guard(s.lock);
-    if (outputs == -1 || (outputs & LogFile)) {
-        if (s.file)
-            std::fclose(s.file);
-        s.file = nullptr;
+    Control& c = control();
+    std::lock_guard guard(c.mutex);
+    if (outputs & AsyncWriter)
+        c.writer.stop();
+    setEnabled(outputs, false);
+    recomputeThreshold();
+    if (outputs & LogFile) {
+        c.writer.drain();
+        c.file.close();
     }
     if (outputs == -1)
-        s.enabled = 0;
-    else
-        s.enabled &= ~(outputs & AllOutputs);
+        c.file.forgetHistory();
     return true;
 }
 
 bool LogModule::Enable(int outputs, bool on)
 {
-    State& s = state();
-    std::lock_guard guard(s.lock);
-    if (on)
-        s.enabled |= outputs & AllOutputs;
-    else
-        s.enabled &= ~(outputs & AllOutputs);
+    Control& c = control();
+    std::lock_guard guard(c.mutex);
+    setEnabled(outputs, on);
+    if (on && (outputs & LogFile))
+        c.file.arm();
+    recomputeThreshold();
     return true;
 }
 
-bool LogModule::IsEnabled(int output) { return state().enabled & output; }
+bool LogModule::IsEnabled(int output)
+{
+    return (g_enabled.load(std::memory_order_relaxed) & output & AllOutputs) != 0;
+}
 
-void LogModule::SetGlobalInfoSeverity(int severity) { state().global = severity; }
-int LogModule::GetGlobalInfoSeverity() { return state().global; }
+void LogModule::SetGlobalInfoSeverity(int severity)
+{
+    std::lock_guard guard(control().mutex);
+    g_global.store(severity, std::memory_order_relaxed);
+    recomputeThreshold();
+}
+
+int LogModule::GetGlobalInfoSeverity()
+{
+    return g_global.load(std::memory_order_relaxed);
+}
 
 void LogModule::SetInfoSeverity(int outputs, int severity)
 {
-    State& s = state();
-    if (outputs & Console) s.console = severity;
-    if (outputs & DebugWindow) s.debugWindow = severity;
-    if (outputs & LogFile) s.logFile = severity;
+    std::lock_guard guard(control().mutex);
+    for (int slot = 0; slot < SlotCount; ++slot)
+        if (outputs & kSlotOutput[slot])
+            g_severity[slot].store(severity, std::memory_order_relaxed);
+    recomputeThreshold();
 }
 
 int LogModule::GetInfoSeverity(int output)
 {
-    State& s = state();
-    return output == Console ? s.console.load() : output == DebugWindow ? s.debugWindow.load() : s.logFile.load();
+    for (int slot = 0; slot < SlotCount; ++slot)
+        if (output & kSlotOutput[slot])
+            return g_severity[slot].load(std::memory_order_relaxed);
+    return DISABLED;
 }
 
 bool LogModule::WouldLog(LogEntryType, int severity)
 {
-    State& s = state();
-    const int enabled = s.enabled.load(std::memory_order_relaxed);
-    if (!enabled || !passes(severity, s.global.load(std::memory_order_relaxed)))
-        return false;
-    return ((enabled & Console) && passes(severity, s.console.load(std::memory_order_relaxed)))
-        || ((enabled & LogFile) && passes(severity, s.logFile.load(std::memory_order_relaxed)));
+    const int threshold = g_threshold.load(std::memory_order_relaxed);
+    return severity >= threshold && threshold != kNoLine;
 }
 
 void LogModule::_LOG(LogEntryType type, const char* file, int line, int severity, const char* format, ...)
@@ -136,64 +224,161 @@ void LogModule::_LOG(LogEntryType type, const char* file, int line, int severity
     va_end(args);
 }
 
-void LogModule::LogV(LogEntryType type, const char*, int, int severity, const char* name,
-                     const char* format, va_list args)
+void LogModule::LogV(LogEntryType type, const char*, int, int severity, const char* name, const char* format,
+                     va_list args)
 {
     if (!WouldLog(type, severity))
         return;
-    State& s = state();
-    char text[4096];
-    std::vsnprintf(text, sizeof text, format ? format : "", args);
-    std::string out;
-    std::lock_guard guard(s.lock);
-    if (s.time)
-        out += QDateTime::currentDateTime().toString(QStringLiteral("yyyy/MM/dd HH:mm:ss,zzz ")).toStdString();
-    if (s.type) {
-        static const char marks[] = "?IWED";
-        out += marks[type >= 1 && type <= 4 ? type : 0];
-        out += ' ';
-    }
-    if (name && *name) {
-        out += name;
-        out += ' ';
-    }
-    out += text;
-    out += '\n';
-    const int enabled = s.enabled;
-    if ((enabled & Console) && passes(severity, s.console)) {
-        std::fwrite(out.data(), 1, out.size(), stdout);
-        std::fflush(stdout);
-    }
-    if ((enabled & LogFile) && passes(severity, s.logFile) && (s.file || (openFile(s), s.file))) {
-        std::fwrite(out.data(), 1, out.size(), s.file);
-        if (s.flush)
-            std::fflush(s.file);
-    }
+    const int enabled = g_enabled.load(std::memory_order_relaxed);
+    if (!passes(severity, g_global.load(std::memory_order_relaxed)))
+        return;
+    bool to[SlotCount];
+    for (int slot = 0; slot < SlotCount; ++slot)
+        to[slot] = (enabled & kSlotOutput[slot]) && passes(severity, g_severity[slot].load(std::memory_order_relaxed));
+    to[DebugWindowSlot] = to[DebugWindowSlot] && debuggerAttached();
+    if (!to[ConsoleSlot] && !to[DebugWindowSlot] && !to[LogFileSlot])
+        return;
+
+    detail::LineBuffer text;
+    int date = 0;
+    detail::beginLine(text, type, name, &date);
+    detail::appendText(text, format, args);
+    detail::endLine(text);
+    if (to[ConsoleSlot])
+        writeStream(stdout, text);
+    if (to[DebugWindowSlot])
+        writeStream(stderr, text);
+    if (to[LogFileSlot])
+        writeToFile(text, date);
 }
 
-void LogModule::LogFileUserdata(const char* text) { std::lock_guard g(state().lock); state().userData = text ? text : ""; }
-void LogModule::LogFileHistoryPath(const char*) {}
-void LogModule::LogFileMode(int) {}
-int LogModule::GetLogFileMode() { return 0; }
-void LogModule::LogFileDeleteMode(int) {}
-bool LogModule::LogFileEnableAsyncWriting(int, int) { return true; }
-bool LogModule::IsAsyncWriting() { return false; }
-void LogModule::LogFileFlush(bool on) { std::lock_guard g(state().lock); state().flush = on; }
-void LogModule::setLogWarning(int) {}
-int LogModule::getLogWarning() { return 0; }
-void LogModule::LogFileBufferSize(int) {}
-void LogModule::LogFilePrepareStop() { std::lock_guard g(state().lock); if (state().file) std::fflush(state().file); }
-void LogModule::EnableThreadID(bool on, bool withName) { std::lock_guard g(state().lock); state().threadId = on; state().threadName = withName; }
-bool LogModule::ThreadIDEnabled() { return state().threadId; }
-void LogModule::SetNameMinSize(int size) { state().nameMin = size; }
-int LogModule::GetNameMinSize() { return state().nameMin; }
-void LogModule::SetNameDotted(bool on) { state().dotted = on; }
-bool LogModule::GetNameDotted() { return state().dotted; }
-void LogModule::SetNameSeparated(bool on) { state().separated = on; }
-bool LogModule::GetNameSeparated() { return state().separated; }
-void LogModule::EnableTime(bool on) { std::lock_guard g(state().lock); state().time = on; }
-bool LogModule::TimeEnabled() { return state().time; }
-void LogModule::EnableType(bool on) { std::lock_guard g(state().lock); state().type = on; }
-bool LogModule::TypeEnabled() { return state().type; }
+void LogModule::LogFileUserdata(const char* text)
+{
+    control().file.setUserData(orEmpty(text));
+}
+
+void LogModule::LogFileHistoryPath(const char* path)
+{
+    control().file.setHistoryFolder(orEmpty(path));
+}
+
+void LogModule::LogFileMode(int mode)
+{
+    control().file.setMode(mode);
+}
+
+int LogModule::GetLogFileMode()
+{
+    return control().file.mode();
+}
+
+void LogModule::LogFileDeleteMode(int mode)
+{
+    control().file.setDeleteMode(mode);
+}
+
+bool LogModule::LogFileEnableAsyncWriting(int bufferSize, int batchLines)
+{
+    if (bufferSize <= 0)
+        return false;
+    Control& c = control();
+    std::lock_guard guard(c.mutex);
+    installExitHandler(c);
+    return c.writer.start(std::size_t(bufferSize), std::max(batchLines, 1));
+}
+
+bool LogModule::IsAsyncWriting()
+{
+    return control().writer.active();
+}
+
+void LogModule::LogFileFlush(bool on)
+{
+    control().file.setFlush(on);
+}
+
+void LogModule::setLogWarning(int percent)
+{
+    control().writer.setWarning(percent);
+}
+
+int LogModule::getLogWarning()
+{
+    return control().writer.warning();
+}
+
+void LogModule::LogFileBufferSize(int bytes)
+{
+    control().file.setBufferSize(bytes);
+}
+
+void LogModule::LogFilePrepareStop()
+{
+    Control& c = control();
+    std::lock_guard guard(c.mutex);
+    c.writer.drain();
+    c.file.flush();
+}
+
+void LogModule::EnableThreadID(bool on, bool withName)
+{
+    detail::g_logLayout.threadId.store(on, std::memory_order_relaxed);
+    detail::g_logLayout.threadName.store(withName, std::memory_order_relaxed);
+}
+
+bool LogModule::ThreadIDEnabled()
+{
+    return detail::g_logLayout.threadId.load(std::memory_order_relaxed);
+}
+
+void LogModule::SetNameMinSize(int size)
+{
+    detail::g_logLayout.nameMinSize.store(std::clamp(size, 0, kMaxNameMinSize), std::memory_order_relaxed);
+}
+
+int LogModule::GetNameMinSize()
+{
+    return detail::g_logLayout.nameMinSize.load(std::memory_order_relaxed);
+}
+
+void LogModule::SetNameDotted(bool on)
+{
+    detail::g_logLayout.nameDotted.store(on, std::memory_order_relaxed);
+}
+
+bool LogModule::GetNameDotted()
+{
+    return detail::g_logLayout.nameDotted.load(std::memory_order_relaxed);
+}
+
+void LogModule::SetNameSeparated(bool on)
+{
+    detail::g_logLayout.nameSeparated.store(on, std::memory_order_relaxed);
+}
+
+bool LogModule::GetNameSeparated()
+{
+    return detail::g_logLayout.nameSeparated.load(std::memory_order_relaxed);
+}
+
+void LogModule::EnableTime(bool on)
+{
+    detail::g_logLayout.time.store(on, std::memory_order_relaxed);
+}
+
+bool LogModule::TimeEnabled()
+{
+    return detail::g_logLayout.time.load(std::memory_order_relaxed);
+}
+
+void LogModule::EnableType(bool on)
+{
+    detail::g_logLayout.type.store(on, std::memory_order_relaxed);
+}
+
+bool LogModule::TypeEnabled()
+{
+    return detail::g_logLayout.type.load(std::memory_order_relaxed);
+}
 
 } // namespace Kor

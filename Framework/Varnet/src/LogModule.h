@@ -8,13 +8,17 @@
 namespace Kor {
 
 // The process-wide log module: formats lines and writes them to up to three
-// outputs. All functions may be called from any thread at any time.
+// outputs. All functions may be called from any thread at any time, also
+// while other threads log and during process exit; a line that was accepted
+// is never lost, and lines are never torn or mixed.
 //
 // A line reads
 //     2024/03/05 14:07:09,042 I [12345 worker] LoggerName  text
-// with the time (EnableTime), the entry type's mark (EnableType), the thread
-// id and name (EnableThreadID) and the logger name (SetNameMinSize,
-// SetNameDotted, SetNameSeparated); columns that are off are left out.
+// with the local time (EnableTime), the entry type's mark I, W, E or D
+// (EnableType), the thread id and name (EnableThreadID) and the logger name
+// (SetNameMinSize, SetNameDotted, SetNameSeparated); columns that are off are
+// left out, so with all of them off the line is the bare text. The line ends
+// with a line feed unless the text ends with one; it is never cut short.
 class VARNET_EXPORT LogModule
 {
 public:
@@ -27,25 +31,38 @@ public:
         AsyncWriter = int(0xF0000000),
     };
 
-    // Starts the module with the given outputs enabled. file is the log file's
-    // path without extension; the file is opened only when the file output is
-    // first enabled. name and description identify the program in the file's
-    // header. A second Start() reconfigures outputs and file name.
+    // Starts the module with the given outputs enabled (the others off).
+    // file is the log file's path without extension. Enabling the file output
+    // (here or with Enable) does not touch the file yet: it is opened by the
+    // first line that reaches it, so that Enable(LogFile, false) right after
+    // Start keeps a process away from the file altogether. name and
+    // description are not used on this platform; the file's first line is
+    // the LogFileUserdata text. A second Start() reconfigures the outputs;
+    // another file name closes the open file.
     static bool Start(int outputs, const char* file, const char* name, const char* description);
     // Stops the outputs in the mask; AsyncWriter drains and ends the writer
-    // thread (later lines are written synchronously); -1 stops everything and
-    // closes the file. Nothing accepted before is lost.
+    // thread (later lines are written synchronously); LogFile also writes out
+    // and closes the file; -1 stops everything, and the next Start counts as
+    // a new run (history mode moves the file again). Nothing accepted before
+    // is lost.
     static bool Stop(int outputs);
+    // Switches outputs on or off, keeping the file open. Switching the file
+    // output on lets the next line open the file again if opening failed.
     static bool Enable(int outputs, bool on);
     static bool IsEnabled(int output);
 
+    // A line reaches an output when its severity is at least the global and
+    // the output's severity (see LogTypes.h); outputs is a mask.
     static void SetGlobalInfoSeverity(int severity);
     static int GetGlobalInfoSeverity();
     static void SetInfoSeverity(int outputs, int severity);
+    // DISABLED for a mask naming no output.
     static int GetInfoSeverity(int output);
 
     // Whether a line of this type and severity would reach any output now.
-    // A few atomic loads, no lock.
+    // One atomic load, no lock. The debugger window counts as enabled also
+    // while no debugger is attached (that is looked up once a second at
+    // most, when a line is written).
     static bool WouldLog(LogEntryType type, int severity);
     static void _LOG(LogEntryType type, const char* file, int line, int severity, const char* format, ...)
         __attribute__((format(printf, 5, 6)));
@@ -54,20 +71,28 @@ public:
                      const char* format, va_list args);
 
     // Log file
-    // Text written as the first line of every new log file.
+    // Text written as the first line of every log file the module opens or
+    // starts, and so also where a run begins in a file appended to.
     static void LogFileUserdata(const char* text);
-    // Folder of the history files; empty: the log file's own folder.
+    // Folder of the history files, created when missing; empty: the log
+    // file's own folder.
     static void LogFileHistoryPath(const char* path);
     // 0: one file, appended to. 1: history mode; the previous file is moved
     // into the history folder, named <name>.<yyyyMMdd-HHmmss>.log after its
-    // last change, when the file is first opened and when the date changes.
+    // last change (local time; <name>.<stamp>_1.log and so on when that name
+    // is taken), when the file is first opened and when the local date
+    // changes between two lines. Other values mean 0.
     static void LogFileMode(int mode);
     static int GetLogFileMode();
-    // 0 keeps every history file; n > 0 keeps the n newest.
+    // 0 keeps every history file; n > 0 keeps the n newest of this log,
+    // checked whenever a file is moved into the history folder.
     static void LogFileDeleteMode(int mode);
     // Hands file lines to one writer thread through a queue of at most
     // bufferSize bytes; a caller whose line does not fit waits, nothing is
-    // dropped. batchLines is how many lines the writer takes per write.
+    // dropped (a line longer than the whole queue waits for an empty one).
+    // batchLines is how many lines the writer takes per write at most
+    // (1 if less). Called again, it changes both limits. false for a
+    // bufferSize of 0 or less, or when no thread could be started.
     static bool LogFileEnableAsyncWriting(int bufferSize, int batchLines);
     static bool IsAsyncWriting();
     // true: every line (synchronous) or every batch (asynchronous) reaches
@@ -78,7 +103,8 @@ public:
     // it. 100 warns when callers start to wait. 0 or less: no warning.
     static void setLogWarning(int percent);
     static int getLogWarning();
-    // Size in bytes of the file buffer used without flushing.
+    // Size in bytes of the file buffer used without flushing (default 4096,
+    // at most 64 MiB); 0 writes every line at once.
     static void LogFileBufferSize(int bytes);
     // Writes what is queued and buffered and flushes the file, so that a
     // following Stop() finds nothing pending.
@@ -87,6 +113,8 @@ public:
     // Line layout
     static void EnableThreadID(bool on, bool withName);
     static bool ThreadIDEnabled();
+    // Minimum width of the logger name column, 0 to 255 (other values are
+    // clamped); longer names are written whole.
     static void SetNameMinSize(int size);
     static int GetNameMinSize();
     // Pad the logger name to its minimum size with dots instead of blanks.

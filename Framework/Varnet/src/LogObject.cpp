@@ -3,11 +3,13 @@
 #include "LogModule.h"
 
 #include <map>
-#include <memory>
 #include <mutex>
 
 namespace Kor {
 
+// Log objects are never freed: another thread may still hold one while the
+// program shuts down (a line logged after cleanUp(), a pointer kept in a
+// thread's context). Their number is bounded by the names in use.
 struct LogObjectRegistry
 {
     std::mutex lock;
@@ -19,7 +21,6 @@ struct LogObjectRegistry
         return *registry;
     }
     static LogObject* make(const std::string& name) { return new LogObject(String(name)); }
-    static void destroy(LogObject* object) { delete object; }
 };
 
 LogObject::LogObject(const String& name) : m_name(name) {}
@@ -40,11 +41,8 @@ LogObject* LogObject::getLogObject(const char* name)
 
 void LogObject::cleanUp()
 {
-    LogObjectRegistry& registry = LogObjectRegistry::instance();
-    std::lock_guard guard(registry.lock);
-    for (auto& [name, object] : registry.objects)
-        LogObjectRegistry::destroy(object);
-    registry.objects.clear();
+    // Nothing to release: see LogObjectRegistry. Kept so that shutdown code
+    // written against the interface needs no change.
 }
 
 void LogObject::Log(LogEntryType type, const char* file, int line, int severity, const char* format, ...)
@@ -58,6 +56,8 @@ void LogObject::Log(LogEntryType type, const char* file, int line, int severity,
 void LogObject::Log(const char* subName, LogEntryType type, const char* file, int line, int severity,
                     const char* format, ...)
 {
+    if (!LogModule::WouldLog(type, severity)) // spare building the name
+        return;
     const std::string name = subName && *subName ? m_name.str() + "." + subName : m_name.str();
     va_list args;
     va_start(args, format);

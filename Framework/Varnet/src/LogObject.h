@@ -6,15 +6,16 @@
 
 namespace Kor {
 
-// A named logger. Log objects belong to the log module; callers keep no
-// pointers beyond cleanUp().
+// A named logger. Log objects belong to the log module. A pointer stays
+// usable for the whole process, also across cleanUp().
 class VARNET_EXPORT LogObject
 {
 public:
     // The log object of that name, created on first use; null for an empty
     // name.
     static LogObject* getLogObject(const char* name);
-    // Deletes every log object.
+    // Called at shutdown. Log objects are kept for the whole process, so a
+    // thread that still logs through one is safe; nothing is released.
     static void cleanUp();
 
     const String& getName() const { return m_name; }

@@ -1,0 +1,21 @@
+#pragma once
+
+// Appending to a plain file, for writers that keep their own buffer (the log
+// file). Failures are reported through an errno value; closeFile() is the
+// one of PlatformFileLock.h.
+
+#include "PlatformFileLock.h"
+
+#include <cstddef>
+#include <string>
+
+namespace Kor::Platform {
+
+// Opens path for appending, creating it (0644 before the umask) when missing.
+// Returns the descriptor, or -1 with error set.
+int openForAppend(const std::string& path, int& error);
+// Writes all size bytes at the end, continuing after short writes and EINTR;
+// false with error set when the kernel refuses the rest (ENOSPC, EIO ...).
+bool writeAll(int fd, const char* data, std::size_t size, int& error);
+
+} // namespace Kor::Platform

@@ -1,0 +1,185 @@
+#include "LogWriter.h"
+
+#include "LogFile.h"
+#include "LogFormatter.h"
+#include "Platform.h"
+
+#include <cstdio>
+#include <cstring>
+#include <system_error>
+
+namespace Kor::detail {
+
+namespace {
+
+constexpr std::size_t kSpareBatches = 8;
+constexpr std::size_t kSpareBatchBytes = 1024 * 1024;
+
+} // namespace
+
+bool LogWriter::start(std::size_t capacity, int batchLines)
+{
+    std::unique_lock lock(m_mutex);
+    m_capacity = capacity;
+    m_batchLines = batchLines;
+    m_space.notify_all(); // a larger queue may let waiting callers in
+    if (m_running)
+        return true;
+    m_running = true;
+    m_accepting = true;
+    try {
+        m_thread = std::thread([this] { run(); });
+    } catch (const std::system_error&) {
+        m_running = false;
+        m_accepting = false;
+        return false;
+    }
+    m_active.store(true, std::memory_order_release);
+    return true;
+}
+
+bool LogWriter::push(const char* data, std::size_t size, int date)
+{
+    std::unique_lock lock(m_mutex);
+    if (m_accepting) {
+        warnIfFilling(size);
+        while (m_accepting && queued() > 0 && queued() + size > m_capacity) {
+            ++m_waitingCallers;
+            m_space.wait(lock);
+            --m_waitingCallers;
+        }
+    }
+    if (!m_accepting) {
+        // Stopping: lines queued earlier are still being written; wait for
+        // them so that this thread's lines stay in order.
+        m_space.wait(lock, [this] { return !m_running; });
+        return false;
+    }
+    enqueue(data, size, date);
+    if (m_writerIdle)
+        m_work.notify_one();
+    return true;
+}
+
+void LogWriter::warnIfFilling(std::size_t size)
+{
+    if (m_warnPercent <= 0 || m_warned || m_capacity == 0)
+        return;
+    const std::size_t fill = queued() + size;
+    if (fill * 100 <= std::size_t(m_warnPercent) * m_capacity)
+        return;
+    m_warned = true;
+    char text[160];
+    std::snprintf(text, sizeof text, "Log queue above %d%% of its %zu bytes: %zu bytes waiting to be written",
+                  m_warnPercent, m_capacity, queued());
+    LineBuffer line;
+    int date;
+    beginLine(line, LOG_WARNING, nullptr, &date);
+    line.append(text, std::strlen(text));
+    endLine(line);
+    enqueue(line.data(), line.size(), date);
+}
+
+void LogWriter::enqueue(const char* data, std::size_t size, int date)
+{
+    Batch* batch = m_queue.empty() ? nullptr : m_queue.back();
+    if (!batch || batch->lines >= m_batchLines || batch->date != date) {
+        if (m_spare.empty()) {
+            batch = new Batch;
+        } else {
+            batch = m_spare.back();
+            m_spare.pop_back();
+        }
+        batch->date = date;
+        m_queue.push_back(batch);
+    }
+    batch->bytes.append(data, size);
+    ++batch->lines;
+    m_accepted += size;
+}
+
+void LogWriter::drain()
+{
+    std::unique_lock lock(m_mutex);
+    const std::uint64_t target = m_accepted;
+    m_progress.wait(lock, [&] { return m_written >= target || !m_running; });
+}
+
+void LogWriter::stop()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_running)
+            return;
+        m_accepting = false;
+        m_work.notify_one();
+        m_space.notify_all();
+    }
+    m_thread.join();
+}
+
+void LogWriter::setWarning(int percent)
+{
+    std::lock_guard lock(m_mutex);
+    m_warnPercent = percent;
+    m_warned = false;
+}
+
+int LogWriter::warning()
+{
+    std::lock_guard lock(m_mutex);
+    return m_warnPercent;
+}
+
+void LogWriter::run()
+{
+    Platform::setCurrentThreadName("LogWriter");
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        Batch* batch = takeBatch(lock);
+        if (!batch)
+            break;
+        lock.unlock();
+        m_file.write(batch->bytes.data(), batch->bytes.size(), batch->date);
+        lock.lock();
+        m_written += batch->bytes.size();
+        recycle(batch);
+        if (m_warned && queued() * 200 < std::size_t(m_warnPercent) * m_capacity)
+            m_warned = false;
+        if (m_waitingCallers)
+            m_space.notify_all();
+        m_progress.notify_all();
+    }
+    m_running = false;
+    m_active.store(false, std::memory_order_release);
+    m_space.notify_all();
+    m_progress.notify_all();
+}
+
+LogWriter::Batch* LogWriter::takeBatch(std::unique_lock<std::mutex>& lock)
+{
+    // Null once stopping and nothing is left.
+    while (m_queue.empty()) {
+        if (!m_accepting)
+            return nullptr;
+        m_writerIdle = true;
+        m_work.wait(lock);
+        m_writerIdle = false;
+    }
+    Batch* batch = m_queue.front();
+    m_queue.pop_front();
+    return batch;
+}
+
+void LogWriter::recycle(Batch* batch)
+{
+    if (m_spare.size() >= kSpareBatches || batch->bytes.capacity() > kSpareBatchBytes) {
+        delete batch;
+        return;
+    }
+    batch->bytes.clear();
+    batch->lines = 0;
+    m_spare.push_back(batch);
+}
+
+} // namespace Kor::detail

@@ -1,0 +1,585 @@
+#include <Kor/LogModule.h>
+#include <Kor/LogObject.h>
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <memory>
+#include <vector>
+
+using Kor::LogModule;
+
+namespace {
+
+void logLine(int severity, const char* text, Kor::LogEntryType type = Kor::LOG_INFO)
+{
+    LogModule::_LOG(type, __FILE__, __LINE__, severity, "%s", text);
+}
+
+QStringList readLines(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList lines = QString::fromUtf8(file.readAll()).split('\n');
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+void writeFile(const QString& path, const QByteArray& content, const QDateTime& modified = {})
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+    file.flush(); // before the time is set, or closing would change it again
+    if (modified.isValid())
+        QVERIFY(file.setFileTime(modified, QFileDevice::FileModificationTime));
+}
+
+QString helperPath()
+{
+    return qEnvironmentVariable("KOR_TEST_BINARY_DIR", QCoreApplication::applicationDirPath())
+        + "/tst_logmodule_helper";
+}
+
+// Runs the helper and returns its standard output.
+QByteArray runHelper(const QStringList& arguments, QByteArray* errors = nullptr)
+{
+    QProcess process;
+    process.start(helperPath(), arguments);
+    if (!process.waitForFinished(20000) || process.exitStatus() != QProcess::NormalExit || process.exitCode())
+        return "helper failed: " + process.readAllStandardError();
+    if (errors)
+        *errors = process.readAllStandardError();
+    return process.readAllStandardOutput();
+}
+
+// Every thread k logged "t<k> n<i> " and i % 37 x's for i = 0 .. perThread-1:
+// each line must be there once, whole, in its thread's order.
+void verifyEveryLineOnce(const QStringList& lines, int threads, int perThread)
+{
+    static const QRegularExpression pattern(QStringLiteral("t(\\d+) n(\\d+) (x*)$"));
+    std::vector<int> next(std::size_t(threads), 0);
+    int count = 0;
+    for (const QString& line : lines) {
+        const QRegularExpressionMatch match = pattern.match(line);
+        if (!match.hasMatch())
+            continue;
+        const int thread = match.captured(1).toInt();
+        const int n = match.captured(2).toInt();
+        QVERIFY2(thread < threads, qPrintable(line));
+        QCOMPARE(n, next[std::size_t(thread)]);
+        QCOMPARE(match.captured(3).size(), n % 37);
+        ++next[std::size_t(thread)];
+        ++count;
+    }
+    QCOMPARE(count, threads * perThread);
+}
+
+std::vector<std::unique_ptr<QThread>> startLoggers(int threads, int perThread)
+{
+    std::vector<std::unique_ptr<QThread>> loggers;
+    for (int k = 0; k < threads; ++k) {
+        loggers.emplace_back(QThread::create([k, perThread] {
+            for (int i = 0; i < perThread; ++i)
+                LogModule::_LOG(Kor::LOG_INFO, __FILE__, __LINE__, Kor::INFO, "t%d n%d %.*s", k, i, i % 37,
+                                "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx");
+        }));
+        loggers.back()->start();
+    }
+    return loggers;
+}
+
+} // namespace
+
+class tst_LogModule : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void wouldLog_data();
+    void wouldLog();
+    void fileSeverities_data();
+    void fileSeverities();
+    void consoleSeverities_data();
+    void consoleSeverities();
+    void firstLineAndLazyOpen_data();
+    void firstLineAndLazyOpen();
+    void layout_data();
+    void layout();
+    void manyThreads_data();
+    void manyThreads();
+    void switchesRaceWithLogging();
+    void longLine_data();
+    void longLine();
+    void flushAndBuffer_data();
+    void flushAndBuffer();
+    void queueWarning();
+    void unwritableFile_data();
+    void unwritableFile();
+    void exitWritesQueuedLines();
+    void previousFile_data();
+    void previousFile();
+    void historyKeepsNewest();
+    void historyOnDateChange();
+    void logObjects();
+
+private:
+    QString base() const { return m_dir->path() + "/app"; }
+    QString logPath() const { return base() + ".log"; }
+    void startFile() { LogModule::Start(LogModule::LogFile, base().toLocal8Bit(), "test", ""); }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void tst_LogModule::init()
+{
+    LogModule::Stop(-1);
+    LogModule::SetGlobalInfoSeverity(Kor::TRACE);
+    LogModule::SetInfoSeverity(LogModule::AllOutputs, Kor::TRACE);
+    LogModule::LogFileUserdata("");
+    LogModule::LogFileMode(0);
+    LogModule::LogFileHistoryPath("");
+    LogModule::LogFileDeleteMode(0);
+    LogModule::LogFileFlush(true);
+    LogModule::LogFileBufferSize(4096);
+    LogModule::setLogWarning(0);
+    LogModule::EnableTime(false);
+    LogModule::EnableType(false);
+    LogModule::EnableThreadID(false, false);
+    LogModule::SetNameMinSize(0);
+    LogModule::SetNameDotted(false);
+    LogModule::SetNameSeparated(false);
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+}
+
+void tst_LogModule::cleanup()
+{
+    LogModule::Stop(-1);
+    m_dir.reset();
+}
+
+void tst_LogModule::wouldLog_data()
+{
+    QTest::addColumn<int>("outputs");
+    QTest::addColumn<int>("global");
+    QTest::addColumn<int>("console");
+    QTest::addColumn<int>("file");
+    QTest::addColumn<int>("severity");
+    QTest::addColumn<bool>("expected");
+    QTest::newRow("nothing enabled") << 0 << 0 << 0 << 0 << 3 << false;
+    QTest::newRow("console takes its level") << 2 << 0 << 2 << 4 << 2 << true;
+    QTest::newRow("console drops below") << 2 << 0 << 2 << 0 << 1 << false;
+    QTest::newRow("lowest enabled output counts") << 10 << 0 << 2 << 1 << 1 << true;
+    QTest::newRow("global above outputs") << 10 << 3 << 0 << 0 << 2 << false;
+    QTest::newRow("global DISABLED silences ALWAYS") << 10 << 4 << 0 << 0 << 3 << false;
+    QTest::newRow("output DISABLED silences ALWAYS") << 8 << 0 << 0 << 4 << 3 << false;
+    QTest::newRow("above DISABLED silences too") << 8 << 0 << 0 << 9 << 3 << false;
+    QTest::newRow("switched-off output ignored") << 2 << 0 << 3 << 0 << 1 << false;
+}
+
+void tst_LogModule::wouldLog()
+{
+    QFETCH(int, outputs);
+    QFETCH(int, global);
+    QFETCH(int, console);
+    QFETCH(int, file);
+    QFETCH(int, severity);
+    QFETCH(bool, expected);
+    LogModule::Start(outputs, nullptr, "test", "");
+    LogModule::SetGlobalInfoSeverity(global);
+    LogModule::SetInfoSeverity(LogModule::Console, console);
+    LogModule::SetInfoSeverity(LogModule::LogFile, file);
+    QCOMPARE(LogModule::WouldLog(Kor::LOG_INFO, severity), expected);
+    LogModule::Stop(-1);
+    QVERIFY(!LogModule::WouldLog(Kor::LOG_INFO, Kor::ALWAYS));
+}
+
+void tst_LogModule::fileSeverities_data()
+{
+    QTest::addColumn<int>("global");
+    QTest::addColumn<int>("file");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("all") << 0 << 0 << QStringList{"s0", "s1", "s2", "s3"};
+    QTest::newRow("file INFO") << 0 << 2 << QStringList{"s2", "s3"};
+    QTest::newRow("global ALWAYS") << 3 << 1 << QStringList{"s3"};
+    QTest::newRow("file DISABLED, never opened") << 0 << 4 << QStringList{};
+}
+
+void tst_LogModule::fileSeverities()
+{
+    QFETCH(int, global);
+    QFETCH(int, file);
+    QFETCH(QStringList, expected);
+    startFile();
+    LogModule::SetGlobalInfoSeverity(global);
+    LogModule::SetInfoSeverity(LogModule::LogFile, file);
+    for (int severity = 0; severity <= 3; ++severity)
+        logLine(severity, qPrintable(QString("s%1").arg(severity)));
+    QCOMPARE(readLines(logPath()), expected);
+    QCOMPARE(QFile::exists(logPath()), !expected.isEmpty());
+}
+
+void tst_LogModule::consoleSeverities_data()
+{
+    QTest::addColumn<int>("global");
+    QTest::addColumn<int>("console");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("console TRACE") << 0 << 0 << QByteArray("s0\ns1\ns2\ns3\n");
+    QTest::newRow("console DEBUG") << 0 << 1 << QByteArray("s1\ns2\ns3\n");
+    QTest::newRow("global INFO") << 2 << 0 << QByteArray("s2\ns3\n");
+    QTest::newRow("console DISABLED") << 0 << 4 << QByteArray();
+}
+
+void tst_LogModule::consoleSeverities()
+{
+    QFETCH(int, global);
+    QFETCH(int, console);
+    QFETCH(QByteArray, expected);
+    QByteArray errors;
+    QCOMPARE(runHelper({"console", QString::number(global), QString::number(console)}, &errors), expected);
+    QCOMPARE(errors, QByteArray()); // the debugger window stays silent without a debugger
+}
+
+void tst_LogModule::firstLineAndLazyOpen_data()
+{
+    QTest::addColumn<QByteArray>("userData");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("user data") << QByteArray("Kor.Recorder 1.2 with pid 42") << "Kor.Recorder 1.2 with pid 42";
+    QTest::newRow("none") << QByteArray() << QString();
+}
+
+void tst_LogModule::firstLineAndLazyOpen()
+{
+    QFETCH(QByteArray, userData);
+    QFETCH(QString, expected);
+    LogModule::Start(LogModule::AllOutputs & ~LogModule::Console, base().toLocal8Bit(), "Recorder", "records calls");
+    LogModule::LogFileUserdata(userData);
+    LogModule::Enable(LogModule::LogFile, false);
+    logLine(Kor::INFO, "before the file is on");
+    QVERIFY(!QFile::exists(logPath()));
+    LogModule::Enable(LogModule::LogFile, true);
+    logLine(Kor::INFO, "first");
+    const QStringList lines = expected.isEmpty() ? QStringList{"first"} : QStringList{expected, "first"};
+    QCOMPARE(readLines(logPath()), lines);
+}
+
+void tst_LogModule::layout_data()
+{
+    QTest::addColumn<bool>("type");
+    QTest::addColumn<int>("entryType");
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<int>("minSize");
+    QTest::addColumn<bool>("dotted");
+    QTest::addColumn<bool>("separated");
+    QTest::addColumn<int>("threadId"); // 0 off, 1 id, 2 id and name
+    QTest::addColumn<QString>("expected");
+    const QString pid = QString::number(QCoreApplication::applicationPid());
+    QTest::newRow("bare text") << false << 1 << QByteArray() << 0 << false << false << 0 << "hello";
+    QTest::newRow("info mark") << true << 1 << QByteArray() << 0 << false << false << 0 << "I hello";
+    QTest::newRow("warning mark") << true << 2 << QByteArray() << 0 << false << false << 0 << "W hello";
+    QTest::newRow("error mark") << true << 3 << QByteArray() << 0 << false << false << 0 << "E hello";
+    QTest::newRow("detail mark") << true << 4 << QByteArray() << 0 << false << false << 0 << "D hello";
+    QTest::newRow("name") << true << 1 << QByteArray("Main") << 0 << false << false << 0 << "I Main hello";
+    QTest::newRow("name padded") << false << 1 << QByteArray("Main") << 8 << false << false << 0 << "Main     hello";
+    QTest::newRow("name dotted") << false << 1 << QByteArray("Main") << 8 << true << false << 0 << "Main.... hello";
+    QTest::newRow("name separated") << false << 1 << QByteArray("Main") << 0 << false << true << 0 << "<Main> hello";
+    QTest::newRow("separated and dotted") << false << 1 << QByteArray("Main") << 6 << true << true << 0
+                                          << "<Main>.. hello";
+    QTest::newRow("longer than minimum") << false << 1 << QByteArray("LongName") << 2 << true << false << 0
+                                         << "LongName hello";
+    QTest::newRow("nameless keeps column") << false << 1 << QByteArray() << 4 << true << false << 0 << "     hello";
+    QTest::newRow("thread id") << true << 1 << QByteArray() << 0 << false << false << 1 << "I [" + pid + "] hello";
+    QTest::newRow("thread id and name") << false << 1 << QByteArray("Main") << 0 << false << false << 2
+                                        << "[" + pid + " tst_logmodule] Main hello";
+}
+
+void tst_LogModule::layout()
+{
+    QFETCH(bool, type);
+    QFETCH(int, entryType);
+    QFETCH(QByteArray, name);
+    QFETCH(int, minSize);
+    QFETCH(bool, dotted);
+    QFETCH(bool, separated);
+    QFETCH(int, threadId);
+    QFETCH(QString, expected);
+    startFile();
+    LogModule::EnableType(type);
+    LogModule::SetNameMinSize(minSize);
+    LogModule::SetNameDotted(dotted);
+    LogModule::SetNameSeparated(separated);
+    LogModule::EnableThreadID(threadId > 0, threadId > 1);
+    Kor::LogObject* object = Kor::LogObject::getLogObject(name.constData());
+    if (object)
+        object->Log(Kor::LogEntryType(entryType), __FILE__, __LINE__, Kor::INFO, "hello");
+    else
+        logLine(Kor::INFO, "hello", Kor::LogEntryType(entryType));
+    LogModule::EnableTime(true);
+    logLine(Kor::INFO, "timed");
+    const QStringList lines = readLines(logPath());
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines[0], expected);
+    QVERIFY2(lines[1].endsWith(" timed"), qPrintable(lines[1]));
+    const QDateTime stamp = QDateTime::fromString(lines[1].left(23), "yyyy/MM/dd HH:mm:ss,zzz");
+    QVERIFY2(stamp.isValid(), qPrintable(lines[1]));
+    QVERIFY(qAbs(stamp.secsTo(QDateTime::currentDateTime())) < 60); // local time, not UTC
+}
+
+void tst_LogModule::manyThreads_data()
+{
+    QTest::addColumn<int>("queueBytes"); // 0: synchronous
+    QTest::addColumn<int>("batchLines");
+    QTest::addColumn<bool>("flush");
+    QTest::newRow("synchronous") << 0 << 0 << true;
+    QTest::newRow("synchronous buffered") << 0 << 0 << false;
+    QTest::newRow("asynchronous") << (1 << 20) << 1024 << true;
+    QTest::newRow("asynchronous tiny queue") << 300 << 4 << true;
+    QTest::newRow("asynchronous tiny unflushed") << 300 << 1024 << false;
+}
+
+void tst_LogModule::manyThreads()
+{
+    QFETCH(int, queueBytes);
+    QFETCH(int, batchLines);
+    QFETCH(bool, flush);
+    startFile();
+    LogModule::EnableTime(true);
+    LogModule::LogFileFlush(flush);
+    if (queueBytes)
+        QVERIFY(LogModule::LogFileEnableAsyncWriting(queueBytes, batchLines));
+    QCOMPARE(LogModule::IsAsyncWriting(), queueBytes > 0);
+    for (auto& thread : startLoggers(8, 5000))
+        QVERIFY(thread->wait(60000));
+    LogModule::LogFilePrepareStop();
+    verifyEveryLineOnce(readLines(logPath()), 8, 5000);
+}
+
+void tst_LogModule::switchesRaceWithLogging()
+{
+    startFile();
+    auto loggers = startLoggers(4, 3000);
+    auto running = [&] {
+        for (auto& thread : loggers)
+            if (!thread->isFinished())
+                return true;
+        return false;
+    };
+    for (int round = 0; running(); ++round) {
+        if (round % 2)
+            LogModule::Stop(LogModule::AsyncWriter);
+        else
+            LogModule::LogFileEnableAsyncWriting(200 + round % 3 * 5000, 1 + round % 5);
+        LogModule::Enable(LogModule::DebugWindow, round % 3 == 0);
+        LogModule::EnableThreadID(round % 4 == 0, round % 8 == 0);
+        LogModule::EnableTime(round % 5 != 0);
+        LogModule::SetNameMinSize(round % 7);
+        LogModule::LogFileFlush(round % 6 != 0);
+        LogModule::LogFileBufferSize(round % 3 * 100);
+    }
+    LogModule::Stop(-1);
+    verifyEveryLineOnce(readLines(logPath()), 4, 3000);
+}
+
+void tst_LogModule::longLine_data()
+{
+    QTest::addColumn<int>("queueBytes");
+    QTest::newRow("synchronous") << 0;
+    QTest::newRow("asynchronous, line longer than the queue") << 100;
+}
+
+void tst_LogModule::longLine()
+{
+    QFETCH(int, queueBytes);
+    startFile();
+    if (queueBytes)
+        QVERIFY(LogModule::LogFileEnableAsyncWriting(queueBytes, 10));
+    const QByteArray text(20000, 'y');
+    logLine(Kor::INFO, "short");
+    LogModule::_LOG(Kor::LOG_INFO, __FILE__, __LINE__, Kor::INFO, "%s|%d", text.constData(), 7);
+    logLine(Kor::INFO, "after");
+    LogModule::Stop(-1);
+    QCOMPARE(readLines(logPath()), (QStringList{"short", QString::fromLatin1(text) + "|7", "after"}));
+}
+
+void tst_LogModule::flushAndBuffer_data()
+{
+    QTest::addColumn<bool>("flush");
+    QTest::addColumn<int>("bufferSize");
+    QTest::addColumn<bool>("visibleAtOnce");
+    QTest::newRow("flush each line") << true << 4096 << true;
+    QTest::newRow("buffered") << false << 4096 << false;
+    QTest::newRow("no buffer") << false << 0 << true;
+}
+
+void tst_LogModule::flushAndBuffer()
+{
+    QFETCH(bool, flush);
+    QFETCH(int, bufferSize);
+    QFETCH(bool, visibleAtOnce);
+    startFile();
+    LogModule::LogFileFlush(flush);
+    LogModule::LogFileBufferSize(bufferSize);
+    logLine(Kor::INFO, "one");
+    QCOMPARE(readLines(logPath()).contains("one"), visibleAtOnce);
+    LogModule::LogFilePrepareStop();
+    QCOMPARE(readLines(logPath()), QStringList{"one"});
+}
+
+void tst_LogModule::queueWarning()
+{
+    startFile();
+    LogModule::EnableType(true);
+    LogModule::setLogWarning(50);
+    QCOMPARE(LogModule::getLogWarning(), 50);
+    QVERIFY(LogModule::LogFileEnableAsyncWriting(1000, 1024));
+    const QByteArray big(600, 'b'); // more than half of the queue on its own
+    logLine(Kor::INFO, big.constData());
+    logLine(Kor::INFO, big.constData()); // still above: no second warning
+    LogModule::LogFilePrepareStop(); // the queue is empty again
+    logLine(Kor::INFO, big.constData());
+    LogModule::setLogWarning(0);
+    LogModule::LogFilePrepareStop();
+    logLine(Kor::INFO, big.constData());
+    LogModule::Stop(-1);
+    const QStringList lines = readLines(logPath());
+    QCOMPARE(lines.size(), 6);
+    QCOMPARE(lines.filter(QRegularExpression("^W Log queue above 50% of its 1000 bytes")).size(), 2);
+    QCOMPARE(lines.filter("I " + big).size(), 4);
+}
+
+void tst_LogModule::unwritableFile_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("parent is a file") << "file.txt/log" << "Not a directory";
+    QTest::newRow("missing folder") << "missing/sub/log" << "No such file or directory";
+    QTest::newRow("disk full") << "full" << "No space left on device";
+}
+
+void tst_LogModule::unwritableFile()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, reason);
+    writeFile(m_dir->path() + "/file.txt", "a file, not a folder");
+    if (path == "full" && !QFile::link("/dev/full", m_dir->path() + "/full.log"))
+        QSKIP("no /dev/full to link to");
+    path = m_dir->path() + "/" + path;
+    const QStringList output = QString::fromLocal8Bit(runHelper({"unwritable", path})).split('\n');
+    QCOMPARE(output.filter("Log file").size(), 1);
+    const QString action = path.endsWith("full") ? "cannot be written: " : "cannot be opened: ";
+    QVERIFY2(output.filter("Log file").first().endsWith(path + ".log " + action + reason),
+             qPrintable(output.join('\n')));
+    QVERIFY(output.contains("alive"));
+}
+
+void tst_LogModule::exitWritesQueuedLines()
+{
+    QVERIFY(runHelper({"exit", base()}).isEmpty());
+    const QStringList lines = readLines(logPath());
+    QCOMPARE(lines.size(), 2001);
+    QCOMPARE(lines.first(), QStringLiteral("helper"));
+    QVERIFY2(lines.last().endsWith(" I line 1999"), qPrintable(lines.last()));
+}
+
+void tst_LogModule::previousFile_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::newRow("append") << 0;
+    QTest::newRow("history") << 1;
+}
+
+void tst_LogModule::previousFile()
+{
+    QFETCH(int, mode);
+    const QString history = m_dir->path() + "/history";
+    writeFile(logPath(), "old run\n", QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)));
+    QVERIFY(QDir().mkpath(history));
+    writeFile(history + "/app.20240305-140709.log", "taken\n");
+    startFile();
+    LogModule::LogFileUserdata("user data");
+    LogModule::LogFileMode(mode);
+    LogModule::LogFileHistoryPath(history.toLocal8Bit());
+    QCOMPARE(LogModule::GetLogFileMode(), mode);
+    logLine(Kor::INFO, "new run");
+    if (mode == 0) {
+        QCOMPARE(readLines(logPath()), (QStringList{"old run", "user data", "new run"}));
+        QVERIFY(!QFile::exists(history + "/app.20240305-140709_1.log"));
+    } else {
+        QCOMPARE(readLines(logPath()), (QStringList{"user data", "new run"}));
+        QCOMPARE(readLines(history + "/app.20240305-140709_1.log"), QStringList{"old run"});
+        QCOMPARE(readLines(history + "/app.20240305-140709.log"), QStringList{"taken"});
+    }
+}
+
+void tst_LogModule::historyKeepsNewest()
+{
+    const QString dir = m_dir->path();
+    writeFile(logPath(), "newest\n", QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)));
+    for (const char* old : {"app.20240101-000000.log", "app.20240201-000000.log", "app.20240201-000000_1.log",
+                            "other.20200101-000000.log"})
+        writeFile(dir + "/" + old, "old\n");
+    startFile();
+    LogModule::LogFileMode(1);
+    LogModule::LogFileDeleteMode(2);
+    logLine(Kor::INFO, "now");
+    QDir folder(dir);
+    QCOMPARE(folder.entryList(QDir::Files, QDir::Name),
+             (QStringList{"app.20240201-000000_1.log", "app.20240305-140709.log", "app.log",
+                          "other.20200101-000000.log"}));
+}
+
+void tst_LogModule::historyOnDateChange()
+{
+    // Between UTC-12 and UTC+14 the local date always differs, so moving the
+    // zone forward is a change of date between two lines.
+    const QByteArray zone = qgetenv("TZ");
+    auto restore = qScopeGuard([&] { zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone); });
+    qputenv("TZ", "UTC+12");
+    startFile();
+    LogModule::LogFileMode(1);
+    logLine(Kor::INFO, "yesterday");
+    qputenv("TZ", "UTC-14");
+    int tries = 0;
+    // The date text is recomputed when the second changes.
+    QTRY_VERIFY_WITH_TIMEOUT((logLine(Kor::INFO, qPrintable(QString("today %1").arg(tries++))),
+                              QDir(m_dir->path()).entryList({"app.2*.log"}).size() == 1),
+                             5000);
+    LogModule::Stop(-1);
+    const QStringList moved = readLines(m_dir->path() + "/" + QDir(m_dir->path()).entryList({"app.2*.log"}).first());
+    QCOMPARE(moved.first(), QStringLiteral("yesterday"));
+    const QStringList current = readLines(logPath());
+    QVERIFY(!current.isEmpty());
+    QVERIFY(current.first().startsWith("today"));
+    QCOMPARE(moved.size() + current.size(), tries + 1); // every line in one of the two files
+}
+
+void tst_LogModule::logObjects()
+{
+    startFile();
+    Kor::LogObject* object = Kor::LogObject::getLogObject("Obj");
+    QVERIFY(object);
+    QCOMPARE(Kor::LogObject::getLogObject("Obj"), object);
+    QCOMPARE(Kor::LogObject::getLogObject(""), nullptr);
+    object->Log(Kor::LOG_INFO, __FILE__, __LINE__, Kor::INFO, "%d%%", 5);
+    object->Log("part", Kor::LOG_INFO, __FILE__, __LINE__, Kor::INFO, "sub");
+    object->Log("part", Kor::LOG_INFO, __FILE__, __LINE__, Kor::TRACE - 1, "dropped");
+    Kor::LogObject::cleanUp();
+    object->Log(Kor::LOG_INFO, __FILE__, __LINE__, Kor::INFO, "after clean-up");
+    QCOMPARE(Kor::LogObject::getLogObject("Obj"), object);
+    QCOMPARE(readLines(logPath()), (QStringList{"Obj 5%", "Obj.part sub", "Obj after clean-up"}));
+}
+
+QTEST_GUILESS_MAIN(tst_LogModule)
+#include "tst_logmodule.moc"

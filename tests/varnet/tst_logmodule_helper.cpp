@@ -1,0 +1,70 @@
+// Child process for tst_logmodule: what only a separate process can show
+// (standard output, standard error, process exit).
+#include <Kor/LogModule.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+using Kor::LogModule;
+
+namespace {
+
+// console <global> <console>: one bare line per severity to stdout; the
+// debugger window is on too but no debugger is attached.
+int console(int global, int console)
+{
+    LogModule::Start(LogModule::Console | LogModule::DebugWindow, nullptr, "helper", "");
+    LogModule::EnableTime(false);
+    LogModule::EnableType(false);
+    LogModule::SetGlobalInfoSeverity(global);
+    LogModule::SetInfoSeverity(LogModule::Console, console);
+    LogModule::SetInfoSeverity(LogModule::DebugWindow, Kor::TRACE);
+    for (int severity = Kor::TRACE; severity <= Kor::ALWAYS; ++severity)
+        LogModule::_LOG(Kor::LOG_INFO, __FILE__, __LINE__, severity, "s%d", severity);
+    return 0;
+}
+
+// unwritable <path>: the file output fails; the console output is off, yet
+// the reason must show on stdout, once.
+int unwritable(const char* path)
+{
+    LogModule::Start(LogModule::Console | LogModule::LogFile, path, "helper", "");
+    LogModule::SetInfoSeverity(LogModule::Console, Kor::DISABLED);
+    LogModule::SetInfoSeverity(LogModule::LogFile, Kor::TRACE);
+    for (int i = 0; i < 100; ++i)
+        LogModule::_LOG(Kor::LOG_INFO, __FILE__, __LINE__, Kor::INFO, "line %d", i);
+    LogModule::Enable(LogModule::LogFile, true); // a retry failing for the same reason stays quiet
+    LogModule::_LOG(Kor::LOG_INFO, __FILE__, __LINE__, Kor::INFO, "after retry");
+    std::printf("alive\n");
+    return 0;
+}
+
+// exit <path>: queued, unflushed lines when main() returns without Stop().
+int exitWithQueue(const char* path)
+{
+    LogModule::Start(LogModule::LogFile, path, "helper", "");
+    LogModule::LogFileUserdata("helper");
+    LogModule::SetInfoSeverity(LogModule::LogFile, Kor::TRACE);
+    LogModule::LogFileFlush(false);
+    LogModule::LogFileEnableAsyncWriting(1 << 20, 1024);
+    for (int i = 0; i < 2000; ++i)
+        LogModule::_LOG(Kor::LOG_INFO, __FILE__, __LINE__, Kor::INFO, "line %d", i);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "console" && argc == 4)
+        return console(std::atoi(argv[2]), std::atoi(argv[3]));
+    if (mode == "unwritable" && argc == 3)
+        return unwritable(argv[2]);
+    if (mode == "exit" && argc == 3)
+        return exitWithQueue(argv[2]);
+    std::fprintf(stderr, "usage: %s console <global> <console> | unwritable <path> | exit <path>\n", argv[0]);
+    return 2;
+}
