@@ -1,7 +1,8 @@
-// One log line through our log module and through spdlog, in the same
-// configurations: a line below the level, a synchronous file line (buffered,
-// and handed to the kernel per line), and an asynchronous file line from one
-// and from four threads. Both write the same layout to a file of their own.
+// One log line through our log module (as a LogMessage) and through spdlog,
+// in the same configurations: a line below the level, a synchronous file line
+// (buffered, and handed to the kernel per line), and an asynchronous file
+// line from one and from four threads. Both write the same layout to a file
+// of their own.
 #include <Kor/LogMessage.h>
 #include <Kor/LogModule.h>
 
@@ -61,6 +62,15 @@ void BM_Kor_Disabled(benchmark::State& state)
     int i = 0;
     for (auto _ : state)
         korLine(Kor::DEBUG, ++i);
+    state.SetItemsProcessed(state.iterations());
+}
+
+// The module's own share of a disabled line, without the message object.
+void BM_Kor_DisabledModule(benchmark::State& state)
+{
+    int i = 0;
+    for (auto _ : state)
+        LogModule::_LOG(Kor::LOG_INFO, __FILE__, __LINE__, Kor::DEBUG, "text %d", ++i);
     state.SetItemsProcessed(state.iterations());
 }
 
@@ -124,6 +134,7 @@ void BM_Spdlog_File(benchmark::State& state)
 } // namespace
 
 BENCHMARK(BM_Kor_Disabled)->Name("Disabled/Kor")->Setup(korSyncSetup)->Teardown(korTeardown);
+BENCHMARK(BM_Kor_DisabledModule)->Name("Disabled/Kor-module-only")->Setup(korSyncSetup)->Teardown(korTeardown);
 BENCHMARK(BM_Spdlog_Disabled)->Name("Disabled/spdlog")->Setup(spdSyncSetup)->Teardown(spdTeardown);
 BENCHMARK(BM_Kor_File)->Name("SyncFile/Kor")->Setup(korSyncSetup)->Teardown(korTeardown);
 BENCHMARK(BM_Spdlog_File)->Name("SyncFile/spdlog")->Setup(spdSyncSetup)->Teardown(spdTeardown);

@@ -92,7 +92,9 @@ public:
     // dropped (a line longer than the whole queue waits for an empty one).
     // batchLines is how many lines the writer takes per write at most
     // (1 if less). Called again, it changes both limits. false for a
-    // bufferSize of 0 or less, or when no thread could be started.
+    // bufferSize of 0 or less, or when no thread could be started. The
+    // writer waits about a millisecond for more lines before it goes to
+    // sleep, so that a busy program's lines are written in batches.
     static bool LogFileEnableAsyncWriting(int bufferSize, int batchLines);
     static bool IsAsyncWriting();
     // true: every line (synchronous) or every batch (asynchronous) reaches

@@ -4,6 +4,7 @@
 #include "LogFormatter.h"
 #include "Platform.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <system_error>
@@ -14,6 +15,10 @@ namespace {
 
 constexpr std::size_t kSpareBatches = 8;
 constexpr std::size_t kSpareBatchBytes = 1024 * 1024;
+// How long the writer waits for more lines before it counts as idle. Under
+// load this spares the callers a wake-up call per line; an idle program
+// still sleeps without a timer.
+constexpr std::chrono::milliseconds kLinger{1};
 
 } // namespace
 
@@ -44,6 +49,8 @@ bool LogWriter::push(const char* data, std::size_t size, int date)
     if (m_accepting) {
         warnIfFilling(size);
         while (m_accepting && queued() > 0 && queued() + size > m_capacity) {
+            if (m_writerWaiting) // full: do not let the writer linger
+                m_work.notify_one();
             ++m_waitingCallers;
             m_space.wait(lock);
             --m_waitingCallers;
@@ -102,6 +109,7 @@ void LogWriter::drain()
 {
     std::unique_lock lock(m_mutex);
     const std::uint64_t target = m_accepted;
+    m_work.notify_one(); // a lingering writer need not wait out its time
     m_progress.wait(lock, [&] { return m_written >= target || !m_running; });
 }
 
@@ -159,12 +167,20 @@ void LogWriter::run()
 LogWriter::Batch* LogWriter::takeBatch(std::unique_lock<std::mutex>& lock)
 {
     // Null once stopping and nothing is left.
+    bool lingered = false;
     while (m_queue.empty()) {
         if (!m_accepting)
             return nullptr;
-        m_writerIdle = true;
-        m_work.wait(lock);
-        m_writerIdle = false;
+        m_writerWaiting = true;
+        if (!lingered) {
+            lingered = true;
+            m_work.wait_for(lock, kLinger);
+        } else {
+            m_writerIdle = true;
+            m_work.wait(lock);
+            m_writerIdle = false;
+        }
+        m_writerWaiting = false;
     }
     Batch* batch = m_queue.front();
     m_queue.pop_front();

@@ -68,7 +68,8 @@ private:
     bool m_warned = false;
     bool m_running = false;   // the thread runs
     bool m_accepting = false; // new lines go into the queue
-    bool m_writerIdle = false;
+    bool m_writerWaiting = false; // lingering or idle
+    bool m_writerIdle = false;    // waits for a wake-up call
     int m_waitingCallers = 0;
     std::atomic<bool> m_active{false};
     std::thread m_thread;
