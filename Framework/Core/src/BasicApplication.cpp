@@ -1,0 +1,66 @@
+#include "BasicApplication.h"
+
+#include "CoreLog.h"
+#include "XCoreApplication.h"
+
+namespace Kor::NS {
+
+BasicApplication::BasicApplication(QSharedPointer<QCoreApplication> app) : Application(app) {}
+
+BasicApplication::~BasicApplication()
+{
+    // An abandoned thread may still run: it is left alone, not deleted.
+    if (!m_threadTerminated && m_thread) {
+        m_thread->release();
+        m_thread = nullptr;
+    }
+}
+
+BasicApplication* BasicApplication::instance()
+{
+    return static_cast<BasicApplication*>(Application::instance());
+}
+
+Kor::Thread* BasicApplication::createThread()
+{
+    return nullptr;
+}
+
+void BasicApplication::init()
+{
+    m_thread = createThread();
+    if (m_thread)
+        m_thread->Begin();
+}
+
+void BasicApplication::close()
+{
+    if (m_thread && !m_thread->Exit(1000, 1000, nullptr)
+        && !m_thread->Exit(1000, 30000, &m_threadTerminated)) {
+        moduleLog(Kor::ALWAYS, 1) << "terminating main thread";
+        m_threadTerminated = true;
+    }
+    Application::close();
+}
+
+namespace {
+// QCoreApplication keeps a reference to argc, and the base part is built
+// before any member of ConsoleApplication exists; only one application
+// object exists per process, so one process-wide copy serves.
+int& persistentArgc(int argc)
+{
+    static int value = 0;
+    value = argc;
+    return value;
+}
+} // namespace
+
+ConsoleApplication::ConsoleApplication(int argc, char** argv)
+    : BasicApplication(QSharedPointer<QCoreApplication>(new XCoreApplication(persistentArgc(argc), argv))),
+      m_argc(argc)
+{
+}
+
+ConsoleApplication::~ConsoleApplication() = default;
+
+} // namespace Kor::NS
