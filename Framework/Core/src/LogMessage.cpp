@@ -17,13 +17,6 @@ constexpr const char* SourceFile = "Framework/Core/src/LogMessage";
 QString LogMessage::dateTimeFormat = QStringLiteral("yyyy/MM/dd HH:mm:ss,zzz");
 
 LogMessage::LogMessage(Kor::LogObject* logObject, const Kor::String& name, Kor::LogSeverity severity,
-                       Kor::LogEntryType level)
-    : m_severity(severity), m_level(level), m_logObject(logObject),
-      m_wouldLog(Kor::LogModule::WouldLog(level, severity)), m_name(name)
-{
-}
-
-LogMessage::LogMessage(Kor::LogObject* logObject, const Kor::String& name, Kor::LogSeverity severity,
                        Kor::LogEntryType level, const char* format, ...)
     : LogMessage(logObject, name, severity, level)
 {
@@ -35,10 +28,8 @@ LogMessage::LogMessage(Kor::LogObject* logObject, const Kor::String& name, Kor::
     va_end(args);
 }
 
-LogMessage::~LogMessage()
+void LogMessage::emitLine()
 {
-    if (!m_wouldLog)
-        return;
     // The text travels as the argument of "%s", so per-cent signs in it stay literal.
     const QByteArray bytes = m_text.toLocal8Bit();
     if (m_logObject && !m_name.empty())
@@ -49,127 +40,25 @@ LogMessage::~LogMessage()
         Kor::LogModule::_LOG(m_level, SourceFile, __LINE__, m_severity, "%s", bytes.constData());
 }
 
-void LogMessage::append(const QString& value)
+void LogMessage::append(const QString& value) { m_text += value; }
+void LogMessage::appendView(const QStringView& value) { m_text += value; }
+void LogMessage::appendLatin1(const QLatin1String& value) { m_text += value; }
+void LogMessage::appendUtf8(const char* value) { m_text += QString::fromUtf8(value); }
+void LogMessage::appendBytes(const QByteArray& value) { m_text += QString::fromUtf8(value); }
+
+void LogMessage::appendString(const Kor::String& value)
 {
-    if (m_wouldLog)
-        m_text += value;
+    m_text += QString::fromUtf8(value.c_str(), qsizetype(value.size()));
 }
 
-LogMessage& LogMessage::operator<<(const QString& value) { append(value); return *this; }
-
-LogMessage& LogMessage::operator<<(const QStringView& value)
-{
-    if (m_wouldLog)
-        m_text += value;
-    return *this;
-}
-
-LogMessage& LogMessage::operator<<(const QLatin1String& value)
-{
-    if (m_wouldLog)
-        m_text += value;
-    return *this;
-}
-
-LogMessage& LogMessage::operator<<(const char* value)
-{
-    if (m_wouldLog)
-        m_text += QString::fromUtf8(value);
-    return *this;
-}
-
-LogMessage& LogMessage::operator<<(const QByteArray& value)
-{
-    if (m_wouldLog)
-        m_text += QString::fromUtf8(value);
-    return *this;
-}
-
-LogMessage& LogMessage::operator<<(const Kor::String& value)
-{
-    if (m_wouldLog)
-        m_text += QString::fromUtf8(value.c_str(), qsizetype(value.size()));
-    return *this;
-}
-
-LogMessage& LogMessage::operator<<(const Kor::Uuid& value)
-{
-    if (m_wouldLog)
-        m_text += QString::fromUtf8(value.toString().c_str());
-    return *this;
-}
-
-LogMessage& LogMessage::operator<<(const Kor::Object& value)
-{
-    if (m_wouldLog)
-        m_text += QString::fromUtf8(value.toDebugString().c_str());
-    return *this;
-}
-
-LogMessage& LogMessage::operator<<(bool value)
-{
-    if (m_wouldLog)
-        m_text += QLatin1Char(value ? '1' : '0');
-    return *this;
-}
-
-LogMessage& LogMessage::operator<<(char value)
-{
-    if (m_wouldLog)
-        m_text += QChar(static_cast<unsigned char>(value));
-    return *this;
-}
-
-LogMessage& LogMessage::operator<<(const QChar& value)
-{
-    if (m_wouldLog)
-        m_text += value;
-    return *this;
-}
-
-LogMessage& LogMessage::operator<<(short value) { return *this << qlonglong(value); }
-LogMessage& LogMessage::operator<<(unsigned short value) { return *this << qulonglong(value); }
-LogMessage& LogMessage::operator<<(int value) { return *this << qlonglong(value); }
-LogMessage& LogMessage::operator<<(unsigned int value) { return *this << qulonglong(value); }
-LogMessage& LogMessage::operator<<(long value) { return *this << qlonglong(value); }
-LogMessage& LogMessage::operator<<(unsigned long value) { return *this << qulonglong(value); }
-
-LogMessage& LogMessage::operator<<(long long value)
-{
-    if (m_wouldLog)
-        m_text += QString::number(value);
-    return *this;
-}
-
-LogMessage& LogMessage::operator<<(unsigned long long value)
-{
-    if (m_wouldLog)
-        m_text += QString::number(value);
-    return *this;
-}
-
-LogMessage& LogMessage::operator<<(float value) { return *this << double(value); }
-
-LogMessage& LogMessage::operator<<(double value)
-{
-    if (m_wouldLog)
-        m_text += QString::number(value, 'g', 6);
-    return *this;
-}
-
-LogMessage& LogMessage::operator<<(const QDateTime& value)
-{
-    if (m_wouldLog)
-        m_text += value.toString(dateTimeFormat);
-    return *this;
-}
-
-LogMessage& LogMessage::operator<<(const QVariant& value)
-{
-    if (m_wouldLog)
-        m_text += render(value);
-    return *this;
-}
+void LogMessage::appendUuid(const Kor::Uuid& value) { m_text += QString::fromUtf8(value.toString().c_str()); }
+void LogMessage::appendObject(const Kor::Object& value) { m_text += QString::fromUtf8(value.toDebugString().c_str()); }
+void LogMessage::appendChar(const QChar& value) { m_text += value; }
+void LogMessage::appendSigned(qlonglong value) { m_text += QString::number(value); }
+void LogMessage::appendUnsigned(qulonglong value) { m_text += QString::number(value); }
+void LogMessage::appendDouble(double value) { m_text += QString::number(value, 'g', 6); }
+void LogMessage::appendDateTime(const QDateTime& value) { m_text += value.toString(dateTimeFormat); }
+void LogMessage::appendVariant(const QVariant& value) { m_text += render(value); }
 
 QString LogMessage::render(const QVariant& value)
 {

@@ -3,6 +3,7 @@
 #include "KorCoreExport.h"
 
 #include <Kor/KorString.h>
+#include <Kor/LogModule.h>
 #include <Kor/LogObject.h>
 #include <Kor/LogTypes.h>
 #include <Kor/Uuid.h>
@@ -25,47 +26,79 @@ class KORCORE_EXPORT LogMessage
 {
 public:
     LogMessage(Kor::LogObject* logObject, const Kor::String& name, Kor::LogSeverity severity,
-               Kor::LogEntryType level);
+               Kor::LogEntryType level)
+        : m_severity(severity), m_level(level), m_logObject(logObject),
+          m_wouldLog(Kor::LogModule::WouldLog(level, severity)), m_name(name)
+    {
+    }
     // printf-style initial text (QString::vasprintf rules: %s takes UTF-8).
     LogMessage(Kor::LogObject* logObject, const Kor::String& name, Kor::LogSeverity severity,
                Kor::LogEntryType level, const char* format, ...);
     LogMessage(const LogMessage& other) = default;
     LogMessage& operator=(const LogMessage& other) = default;
-    ~LogMessage();
+    ~LogMessage()
+    {
+        if (m_wouldLog)
+            emitLine();
+    }
 
     Kor::LogSeverity getSeverity() const { return m_severity; }
     Kor::LogEntryType getLevel() const { return m_level; }
     QString getText() const { return m_text; }
 
-    LogMessage& operator<<(const QString& value);
-    LogMessage& operator<<(const QStringView& value);
-    LogMessage& operator<<(const QLatin1String& value);
-    LogMessage& operator<<(const char* value);
-    LogMessage& operator<<(const QByteArray& value);
-    LogMessage& operator<<(const Kor::String& value);
-    LogMessage& operator<<(const Kor::Uuid& value);
-    LogMessage& operator<<(const Kor::Object& value);
-    LogMessage& operator<<(bool value);
-    LogMessage& operator<<(char value);
-    LogMessage& operator<<(const QChar& value);
-    LogMessage& operator<<(short value);
-    LogMessage& operator<<(unsigned short value);
-    LogMessage& operator<<(int value);
-    LogMessage& operator<<(unsigned int value);
-    LogMessage& operator<<(long value);
-    LogMessage& operator<<(unsigned long value);
-    LogMessage& operator<<(long long value);
-    LogMessage& operator<<(unsigned long long value);
-    LogMessage& operator<<(float value);
-    LogMessage& operator<<(double value);
-    LogMessage& operator<<(const QDateTime& value);
-    LogMessage& operator<<(const QVariant& value);
+    // Each operator tests the would-log flag inline, so that a line that is
+    // not written costs no call.
+    LogMessage& operator<<(const QString& value) { return when(&LogMessage::append, value); }
+    LogMessage& operator<<(const QStringView& value) { return when(&LogMessage::appendView, value); }
+    LogMessage& operator<<(const QLatin1String& value) { return when(&LogMessage::appendLatin1, value); }
+    LogMessage& operator<<(const char* value) { return when(&LogMessage::appendUtf8, value); }
+    LogMessage& operator<<(const QByteArray& value) { return when(&LogMessage::appendBytes, value); }
+    LogMessage& operator<<(const Kor::String& value) { return when(&LogMessage::appendString, value); }
+    LogMessage& operator<<(const Kor::Uuid& value) { return when(&LogMessage::appendUuid, value); }
+    LogMessage& operator<<(const Kor::Object& value) { return when(&LogMessage::appendObject, value); }
+    LogMessage& operator<<(bool value) { return when(&LogMessage::appendChar, QChar(value ? '1' : '0')); }
+    LogMessage& operator<<(char value) { return when(&LogMessage::appendChar, QChar(static_cast<unsigned char>(value))); }
+    LogMessage& operator<<(const QChar& value) { return when(&LogMessage::appendChar, value); }
+    LogMessage& operator<<(short value) { return when(&LogMessage::appendSigned, qlonglong(value)); }
+    LogMessage& operator<<(unsigned short value) { return when(&LogMessage::appendUnsigned, qulonglong(value)); }
+    LogMessage& operator<<(int value) { return when(&LogMessage::appendSigned, qlonglong(value)); }
+    LogMessage& operator<<(unsigned int value) { return when(&LogMessage::appendUnsigned, qulonglong(value)); }
+    LogMessage& operator<<(long value) { return when(&LogMessage::appendSigned, qlonglong(value)); }
+    LogMessage& operator<<(unsigned long value) { return when(&LogMessage::appendUnsigned, qulonglong(value)); }
+    LogMessage& operator<<(long long value) { return when(&LogMessage::appendSigned, qlonglong(value)); }
+    LogMessage& operator<<(unsigned long long value) { return when(&LogMessage::appendUnsigned, qulonglong(value)); }
+    LogMessage& operator<<(float value) { return when(&LogMessage::appendDouble, double(value)); }
+    LogMessage& operator<<(double value) { return when(&LogMessage::appendDouble, value); }
+    LogMessage& operator<<(const QDateTime& value) { return when(&LogMessage::appendDateTime, value); }
+    LogMessage& operator<<(const QVariant& value) { return when(&LogMessage::appendVariant, value); }
 
     // Pattern for every QDateTime a message renders; hosts may change it.
     static QString dateTimeFormat;
 
 private:
+    template <class Value, class Arg>
+    LogMessage& when(void (LogMessage::*appendFunction)(Arg), const Value& value)
+    {
+        if (m_wouldLog)
+            (this->*appendFunction)(value);
+        return *this;
+    }
+
     void append(const QString& value);
+    void appendView(const QStringView& value);
+    void appendLatin1(const QLatin1String& value);
+    void appendUtf8(const char* value);
+    void appendBytes(const QByteArray& value);
+    void appendString(const Kor::String& value);
+    void appendUuid(const Kor::Uuid& value);
+    void appendObject(const Kor::Object& value);
+    void appendChar(const QChar& value);
+    void appendSigned(qlonglong value);
+    void appendUnsigned(qulonglong value);
+    void appendDouble(double value);
+    void appendDateTime(const QDateTime& value);
+    void appendVariant(const QVariant& value);
+    void emitLine();
     static QString render(const QVariant& value);
 
     Kor::LogSeverity m_severity;
