@@ -2,6 +2,7 @@
 
 // Everything a host program of the family needs.
 
+#include "BasicMainThread.h"
 #include "KorCoreExport.h"
 #include "CrashLog.h"
 #include "KorException.h"

@@ -1,0 +1,56 @@
+#include "BasicMainThread.h"
+
+#include <Kor/LogTypes.h>
+#include <Kor/RelationParam.h>
+
+namespace Kor::NS {
+
+BasicMainThread::BasicMainThread(const Kor::String& name)
+    : Kor::Processor<Kor::MessageQueue, Kor::Receiver>(Kor::RelationParam(nullptr, nullptr, nullptr, nullptr),
+                                                       name, 0, 9)
+{
+}
+
+BasicMainThread::~BasicMainThread()
+{
+    // While this object is whole: the service's farewell reaches
+    // CheckBeforeDelete() here.
+    m_timerService = nullptr;
+}
+
+void BasicMainThread::PreInit()
+{
+    m_timerService = new Kor::TimerService(Kor::RelationParam(this, nullptr, nullptr, nullptr), "Timer Service", 0);
+    m_timerService->Begin();
+}
+
+void BasicMainThread::DerivedClassInit() {}
+
+Kor::TimerService* BasicMainThread::GetTimer() const
+{
+    return m_timerService.get();
+}
+
+void BasicMainThread::Init()
+{
+    Log(Kor::LOG_INFO, __FILE__, __LINE__, Kor::ALWAYS, "starting");
+    PreInit();
+    DerivedClassInit();
+    Log(Kor::LOG_INFO, __FILE__, __LINE__, Kor::ALWAYS, "started");
+    Kor::SyncObject::Init();
+}
+
+void BasicMainThread::Close()
+{
+    Kor::Receiver::Close();
+}
+
+void BasicMainThread::CheckBeforeDelete(Kor::SyncObject* object)
+{
+    Kor::TimerService* service = m_timerService.get();
+    if (object && object == static_cast<Kor::SyncObject*>(service))
+        m_timerService = nullptr;
+    Kor::SyncObject::CheckBeforeDelete(object);
+}
+
+} // namespace Kor::NS
