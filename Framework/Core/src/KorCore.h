@@ -10,6 +10,7 @@
 #include "LogMessage.h"
 #include "Parameter.h"
 #include "Application.h"
+#include "BasicApplication.h"
 #include "ServiceControl.h"
 #include "SetupConfigData.h"
 

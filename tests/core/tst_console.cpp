@@ -1,0 +1,193 @@
+// Console programs from outside: the keyboard through a pipe and a terminal,
+// exceptions out of event handlers, crash dumps.
+#include "HostFixture.h"
+
+#include <QDirIterator>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <csignal>
+
+class tst_Console : public QObject
+{
+    Q_OBJECT
+private slots:
+    void mainThreadRunsAndEnds();
+    void withoutMainThread();
+    void keyboardThroughPipe();
+    void keyboardIgnoresOddBytes();
+    void terminalSession();
+    void exceptionsFromEventHandlers_data();
+    void exceptionsFromEventHandlers();
+    void crashDump_data();
+    void crashDump();
+};
+
+namespace {
+
+QStringList dumps(const HostFixture& host)
+{
+    return QDir(host.binDir()).entryList({ "*.dmp" }, QDir::Files);
+}
+
+bool endByInterrupt(QProcess& process)
+{
+    ::kill(pid_t(process.processId()), SIGINT);
+    return process.waitForFinished(15000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+} // namespace
+
+void tst_Console::mainThreadRunsAndEnds()
+{
+    HostFixture host("consolehost", "consolehost");
+    host.env().insert("TESTHOST_TICK", "1");
+    QProcess process;
+    host.start(process, {});
+    QVERIFY(HostFixture::waitForOutput(process, "READY"));
+    QTRY_VERIFY_WITH_TIMEOUT(host.readFile(host.logFile()).count("tick") >= 3, 10000);
+    QVERIFY(endByInterrupt(process));
+    const QByteArray log = host.readFile(host.logFile());
+    QVERIFY(log.contains("Worker") && log.contains("starting") && log.contains("started"));
+    QVERIFY(!log.contains("terminating main thread"));
+    QVERIFY(log.contains("service end with pid"));
+}
+
+void tst_Console::withoutMainThread()
+{
+    HostFixture host("consolehost", "consolehost");
+    host.env().insert("TESTHOST_NO_THREAD", "1");
+    QProcess process;
+    host.start(process, {});
+    QVERIFY(HostFixture::waitForOutput(process, "READY"));
+    QVERIFY(endByInterrupt(process));
+    QVERIFY(!host.readFile(host.logFile()).contains("Worker"));
+}
+
+void tst_Console::keyboardThroughPipe()
+{
+    HostFixture host("consolehost", "consolehost");
+    QProcess process;
+    host.start(process, { "-kb" });
+    QVERIFY(HostFixture::waitForOutput(process, "READY"));
+    process.write("LG2\nlc7\nlx3\nlg10\nln\nln12\nh\n");
+    QVERIFY(process.waitForBytesWritten(5000));
+    // lc7 silenced the console; the log file has every reply.
+    QTRY_VERIFY_WITH_TIMEOUT(host.readFile(host.logFile()).contains("known commands:"), 10000);
+    QVERIFY(endByInterrupt(process));
+    const QByteArray log = host.readFile(host.logFile());
+    QVERIFY2(log.contains("Setting up global loglevel to INFO"), log.constData());
+    QVERIFY(log.contains("Setting up console loglevel to DISABLED"));
+    QVERIFY(log.contains("Invalid length ''"));
+    QVERIFY(log.contains("Set minimum name size to '12' characters"));
+    QVERIFY(log.contains("\tlg<number> - sets the global loglevel to <number>"));
+    QCOMPARE(log.count("Setting up"), 2); // lx3 and lg10 change nothing
+}
+
+void tst_Console::keyboardIgnoresOddBytes()
+{
+    HostFixture host("consolehost", "consolehost");
+    QProcess process;
+    host.start(process, { "-kb", "-kb" });
+    QVERIFY(HostFixture::waitForOutput(process, "READY"));
+    QByteArray noise("\x01\x02\x7f\x1b[A\xff\xfe\xc3(\x00\r\r", 13);
+    noise += QByteArray(200, 'x') + "\n"; // the reader takes one key per tick
+    process.write(noise);
+    process.write("lt\n");
+    process.closeWriteChannel(); // end of input must not spin or end the program
+    QTRY_VERIFY_WITH_TIMEOUT(host.readFile(host.logFile()).contains("Enabled logging of thread ids"), 10000);
+    QCOMPARE(process.state(), QProcess::Running);
+    QVERIFY(endByInterrupt(process));
+}
+
+void tst_Console::terminalSession()
+{
+    const QString tmux = QStandardPaths::findExecutable("tmux");
+    if (tmux.isEmpty())
+        QSKIP("tmux is not installed");
+    HostFixture host("consolehost", "consolehost");
+    const QString session = "kortest" + QString::number(QCoreApplication::applicationPid());
+    const QString script = host.path("session.sh");
+    host.writeFile("session.sh",
+                   QStringLiteral("trap true INT\nstty -a > '%1'\nKOR_REGISTRY_ROOT='%2' TESTHOST_LOGDIR='%3' '%4' -kb\n"
+                                  "stty -a > '%5'\nsleep 30\n")
+                       .arg(host.path("before.txt"), host.path("registry"), host.path("log"), host.executable(),
+                            host.path("after.txt"))
+                       .toUtf8());
+    QCOMPARE(QProcess::execute(tmux, { "new-session", "-d", "-s", session, "-x", "200", "-y", "50", "sh", script }), 0);
+    auto capture = [&] {
+        QProcess p;
+        p.start(tmux, { "capture-pane", "-p", "-t", session });
+        p.waitForFinished();
+        return p.readAllStandardOutput();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(capture().contains("READY"), 15000);
+    QProcess::execute(tmux, { "send-keys", "-t", session, "F1" });
+    QTRY_VERIFY_WITH_TIMEOUT(capture().contains("known commands:"), 10000);
+    QProcess::execute(tmux, { "send-keys", "-t", session, "C-c" });
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(host.path("after.txt")) && !host.readFile(host.path("after.txt")).isEmpty(),
+                             15000);
+    QProcess::execute(tmux, { "kill-session", "-t", session });
+    QCOMPARE(host.readFile(host.path("after.txt")), host.readFile(host.path("before.txt")));
+    QVERIFY(host.readFile(host.logFile()).contains("Closing by signal: SIGINT"));
+}
+
+void tst_Console::exceptionsFromEventHandlers_data()
+{
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("KorException") << "kor"
+        << "QTimer: Exception from Qt event handler (Kor::NS::RuntimeException): the handler gave up";
+    QTest::newRow("std::exception") << "std"
+        << "QTimer: Non Kor exception from Qt event handler (std::runtime_error): standard failure";
+    QTest::newRow("integer") << "int" << "QTimer: An unexpected error occured!";
+}
+
+void tst_Console::exceptionsFromEventHandlers()
+{
+    QFETCH(QString, what);
+    QFETCH(QString, line);
+    HostFixture host("consolehost", "consolehost");
+    host.env().insert("TESTHOST_THROW", what);
+    QByteArray output;
+    QCOMPARE(host.run({}, &output), 0);
+    const QByteArray log = host.readFile(host.logFile());
+    QVERIFY2(log.contains(line.toUtf8()), log.constData());
+    QVERIFY(log.indexOf(line.toUtf8()) < log.indexOf("Closing application."));
+    QVERIFY(log.contains("service end with pid"));
+}
+
+void tst_Console::crashDump_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("dumpCount");
+    QTest::newRow("with -cd") << QStringList{ "-cd" } << 1;
+    QTest::newRow("-cd twice") << QStringList{ "-cd", "--crashdump" } << 1;
+    QTest::newRow("without -cd") << QStringList() << 0;
+}
+
+void tst_Console::crashDump()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, dumpCount);
+    HostFixture host("consolehost", "consolehost");
+    host.env().insert("TESTHOST_CRASH", "1");
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    host.start(process, arguments);
+    QVERIFY(process.waitForFinished(15000));
+    QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+    const QStringList found = dumps(host);
+    QCOMPARE(found.size(), dumpCount);
+    if (dumpCount) {
+        static const QRegularExpression name("^consolehost\\.\\d{4}-\\d\\d-\\d\\d_\\d\\d-\\d\\d-\\d\\d\\.dmp$");
+        QVERIFY2(name.match(found.first()).hasMatch(), qPrintable(found.first()));
+        QVERIFY(host.readFile(host.binDir() + "/" + found.first()).contains("SIGSEGV"));
+    }
+    if (arguments.size() == 2)
+        QVERIFY(process.readAll().contains("Crashhandler already installed!"));
+}
+
+QTEST_GUILESS_MAIN(tst_Console)
+#include "tst_console.moc"
