@@ -1,29 +1,54 @@
-// A console program of the family: it registers its version and service
-// strings and one option of its own, and runs until Ctrl+C.
+// A console program of the family: a ConsoleApplication whose main thread
+// does periodic work through its timer service. It registers its version and
+// service strings and one option of its own, and runs until Ctrl+C.
+// Try -kb (keyboard commands, F1 for help) and -cd (crash dumps).
 #include <Kor/KorCore.h>
-
-#include <QCoreApplication>
-#include <QTimer>
 
 #include <cstdio>
 
 using namespace Kor::NS;
 
-class ExampleApplication : public Application
+namespace {
+
+int g_interval = 2000;
+
+class GreeterThread : public BasicMainThread
+{
+public:
+    GreeterThread() : BasicMainThread(Kor::String("Greeter")) {}
+
+    void DerivedClassInit() override
+    {
+        // Runs on this thread; the timer's work is posted back to it.
+        GetTimer()->StartTimer(this, [this] { greet(); }, unsigned(g_interval), true);
+    }
+
+private:
+    void greet()
+    {
+        Log(Kor::LOG_INFO, __FILE__, __LINE__, Kor::INFO, "hello number %d from the main thread", ++m_count);
+    }
+
+    int m_count = 0;
+};
+
+} // namespace
+
+class ExampleApplication : public ConsoleApplication
 {
     Q_OBJECT
 public:
-    using Application::Application;
+    using ConsoleApplication::ConsoleApplication;
+
+    Kor::Thread* createThread() override { return new GreeterThread(); }
 
     void init() override
     {
+        // The data folders of the machine's set-up file, created on first start.
+        setupConfig()->createKorDataFolders();
         LogMessage(currentThreadLogObject(), Kor::String(), Kor::ALWAYS, Kor::LOG_INFO)
-            << "Example running; greeting every " << m_interval << " ms. Ctrl+C ends it.";
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            LogMessage(Kor::LogObject::getLogObject("Greeter"), Kor::String(), Kor::INFO, Kor::LOG_INFO)
-                << "hello number " << ++m_count;
-        });
-        m_timer.start(m_interval);
+            << "Example running; greeting every " << g_interval << " ms. Ctrl+C ends it.";
+        ConsoleApplication::init();
     }
 
 public slots:
@@ -36,19 +61,13 @@ public slots:
                 << "Invalid interval '" << value.toString() << "'";
             return Parameter::Failed;
         }
-        m_interval = interval;
+        g_interval = interval;
         return Parameter::Continue;
     }
-
-private:
-    QTimer m_timer;
-    int m_interval = 2000;
-    int m_count = 0;
 };
 
 int main(int argc, char** argv)
 {
-    auto core = QSharedPointer<QCoreApplication>::create(argc, argv);
     try {
         Application::prepare(true);
     } catch (const KorException& e) {
@@ -57,7 +76,7 @@ int main(int argc, char** argv)
     }
     int code = 0;
     {
-        ExampleApplication app(core);
+        ExampleApplication app(argc, argv);
         Application::registerAppVersion(QStringLiteral("Kor Example"), 1, 2, 3, QStringLiteral("Kor Example"),
                                         QStringLiteral("Example host program of the library"), QString());
         app.registerParameter(QStringLiteral("interval"), QStringLiteral("n"), QStringLiteral("pInterval"),

@@ -5,6 +5,8 @@
 #include "Platform.h"
 #include "RefObject.h"
 
+#include <QThread>
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdarg>
@@ -103,6 +105,8 @@ void Thread::Main(std::shared_ptr<Private> state, Thread* thread, RefObject* run
         state->id = std::this_thread::get_id();
     }
     Platform::setCurrentThreadName(state->name.str());
+    // Library code finds a thread's log object through the Qt thread's name.
+    QThread::currentThread()->setObjectName(QString::fromUtf8(state->name.c_str()));
     thread->RunGuarded([thread] { thread->Run(); }, "thread");
     // From here on the object may be gone (deleted from its own thread);
     // only the shared state and the run reference are touched.
