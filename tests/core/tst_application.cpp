@@ -1,9 +1,11 @@
 // The application object in-process: construction, registries, parameters,
 // the settings store and the machine identity.
 #include <Kor/KorCore.h>
+#include <Kor/LogModule.h>
 #include <Kor/SocketAddress.h>
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -52,10 +54,15 @@ private slots:
     void machineIdFromStore();
     void updaterPathDefault();
     void protocolSwitches();
+    void keyboardCommands_data();
+    void keyboardCommands();
+    void functionKeys();
     void secondApplicationRefused();
     void cleanupTestCase();
 
 private:
+    QString keyboardReply(const QString& line);
+
     QTemporaryDir m_dir;
     Probe* m_app = nullptr;
     QString m_ini;
@@ -280,6 +287,88 @@ void tst_Application::protocolSwitches()
     }
     Kor::SocketAddress::s_AllowedTypes = saved;
     QVERIFY(Application::getPrefferedLocalAddress().isEmpty());
+}
+
+// Runs one console command and returns the reply line that reached the log.
+QString tst_Application::keyboardReply(const QString& line)
+{
+    QFile log(m_dir.filePath("keys.log"));
+    log.open(QIODevice::ReadOnly);
+    const qsizetype before = log.size();
+    log.close();
+    QMetaObject::invokeMethod(m_app, "keyboardInput", Q_ARG(QString, line));
+    Kor::LogModule::LogFilePrepareStop();
+    if (!log.open(QIODevice::ReadOnly))
+        return QString();
+    // The thread-id column and the name padding depend on earlier commands.
+    static const QRegularExpression columns("^(\\[[^\\]]*\\])?\\s*");
+    return QString::fromUtf8(log.readAll().mid(before)).trimmed().remove(columns);
+}
+
+void tst_Application::keyboardCommands_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("reply");
+    QTest::newRow("global") << "lg1" << "Setting up global loglevel to DEBUG";
+    QTest::newRow("upper case") << "LG2" << "Setting up global loglevel to INFO";
+    QTest::newRow("console beyond the names") << "lc7" << "Setting up console loglevel to DISABLED";
+    QTest::newRow("log file") << "lf0" << "Setting up logfile loglevel to TRACE";
+    QTest::newRow("other letter") << "lx3" << "";
+    QTest::newRow("four characters") << "lg10" << "";
+    QTest::newRow("no digit") << "lgx" << "";
+    QTest::newRow("name size") << "ln12" << "Set minimum name size to '12' characters";
+    QTest::newRow("name size, not a number") << "lnx" << "Invalid length 'x'";
+    QTest::newRow("name size, nothing") << "ln" << "Invalid length ''";
+    QTest::newRow("ln5 is a size") << "ln5" << "Set minimum name size to '5' characters";
+    QTest::newRow("unknown") << "hello" << "";
+    QTest::newRow("empty") << "" << "";
+}
+
+void tst_Application::keyboardCommands()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, reply);
+    Kor::LogModule::Start(Kor::LogModule::LogFile, QFile::encodeName(m_dir.filePath("keys")).constData(), "k", "k");
+    Kor::LogModule::EnableTime(false);
+    Kor::LogModule::EnableType(false);
+    Kor::LogModule::SetGlobalInfoSeverity(Kor::TRACE);
+    Kor::LogModule::SetInfoSeverity(Kor::LogModule::LogFile, Kor::TRACE);
+    const int globalBefore = Kor::LogModule::GetGlobalInfoSeverity();
+    QCOMPARE(keyboardReply(line), reply);
+    if (line.startsWith("lg", Qt::CaseInsensitive) && !reply.isEmpty())
+        QCOMPARE(Kor::LogModule::GetGlobalInfoSeverity(), line.mid(2).toInt());
+    else if (line == "lc7")
+        QCOMPARE(Kor::LogModule::GetInfoSeverity(Kor::LogModule::Console), 7);
+    else if (!line.startsWith("lf"))
+        QCOMPARE(Kor::LogModule::GetGlobalInfoSeverity(), globalBefore);
+}
+
+void tst_Application::functionKeys()
+{
+    const bool threadIds = Kor::LogModule::ThreadIDEnabled();
+    QCOMPARE(keyboardReply("lt"), threadIds ? "Disabled logging of thread ids" : "Enabled logging of thread ids");
+    QCOMPARE(keyboardReply("lt"), threadIds ? "Enabled logging of thread ids" : "Disabled logging of thread ids");
+    QCOMPARE(Kor::LogModule::ThreadIDEnabled(), threadIds);
+    Kor::LogModule::EnableThreadID(false, false);
+    const bool dotted = Kor::LogModule::GetNameDotted();
+    QCOMPARE(keyboardReply("ld"), dotted ? "Disabled dotting of logger name" : "Enabled dotting of logger name");
+    QCOMPARE(keyboardReply("LS"), "Enabled separators for logger name");
+    QCOMPARE(keyboardReply("ls"), "Disabled separators for logger name");
+
+    const QString help = keyboardReply("HELP");
+    QVERIFY(help.startsWith("known commands:\n\tlg<number> - sets the global loglevel to <number>\n"));
+    QVERIFY(help.endsWith("\th, help    - prints this helpscreen"));
+    QCOMPARE(help.count('\n'), 8);
+    QMetaObject::invokeMethod(m_app, "keyboardInput", Q_ARG(int, 2));
+    QCOMPARE(keyboardReply("x"), QString()); // F2 did nothing either
+    QFile log(m_dir.filePath("keys.log"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const qsizetype before = log.size();
+    log.close();
+    QMetaObject::invokeMethod(m_app, "keyboardInput", Q_ARG(int, 1));
+    Kor::LogModule::LogFilePrepareStop();
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(QString::fromUtf8(log.readAll().mid(before)).trimmed().startsWith("known commands:"));
 }
 
 void tst_Application::secondApplicationRefused()

@@ -13,6 +13,7 @@ class tst_Console : public QObject
 {
     Q_OBJECT
 private slots:
+    void examplePrograms();
     void mainThreadRunsAndEnds();
     void withoutMainThread();
     void keyboardThroughPipe();
@@ -38,6 +39,27 @@ bool endByInterrupt(QProcess& process)
 }
 
 } // namespace
+
+// The example with its sample machine: identity, log and data folders at work.
+void tst_Console::examplePrograms()
+{
+    const QString sample = qEnvironmentVariable("KOR_SAMPLE_ROOT");
+    if (sample.isEmpty() || !QFile::exists(sample + "/registry"))
+        QSKIP("the examples are not built");
+    HostFixture host("Kor.Example", "Kor.Example");
+    host.env().insert("KOR_REGISTRY_ROOT", sample + "/registry");
+    QProcess process;
+    host.start(process, { "-n", "20" });
+    QVERIFY(HostFixture::waitForOutput(process, "hello number 2"));
+    const QByteArray pid = QByteArray::number(process.processId());
+    QVERIFY(endByInterrupt(process));
+    const QByteArray log = host.readFile(sample + "/log/Example/Kor.Example.log");
+    QVERIFY(log.contains("service start with pid " + pid + "."));
+    QVERIFY(log.contains("service end with pid " + pid + "."));
+    QVERIFY(log.contains("current working directory: " + sample.toUtf8() + "/data/Example"));
+    QVERIFY(log.contains("MachineId:  {3f2b8c1e-5a7d-4e9f-b6c0-1d2e3f4a5b6c}"));
+    QVERIFY(QDir(sample + "/kordata/RCInfos/Failed").exists());
+}
 
 void tst_Console::mainThreadRunsAndEnds()
 {

@@ -29,6 +29,8 @@ private slots:
     void unwritablePidFolder();
     void freshSettingsFile();
     void logSeverityRepair();
+    void badSettingsFiles_data();
+    void badSettingsFiles();
     void setupFileLayout();
     void uncreatableFolders_data();
     void uncreatableFolders();
@@ -360,6 +362,30 @@ void tst_Runtime::uncreatableFolders()
     QCOMPARE(host.run({}, &output), 1001 & 0xFF);
     QVERIFY2(output.contains("Fatal error: Configured path " + host.path(fatalPath).toUtf8()
                              + " does not exist and could not be created"), output.constData());
+}
+
+void tst_Runtime::badSettingsFiles_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("not INI") << QByteArray("\x00\xff[[[=\n=\n[Loglevel\nGlobal") << QStringList();
+    QTest::newRow("cannot be written") << QByteArray() << QStringList{ "-i", "@/plainfile/app.ini" };
+}
+
+void tst_Runtime::badSettingsFiles()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QStringList, arguments);
+    HostFixture host;
+    host.env().insert("TESTHOST_MODE", "quit");
+    host.writeFile("plainfile", "x");
+    if (!content.isNull())
+        host.writeFile("bin/testhost.ini", content);
+    arguments.replaceInStrings("@", host.root());
+    QCOMPARE(host.run(arguments), 0);
+    const QByteArray log = host.readFile(host.logFile());
+    QVERIFY(log.contains("service start with pid"));
+    QVERIFY(log.contains("service end with pid"));
 }
 
 void tst_Runtime::closingSignals_data()
