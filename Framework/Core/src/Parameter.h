@@ -17,8 +17,9 @@ class KORCORE_EXPORT Parameter : public QObject
 {
     Q_OBJECT
 public:
-    enum Type { NoValue = 0, SingleValue = 1, MultipleValues = 2 };
-    enum ProcessState { Continue = 0, Finished = 1, Failed = 2, Unhandled = 3 };
+    // 32-bit, so that a handler may return any value as its state.
+    enum Type : int { NoValue = 0, SingleValue = 1, MultipleValues = 2 };
+    enum ProcessState : int { Continue = 0, Finished = 1, Failed = 2, Unhandled = 3 };
 
     Parameter(const QString& longName, const QString& shortName, const QString& propertyName,
               const QString& functionName, Parameter::Type type, const QString& description);
