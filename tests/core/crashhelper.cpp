@@ -58,31 +58,16 @@ void installPreviousHandler()
     ::sigaction(SIGSEGV, &action, nullptr);
 }
 
-// Reports report signals; quits on a closing signal unless stay is set.
-SignalNotifier* listen(bool stay)
+// Prints each signal it is told of, then quits.
+SignalNotifier* listen()
 {
     return new SignalNotifier(
-        [stay](int, const char* name, bool closing) {
+        [](int, const char* name, bool closing) {
             std::printf("%s%s\n", closing ? "Closing by signal: " : "Received signal: ", name);
             std::fflush(stdout);
-            if (!closing || !stay)
-                QCoreApplication::exit(0);
+            QCoreApplication::exit(0);
         },
         QCoreApplication::instance());
-}
-
-int raiseAndWait(QCoreApplication& app, void (*raiser)())
-{
-    listen(false);
-    QTimer::singleShot(0, raiser);
-    return app.exec();
-}
-
-int waitForSignal(QCoreApplication& app, bool stay)
-{
-    listen(stay);
-    say("ready");
-    return app.exec();
 }
 
 } // namespace
@@ -96,13 +81,7 @@ int main(int argc, char** argv)
     const char* mode = argc > 1 ? argv[1] : "";
     auto is = [mode](const char* name) { return std::strcmp(mode, name) == 0; };
 
-    if (is("segv"))
-        writeThroughNull();
     if (is("segv-dump") && installCrashHandler())
-        writeThroughNull();
-    if (is("segv-signals") && listen(false)->isValid())
-        writeThroughNull();
-    if (is("segv-both") && listen(false)->isValid() && installCrashHandler())
         writeThroughNull();
     if (is("segv-uninstalled") && installCrashHandler() && uninstallCrashHandler())
         writeThroughNull();
@@ -113,10 +92,11 @@ int main(int argc, char** argv)
         if (installCrashHandler())
             writeThroughNull();
     }
-    if (is("raise") && installCrashHandler())
-        return raiseAndWait(app, [] { ::raise(SIGFPE); });
-    if (is("kill") && installCrashHandler())
-        return raiseAndWait(app, [] { ::kill(::getpid(), SIGSEGV); });
+    if (is("kill") && installCrashHandler()) {
+        listen();
+        QTimer::singleShot(0, [] { ::kill(::getpid(), SIGSEGV); });
+        return app.exec();
+    }
     if (is("raise-crash-handler-only") && installCrashHandler()) {
         ::raise(SIGFPE);
         say("still running");
@@ -129,10 +109,11 @@ int main(int argc, char** argv)
         std::printf("uninstall %d\n", uninstallCrashHandler());
         return 0;
     }
-    if (is("wait"))
-        return waitForSignal(app, false);
-    if (is("wait-stay"))
-        return waitForSignal(app, true);
+    if (is("wait")) {
+        listen();
+        say("ready");
+        return app.exec();
+    }
     say("unknown mode");
     return 2;
 }

@@ -28,16 +28,12 @@ public:
     void DerivedClassInit() override
     {
         Log(Kor::LOG_INFO, __FILE__, __LINE__, Kor::ALWAYS, "derived init");
-        timerId = GetTimer()->StartTimer(this, [this] {
-            ++ticks;
-            ticksOnThread = ticksOnThread && IsCurrent();
-        }, 5, true);
+        timerId = GetTimer()->StartTimer(this, [this] { ++ticks; }, 5, true);
     }
 
     std::atomic<bool> timerBeforePreInit{false};
     std::atomic<unsigned> timerId{0};
     std::atomic<int> ticks{0};
-    std::atomic<bool> ticksOnThread{true};
 };
 
 } // namespace
@@ -83,29 +79,19 @@ void tst_BasicMainThread::startsTimerServiceAndLogs()
 {
     Kor::AutoPointer<TickingThread> thread = new TickingThread("Main Ticking");
     QVERIFY(thread->GetTimer() == nullptr);
-    QCOMPARE(thread->DefaultPriority(), 0);
-    QCOMPARE(thread->MaxPriority(), 9);
     QVERIFY(thread->Begin());
     QVERIFY(thread->WaitRunning(5000));
     QVERIFY(thread->timerBeforePreInit);
     QVERIFY(thread->GetTimer() != nullptr);
     QCOMPARE(thread->GetTimer()->getName().str(), std::string("Timer Service"));
     QVERIFY(thread->timerId != 0u);
-    QTRY_VERIFY(thread->ticks >= 3);
-    QVERIFY(thread->ticksOnThread);
+    QTRY_VERIFY(thread->ticks > 0);
 
-    // The lines carry the thread's name as logger name.
-    const QString log = readLog();
-    auto find = [&log](const char* text) {
-        const QRegularExpression line(QStringLiteral("^.*Main Ticking\\W*%1$").arg(text),
-                                      QRegularExpression::MultilineOption);
-        return log.indexOf(line);
-    };
-    const qsizetype starting = find("starting");
-    const qsizetype derived = find("derived init");
-    const qsizetype started = find("started");
-    QVERIFY2(starting >= 0 && started >= 0, qPrintable(log));
-    QVERIFY(starting < derived && derived < started);
+    // The lines carry the thread's name as logger name, the derived init between the two.
+    const QRegularExpression order("^.*Main Ticking\\W*starting$.*^.*Main Ticking\\W*derived init$"
+                                   ".*^.*Main Ticking\\W*started$",
+                                   QRegularExpression::MultilineOption | QRegularExpression::DotMatchesEverythingOption);
+    QVERIFY2(readLog().contains(order), qPrintable(readLog()));
 
     bool terminated = true;
     QVERIFY(thread->Exit(1000, 1000, &terminated));

@@ -57,21 +57,14 @@ void tst_KeyTranslator::terminal_data()
         QTest::addRow("F%d linux console", i + 1) << QByteArrayList{linuxConsole[i]} << fkey(i + 1);
     QTest::newRow("F1 rxvt") << QByteArrayList{"\033[11~"} << fkey(1);
 
-    QTest::newRow("up") << QByteArrayList{"\033[A"} << extended(72);
-    QTest::newRow("down") << QByteArrayList{"\033[B"} << extended(80);
-    QTest::newRow("right") << QByteArrayList{"\033[C"} << extended(77);
-    QTest::newRow("left") << QByteArrayList{"\033[D"} << extended(75);
-    QTest::newRow("home") << QByteArrayList{"\033[H"} << extended(71);
-    QTest::newRow("end") << QByteArrayList{"\033[F"} << extended(79);
-    QTest::newRow("home tilde") << QByteArrayList{"\033[1~"} << extended(71);
-    QTest::newRow("end tilde") << QByteArrayList{"\033[4~"} << extended(79);
-    QTest::newRow("insert") << QByteArrayList{"\033[2~"} << extended(82);
-    QTest::newRow("delete") << QByteArrayList{"\033[3~"} << extended(83);
-    QTest::newRow("page up") << QByteArrayList{"\033[5~"} << extended(73);
-    QTest::newRow("page down") << QByteArrayList{"\033[6~"} << extended(81);
-    QTest::newRow("up application mode") << QByteArrayList{"\033OA"} << extended(72);
-    QTest::newRow("ctrl up") << QByteArrayList{"\033[1;5A"} << extended(72);
-    QTest::newRow("shift delete") << QByteArrayList{"\033[3;2~"} << extended(83);
+    const struct { const char* name; const char* sequence; int code; } keys[] = {
+        {"up", "\033[A", 72}, {"down", "\033[B", 80}, {"right", "\033[C", 77}, {"left", "\033[D", 75},
+        {"home", "\033[H", 71}, {"end", "\033[F", 79}, {"home tilde", "\033[1~", 71}, {"end tilde", "\033[4~", 79},
+        {"insert", "\033[2~", 82}, {"delete", "\033[3~", 83}, {"page up", "\033[5~", 73},
+        {"page down", "\033[6~", 81}, {"up application mode", "\033OA", 72}, {"ctrl up", "\033[1;5A", 72},
+        {"shift delete", "\033[3;2~", 83}};
+    for (const auto& key : keys)
+        QTest::newRow(key.name) << QByteArrayList{key.sequence} << extended(key.code);
 
     QTest::newRow("lone escape") << QByteArrayList{"\033"} << QByteArray("\033");
     QTest::newRow("escape then letter") << QByteArrayList{"\033x"} << QByteArray("\033x");
@@ -88,17 +81,15 @@ void tst_KeyTranslator::terminal_data()
     QTest::newRow("split after escape bracket") << QByteArrayList{"x\033[2", "1", "~y"}
                                                 << QByteArray("x") + fkey(10) + "y";
 
-    QTest::newRow("unknown tilde") << QByteArrayList{"\033[99~"} << QByteArray();
+    // Sequences without a console code are swallowed whole.
+    const char* dropped[][2] = {{"unknown tilde", "\033[99~"}, {"shift F1", "\033[1;2P"}, {"shift F5", "\033[15;2~"},
+                                {"shift tab", "\033[Z"}, {"intermediate byte", "\033[ q"}, {"unknown SS3", "\033Oz"},
+                                {"unknown linux console", "\033[[Z"}, {"too many numbers", "\033[1;2;3A"}};
+    for (const auto& [name, sequence] : dropped)
+        QTest::newRow(name) << QByteArrayList{sequence} << QByteArray();
     QTest::newRow("private mode") << QByteArrayList{"a\033[?25hb"} << QByteArray("ab");
-    QTest::newRow("shift F1") << QByteArrayList{"\033[1;2P"} << QByteArray();
-    QTest::newRow("shift F5") << QByteArrayList{"\033[15;2~"} << QByteArray();
-    QTest::newRow("shift tab") << QByteArrayList{"\033[Z"} << QByteArray();
-    QTest::newRow("intermediate byte") << QByteArrayList{"\033[ q"} << QByteArray();
-    QTest::newRow("unknown SS3") << QByteArrayList{"\033Oz"} << QByteArray();
-    QTest::newRow("unknown linux console") << QByteArrayList{"\033[[Z"} << QByteArray();
     QTest::newRow("overlong sequence") << QByteArrayList{"\033[" + QByteArray(200, '1') + "~x"} << QByteArray("x");
     QTest::newRow("broken by control byte") << QByteArrayList{"\033[1\r"} << QByteArray("\r");
-    QTest::newRow("too many numbers") << QByteArrayList{"\033[1;2;3A"} << QByteArray();
     QTest::newRow("NUL key") << QByteArrayList{QByteArray(1, '\0') + ";"} << QByteArray(1, '\0') + "\x03;";
 }
 

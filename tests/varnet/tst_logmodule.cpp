@@ -113,8 +113,7 @@ private slots:
     void fileSeverities();
     void consoleSeverities_data();
     void consoleSeverities();
-    void firstLineAndLazyOpen_data();
-    void firstLineAndLazyOpen();
+    void lazyOpen();
     void layout_data();
     void layout();
     void manyThreads_data();
@@ -252,27 +251,16 @@ void tst_LogModule::consoleSeverities()
     QCOMPARE(errors, QByteArray()); // the debugger window stays silent without a debugger
 }
 
-void tst_LogModule::firstLineAndLazyOpen_data()
+// The user data line (see previousFile) is only written when set.
+void tst_LogModule::lazyOpen()
 {
-    QTest::addColumn<QByteArray>("userData");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("user data") << QByteArray("Kor.Recorder 1.2 with pid 42") << "Kor.Recorder 1.2 with pid 42";
-    QTest::newRow("none") << QByteArray() << QString();
-}
-
-void tst_LogModule::firstLineAndLazyOpen()
-{
-    QFETCH(QByteArray, userData);
-    QFETCH(QString, expected);
     LogModule::Start(LogModule::AllOutputs & ~LogModule::Console, base().toLocal8Bit(), "Recorder", "records calls");
-    LogModule::LogFileUserdata(userData);
     LogModule::Enable(LogModule::LogFile, false);
     logLine(Kor::INFO, "before the file is on");
     QVERIFY(!QFile::exists(logPath()));
     LogModule::Enable(LogModule::LogFile, true);
     logLine(Kor::INFO, "first");
-    const QStringList lines = expected.isEmpty() ? QStringList{"first"} : QStringList{expected, "first"};
-    QCOMPARE(readLines(logPath()), lines);
+    QCOMPARE(readLines(logPath()), QStringList{"first"});
 }
 
 void tst_LogModule::layout_data()

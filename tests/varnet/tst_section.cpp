@@ -185,10 +185,7 @@ void tst_Section::refusesHostileFiles_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QByteArray>("reason"); // part of lastError()
     QTest::newRow("empty") << QByteArray() << QByteArray("line");
-    QTest::newRow("declaration only") << QByteArray("<?xml version=\"1.0\"?>\n") << QByteArray("line");
     QTest::newRow("truncated") << QByteArray("<Setup><Settings><logdir>/var/lo") << QByteArray("line");
-    QTest::newRow("not xml") << QByteArray("installdir=/opt/kor\n") << QByteArray("line");
-    QTest::newRow("mismatched tags") << QByteArray("<a><b></a></b>") << QByteArray("line");
     QTest::newRow("two roots") << QByteArray("<a/><b/>") << QByteArray("line");
     const QByteArray laughs = "<?xml version=\"1.0\"?><!DOCTYPE lolz [<!ENTITY lol \"lol\">"
                               "<!ENTITY lol1 \"&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;\">"
@@ -197,7 +194,6 @@ void tst_Section::refusesHostileFiles_data()
     QTest::newRow("billion laughs") << laughs << QByteArray("declarations");
     const QByteArray external = "<!DOCTYPE a [<!ENTITY x SYSTEM \"file:///etc/passwd\">]><a>&x;</a>";
     QTest::newRow("external entity") << external << QByteArray("declarations");
-    QTest::newRow("bare doctype") << QByteArray("<!DOCTYPE a><a/>") << QByteArray("declarations");
     QTest::newRow("undeclared entity") << QByteArray("<a>&x;</a>") << QByteArray("line");
     QTest::newRow("far too large") << "<a>" + QByteArray(int(Section::s_maxFileSize), 'x') + "</a>"
                                    << QByteArray("larger than");

@@ -1,7 +1,6 @@
 #include <Kor/ShareStream.h>
 
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -21,7 +20,6 @@ private slots:
     void refusedOpens_data();
     void refusedOpens();
     void createsWithPermissions();
-    void killedHolderLeavesReusableFile();
 
 private:
     static QByteArray contents(const QByteArray& path);
@@ -175,36 +173,6 @@ void tst_ShareStream::createsWithPermissions()
     struct stat st{};
     QCOMPARE(::stat(m_path.constData(), &st), 0);
     QCOMPARE(int(st.st_mode & 0777), 0600);
-}
-
-void tst_ShareStream::killedHolderLeavesReusableFile()
-{
-    const QString holder = qEnvironmentVariable("KOR_TEST_BINARY_DIR") + QStringLiteral("/sharestream_holder");
-    QProcess process;
-    process.start(holder, {QString::fromLocal8Bit(m_path)});
-    QVERIFY2(process.waitForStarted(), qPrintable(process.errorString()));
-    QByteArray output;
-    QTRY_VERIFY((output += process.readAllStandardOutput()).contains("ready"));
-
-    ShareStream second;
-    QVERIFY(!second.open(m_path.constData(), 3, 0x20, 0644));
-    ShareStream reader;
-    QVERIFY(reader.open(m_path.constData(), 1, 0x20, 0644));
-    long long pid = 0;
-    reader >> pid;
-    QCOMPARE(pid, process.processId());
-    reader.close();
-
-    process.kill(); // SIGKILL: no chance to clean up
-    QVERIFY(process.waitForFinished());
-    QCOMPARE(process.exitStatus(), QProcess::CrashExit);
-    QVERIFY(QFile::exists(QString::fromLocal8Bit(m_path)));
-
-    ShareStream next;
-    QVERIFY(next.open(m_path.constData(), 3, 0x20, 0644));
-    next << 7 << '\n';
-    QVERIFY(next.flush());
-    QCOMPARE(contents(m_path), QByteArray("7\n"));
 }
 
 QTEST_GUILESS_MAIN(tst_ShareStream)
