@@ -126,6 +126,7 @@ void tst_Runtime::exitCodes_data()
     QTest::newRow("handler finished") << "quit" << QStringList{ "--finish" } << 0;
     QTest::newRow("handler state 7") << "quit" << QStringList{ "--seven" } << 7;
     QTest::newRow("missing slot") << "quit" << QStringList{ "--broken" } << 0;
+    QTest::newRow("keyboard, then help") << "quit" << QStringList{ "-kb", "--help" } << 0;
     QTest::newRow("unknown option") << "quit" << QStringList{ "--nonsense", "x" } << 0;
 }
 

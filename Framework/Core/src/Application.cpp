@@ -126,7 +126,15 @@ Application::Application(QSharedPointer<QCoreApplication> app) : QObject(nullptr
                       Parameter::NoValue, QStringLiteral("Show status of the service"));
 }
 
-Application::~Application() = default;
+Application::~Application()
+{
+    // Owned; still running when main() ended before the event loop (-kb --help).
+    if (m_keyboardReader) {
+        m_keyboardReader->quit();
+        m_keyboardReader->wait(30000);
+        delete m_keyboardReader;
+    }
+}
 
 Application* Application::instance()
 {
