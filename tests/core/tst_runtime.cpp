@@ -27,6 +27,7 @@ private slots:
     void secondInstanceRefused();
     void stalePidFileReused();
     void unwritablePidFolder();
+    void emptyPidFileName();
     void freshSettingsFile();
     void logSeverityRepair();
     void badSettingsFiles_data();
@@ -278,6 +279,16 @@ void tst_Runtime::unwritablePidFolder()
     QCOMPARE(host.run({ "-p", host.path("plainfile/x.pid") }, &output), 255);
     QVERIFY2(output.contains("service can not start with pid file '" + host.path("plainfile/x.pid").toUtf8() + "'"),
              output.constData());
+}
+
+void tst_Runtime::emptyPidFileName()
+{
+    HostFixture host;
+    host.env().insert("TESTHOST_MODE", "quit");
+    QByteArray output;
+    // The name then points at the folder itself, which no stream opens.
+    QCOMPARE(host.run({ "-p", "" }, &output), 255);
+    QVERIFY2(output.contains("service can not start with pid file ''"), output.constData());
 }
 
 void tst_Runtime::freshSettingsFile()
