@@ -56,12 +56,12 @@ private slots:
     void protocolSwitches();
     void keyboardCommands_data();
     void keyboardCommands();
-    void functionKeys();
+    void togglesHelpAndFunctionKeys();
     void secondApplicationRefused();
     void cleanupTestCase();
 
 private:
-    QString keyboardReply(const QString& line);
+    QString keyboardReply(const QVariant& input);
 
     QTemporaryDir m_dir;
     Probe* m_app = nullptr;
@@ -290,13 +290,16 @@ void tst_Application::protocolSwitches()
 }
 
 // Runs one console command and returns the reply line that reached the log.
-QString tst_Application::keyboardReply(const QString& line)
+QString tst_Application::keyboardReply(const QVariant& input)
 {
     QFile log(m_dir.filePath("keys.log"));
     log.open(QIODevice::ReadOnly);
     const qsizetype before = log.size();
     log.close();
-    QMetaObject::invokeMethod(m_app, "keyboardInput", Q_ARG(QString, line));
+    if (input.typeId() == QMetaType::Int)
+        QMetaObject::invokeMethod(m_app, "keyboardInput", Q_ARG(int, input.toInt()));
+    else
+        QMetaObject::invokeMethod(m_app, "keyboardInput", Q_ARG(QString, input.toString()));
     Kor::LogModule::LogFilePrepareStop();
     if (!log.open(QIODevice::ReadOnly))
         return QString();
@@ -334,7 +337,7 @@ void tst_Application::keyboardCommands()
     Kor::LogModule::SetGlobalInfoSeverity(Kor::TRACE);
     Kor::LogModule::SetInfoSeverity(Kor::LogModule::LogFile, Kor::TRACE);
     const int globalBefore = Kor::LogModule::GetGlobalInfoSeverity();
-    QCOMPARE(keyboardReply(line), reply);
+    QCOMPARE(keyboardReply(QVariant(line)), reply);
     if (line.startsWith("lg", Qt::CaseInsensitive) && !reply.isEmpty())
         QCOMPARE(Kor::LogModule::GetGlobalInfoSeverity(), line.mid(2).toInt());
     else if (line == "lc7")
@@ -343,7 +346,7 @@ void tst_Application::keyboardCommands()
         QCOMPARE(Kor::LogModule::GetGlobalInfoSeverity(), globalBefore);
 }
 
-void tst_Application::functionKeys()
+void tst_Application::togglesHelpAndFunctionKeys()
 {
     const bool threadIds = Kor::LogModule::ThreadIDEnabled();
     QCOMPARE(keyboardReply("lt"), threadIds ? "Disabled logging of thread ids" : "Enabled logging of thread ids");
@@ -359,16 +362,9 @@ void tst_Application::functionKeys()
     QVERIFY(help.startsWith("known commands:\n\tlg<number> - sets the global loglevel to <number>\n"));
     QVERIFY(help.endsWith("\th, help    - prints this helpscreen"));
     QCOMPARE(help.count('\n'), 8);
-    QMetaObject::invokeMethod(m_app, "keyboardInput", Q_ARG(int, 2));
-    QCOMPARE(keyboardReply("x"), QString()); // F2 did nothing either
-    QFile log(m_dir.filePath("keys.log"));
-    QVERIFY(log.open(QIODevice::ReadOnly));
-    const qsizetype before = log.size();
-    log.close();
-    QMetaObject::invokeMethod(m_app, "keyboardInput", Q_ARG(int, 1));
-    Kor::LogModule::LogFilePrepareStop();
-    QVERIFY(log.open(QIODevice::ReadOnly));
-    QVERIFY(QString::fromUtf8(log.readAll().mid(before)).trimmed().startsWith("known commands:"));
+    QCOMPARE(keyboardReply(QVariant(2)), QString()); // F2 does nothing
+    QCOMPARE(keyboardReply(QVariant(1)), help);
+    QCOMPARE(keyboardReply(QVariant(10)), QString());
 }
 
 void tst_Application::secondApplicationRefused()

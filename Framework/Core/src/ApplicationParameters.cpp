@@ -39,8 +39,7 @@ bool isUsableText(const QVariant& value)
 // Listings are bare console text: no time, no type mark, no logger name.
 void printLine(const QString& line)
 {
-    static const Kor::String emptyName;
-    LogMessage(nullptr, emptyName, Kor::ALWAYS, Kor::LOG_INFO) << line;
+    moduleLog(Kor::ALWAYS, 1) << line;
 }
 
 void prepareConsoleListing()

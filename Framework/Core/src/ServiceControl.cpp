@@ -1,20 +1,12 @@
 #include "ServiceControl.h"
 
 #include "Application.h"
-#include "LogMessage.h"
+#include "CoreLog.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
 
 namespace Kor::NS {
-
-namespace {
-const Kor::String& emptyName()
-{
-    static const Kor::String name;
-    return name;
-}
-} // namespace
 
 ServiceControl* ServiceControl::m_instance = nullptr;
 
@@ -64,7 +56,7 @@ void ServiceControl::doServiceStop()
 void ServiceControl::run()
 {
     // Without a service manager there is no dispatcher to run.
-    LogMessage(currentThreadLogObject(), emptyName(), Kor::ALWAYS, Kor::LOG_ERROR) << "Couldn't start as service";
+    coreLog(Kor::ALWAYS, 3) << "Couldn't start as service";
     if (Application* app = Application::instance())
         app->quit();
 }
