@@ -29,6 +29,9 @@ void say(const char* text)
     std::fflush(stdout);
 }
 
+int g_argc = 0;
+char** g_argv = nullptr;
+
 } // namespace
 
 class ConsoleHost : public ConsoleApplication
@@ -57,6 +60,14 @@ public:
             QObject::connect(timer, &QTimer::timeout, timer, [] { throw 42; });
         if (!what.isEmpty())
             timer->start(0);
+        if (qEnvironmentVariableIsSet("TESTHOST_SECOND_APP")) {
+            try {
+                ConsoleApplication second(g_argc, g_argv);
+            } catch (const MultipleApplicationException& e) {
+                std::printf("REFUSED: %s\n", e.what());
+            }
+            QTimer::singleShot(0, this, &Application::quit);
+        }
         if (qEnvironmentVariableIsSet("TESTHOST_CRASH"))
             QTimer::singleShot(0, this, [] {
                 volatile int* volatile pointer = nullptr;
@@ -68,6 +79,8 @@ public:
 
 int main(int argc, char** argv)
 {
+    g_argc = argc;
+    g_argv = argv;
     Application::prepare(true);
     int code = 0;
     {

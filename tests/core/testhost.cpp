@@ -3,6 +3,7 @@
 #include <Kor/KorCore.h>
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QTextStream>
@@ -11,8 +12,17 @@
 
 #include <csignal>
 #include <cstdio>
+#include <thread>
 
 using namespace Kor::NS;
+
+namespace {
+void say(const char* text)
+{
+    std::puts(text);
+    std::fflush(stdout);
+}
+} // namespace
 
 class TestHost : public Application
 {
@@ -36,13 +46,33 @@ public:
             quit();
         } else if (mode == "exit3") {
             exit(3);
+        } else if (mode == "exit-from-thread") {
+            // From a thread of its own while the loop runs.
+            QTimer::singleShot(0, this, [this] { std::thread([this] { exit(5); }).join(); });
+        } else if (mode == "long-init") {
+            say("READY");
+            QDeadlineTimer deadline(15000);
+            while (!quitting() && !deadline.hasExpired())
+                QThread::msleep(5);
+            if (quitting())
+                say("QUIT SEEN IN INIT");
+            return;
+        } else if (mode == "chatter") {
+            auto* timer = new QTimer(this);
+            connect(timer, &QTimer::timeout, this, [this, timer, n = 0]() mutable {
+                LogMessage(nullptr, Kor::String(), Kor::ALWAYS, Kor::LOG_INFO) << "chatter " << n;
+                if (++n == 40) {
+                    timer->stop();
+                    quit();
+                }
+            });
+            timer->start(10);
         } else if (mode == "raise") {
             QTimer::singleShot(0, [] { ::raise(SIGFPE); });
             QTimer::singleShot(50, this, [this] { std::puts("STILL RUNNING"); std::fflush(stdout); quit(); });
         }
         // Any other mode runs until a signal ends it.
-        std::puts("READY");
-        std::fflush(stdout);
+        say("READY");
     }
 
     void close() override

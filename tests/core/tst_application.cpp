@@ -322,6 +322,8 @@ void tst_Application::keyboardCommands_data()
     QTest::newRow("name size") << "ln12" << "Set minimum name size to '12' characters";
     QTest::newRow("name size, not a number") << "lnx" << "Invalid length 'x'";
     QTest::newRow("name size, nothing") << "ln" << "Invalid length ''";
+    QTest::newRow("name size above int") << "ln4294967297" << "Invalid length '4294967297'";
+    QTest::newRow("name size at int limit") << "ln2147483647" << "Set minimum name size to '255' characters";
     QTest::newRow("ln5 is a size") << "ln5" << "Set minimum name size to '5' characters";
     QTest::newRow("unknown") << "hello" << "";
     QTest::newRow("empty") << "" << "";

@@ -16,6 +16,7 @@ private slots:
     void examplePrograms();
     void mainThreadRunsAndEnds();
     void withoutMainThread();
+    void secondApplicationRefused();
     void keyboardThroughPipe();
     void keyboardIgnoresOddBytes();
     void terminalSession();
@@ -85,6 +86,16 @@ void tst_Console::withoutMainThread()
     QVERIFY(HostFixture::waitForOutput(process, "READY"));
     QVERIFY(endByInterrupt(process));
     QVERIFY(!host.readFile(host.logFile()).contains("Worker"));
+}
+
+void tst_Console::secondApplicationRefused()
+{
+    HostFixture host("consolehost", "consolehost");
+    host.env().insert("TESTHOST_SECOND_APP", "1");
+    QByteArray output;
+    QCOMPARE(host.run({}, &output), 0);
+    QVERIFY2(output.contains("REFUSED: Only one instance of Application allowed"), output.constData());
+    QVERIFY(host.readFile(host.logFile()).contains("service end with pid"));
 }
 
 void tst_Console::keyboardThroughPipe()

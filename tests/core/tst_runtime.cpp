@@ -39,6 +39,8 @@ private slots:
     void closingSignals();
     void raisedFaultSignalIsReported();
     void secondInterruptDuringShutdown();
+    void signalSeenDuringInit();
+    void consoleReaderGone();
 };
 
 static QStringList lines(const QByteArray& output)
@@ -124,6 +126,7 @@ void tst_Runtime::exitCodes_data()
     QTest::addColumn<int>("code");
     QTest::newRow("quit") << "quit" << QStringList() << 0;
     QTest::newRow("exit(3)") << "exit3" << QStringList() << 3;
+    QTest::newRow("exit(5) from a thread in the loop") << "exit-from-thread" << QStringList() << 5;
     QTest::newRow("handler finished") << "quit" << QStringList{ "--finish" } << 0;
     QTest::newRow("handler state 7") << "quit" << QStringList{ "--seven" } << 7;
     QTest::newRow("missing slot") << "quit" << QStringList{ "--broken" } << 0;
@@ -451,6 +454,38 @@ void tst_Runtime::secondInterruptDuringShutdown()
     ::kill(pid_t(process.processId()), SIGINT);
     QVERIFY(process.waitForFinished(10000));
     QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+}
+
+// A host's long init() polls quitting(); the event loop does not run yet.
+void tst_Runtime::signalSeenDuringInit()
+{
+    HostFixture host;
+    host.env().insert("TESTHOST_MODE", "long-init");
+    QProcess process;
+    host.start(process, {});
+    QVERIFY(HostFixture::waitForOutput(process, "READY"));
+    ::kill(pid_t(process.processId()), SIGTERM);
+    QVERIFY(HostFixture::waitForOutput(process, "QUIT SEEN IN INIT"));
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitCode(), 0);
+    QVERIFY(host.readFile(host.logFile()).contains("Closing by signal: SIGTERM"));
+}
+
+// Console output into a pipe whose reader went away: "| head -n 1".
+void tst_Runtime::consoleReaderGone()
+{
+    HostFixture host;
+    host.env().insert("TESTHOST_MODE", "chatter");
+    QProcess process;
+    process.setProcessEnvironment(host.env());
+    process.setWorkingDirectory(host.root());
+    process.start("bash", { "-c", "\"$0\" | head -n 1 >/dev/null; exit ${PIPESTATUS[0]}", host.executable() });
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitCode(), 0);
+    const QByteArray log = host.readFile(host.logFile());
+    QVERIFY2(log.contains("chatter 39"), log.constData());
+    QVERIFY(log.contains("service end with pid"));
+    QVERIFY(!QFile::exists(host.path("bin/testhost.pid")));
 }
 
 QTEST_GUILESS_MAIN(tst_Runtime)

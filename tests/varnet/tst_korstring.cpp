@@ -14,7 +14,9 @@ private slots:
     void separate_data();
     void separate();
     void convertFromUtf16();
+    void convertRejectsMalformedInput_data();
     void convertRejectsMalformedInput();
+    void convertRejectsMalformedUtf16();
     void uuidTextForms();
 };
 
@@ -69,15 +71,34 @@ void tst_KorString::convertFromUtf16()
     QCOMPARE(latin.str(), std::string("K\xF6r ? ?"));
 }
 
+void tst_KorString::convertRejectsMalformedInput_data()
+{
+    QTest::addColumn<QByteArray>("utf8");
+    QTest::addColumn<QByteArray>("converted");
+    QTest::newRow("overlong slash, truncated") << QByteArray("\xC0\xAF|\xE2\x82") << QByteArray("??|??");
+    QTest::newRow("lead byte F4 above U+10FFFF") << QByteArray("\xF4\x90\x80\x80") << QByteArray("????");
+    for (int lead = 0xF5; lead <= 0xFF; ++lead) {
+        const QByteArray row = "lead byte " + QByteArray::number(lead, 16);
+        QTest::newRow(row.constData()) << (QByteArray(1, char(lead)) + "\x80\x80\x80") << QByteArray("????");
+    }
+}
+
 void tst_KorString::convertRejectsMalformedInput()
+{
+    QFETCH(QByteArray, utf8);
+    QFETCH(QByteArray, converted);
+    bool ok = true;
+    const String out = String::convertBuffer(utf8.constData(), size_t(utf8.size()), String::Charset_UTF8,
+                                             String::Charset_UTF8, '?', 0, &ok);
+    QCOMPARE(out.c_str(), converted.constData());
+    QVERIFY(!ok);
+}
+
+void tst_KorString::convertRejectsMalformedUtf16()
 {
     const char16_t lone[] = { u'a', 0xD800, u'b' };
     String out = String::convertBuffer(lone, sizeof lone, String::Charset_UTF8, String::Charset_UCS_2);
     QCOMPARE(out.c_str(), "a?b");
-    // An overlong encoding of '/' and a truncated sequence.
-    const char bad[] = "\xC0\xAF|\xE2\x82";
-    out = String::convertBuffer(bad, sizeof bad - 1, String::Charset_UTF8, String::Charset_UTF8);
-    QCOMPARE(out.c_str(), "??|??");
     // An odd byte count leaves no half code unit behind.
     out = String::convertBuffer("a\0b", 3, String::Charset_UTF8, String::Charset_UCS_2);
     QCOMPARE(out.c_str(), "a?");

@@ -4,6 +4,7 @@
 #include "CoreLog.h"
 #include "CrashHandler.h"
 #include "KorException.h"
+#include "PidFile_p.h"
 #include "ServiceControl.h"
 #include "SetupConfigData.h"
 #include "SignalNotifier.h"
@@ -17,11 +18,14 @@
 #include <Kor/VarnetVersion.h>
 
 #include "Platform.h"
+#include "Signals.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMetaObject>
+
+#include <optional>
 
 namespace Kor::NS {
 
@@ -80,6 +84,8 @@ Application::Application(QSharedPointer<QCoreApplication> app) : QObject(nullptr
     m_modulePath = QCoreApplication::applicationDirPath();
     m_moduleName = moduleNameOf(m_moduleFileName);
     m_pid = QString::number(Kor::Platform::processId());
+    // A console piped into a reader that ends (| head) must not end us.
+    Kor::Platform::ignoreBrokenPipe();
 
     qRegisterMetaType<Kor::Uuid>("Uuid");
     qRegisterMetaType<Kor::Uuid*>("Uuid*");
@@ -128,6 +134,7 @@ Application::Application(QSharedPointer<QCoreApplication> app) : QObject(nullptr
 
 Application::~Application()
 {
+    Kor::Platform::setQuitFlag(nullptr);
     // Owned; still running when main() ended before the event loop (-kb --help).
     if (m_keyboardReader) {
         m_keyboardReader->quit();
@@ -260,6 +267,27 @@ void Application::doClose()
     close();
 }
 
+namespace {
+
+// Takes the PID file, or logs why another instance keeps this one out.
+bool takePidFile(PidFile& pidFile, const QString& pid, const QString& name)
+{
+    switch (pidFile.acquire(pid)) {
+    case PidFile::Acquired:
+        return true;
+    case PidFile::HeldByOther:
+        coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << "service already started with pid file '" << name << "' and pid "
+                                             << pidFile.holderPid() << ".";
+        return false;
+    case PidFile::Failed:
+        break;
+    }
+    coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << "service can not start with pid file '" << name << "'";
+    return false;
+}
+
+} // namespace
+
 int Application::run(bool asService)
 {
     m_isService = asService;
@@ -270,56 +298,35 @@ int Application::run(bool asService)
     }
     setSignaling();
 
-    const QString pidPath = m_allowMultipleInstances
-        ? QString() : QDir(defaultPIDFileDirectory()).absoluteFilePath(m_pidFileName);
-    Kor::ShareStream pidFile;
+    std::optional<PidFile> pidFile;
+    if (!m_allowMultipleInstances)
+        pidFile.emplace(QDir(defaultPIDFileDirectory()).absoluteFilePath(m_pidFileName));
     int result = -1;
-    bool refused = false;
-    if (!pidPath.isEmpty()) {
-        const QByteArray path = QFile::encodeName(pidPath);
-        if (pidFile.open(path.constData(), 3, 0x20, 0x1A4)) {
-            pidFile << m_pid.toLatin1().constData() << '\n';
-            pidFile.flush();
-        } else {
-            refused = true;
-            Kor::ShareStream other;
-            if (other.open(path.constData(), 1, 0x20, 0x1A4)) {
-                long long otherPid = 0;
-                other >> otherPid;
-                other.close();
-                coreLog(Kor::ALWAYS, 3) << "service already started with pid file '" << m_pidFileName
-                                        << "' and pid " << otherPid << ".";
-            } else {
-                coreLog(Kor::ALWAYS, 3) << "service can not start with pid file '" << m_pidFileName << "'";
-            }
-        }
-    }
-    if (!refused) {
-        // The log file opens once the PID file is ours, before the start lines,
-        // so that they reach the file as well as the console.
+    if (!pidFile || takePidFile(*pidFile, m_pid, m_pidFileName)) {
+        // The log file opens once the PID file is ours, before the start
+        // lines, so that they reach the file as well as the console.
         Kor::LogModule::Enable(Kor::LogModule::LogFile, true);
-        coreLog(Kor::ALWAYS, 1) << "service start with pid " << m_pid << ".";
-        coreLog(Kor::ALWAYS, 1) << "current working directory: " << QDir::currentPath();
-        moduleLog(Kor::ALWAYS, 1) << "MachineId:  " << getMachineId();
+        coreLog(Kor::ALWAYS, Kor::LOG_INFO) << "service start with pid " << m_pid << ".";
+        coreLog(Kor::ALWAYS, Kor::LOG_INFO) << "current working directory: " << QDir::currentPath();
+        moduleLog(Kor::ALWAYS, Kor::LOG_INFO) << "MachineId:  " << getMachineId();
         if (s_CallPoolId.isNull())
             s_CallPoolId = getMachineId();
-        moduleLog(Kor::ALWAYS, 1) << "CallPoolId: " << s_CallPoolId;
+        moduleLog(Kor::ALWAYS, Kor::LOG_INFO) << "CallPoolId: " << s_CallPoolId;
         init();
         result = exec();
+
+        // The end lines are written whatever the operator turned down.
         Kor::LogModule::SetGlobalInfoSeverity(Kor::INFO);
         Kor::LogModule::SetInfoSeverity(Kor::LogModule::AllOutputs, Kor::INFO);
-        coreLog(Kor::ALWAYS, 1) << "service end with pid " << m_pid << ".";
-        if (!pidPath.isEmpty()) {
-            pidFile.close();
-            if (!QFile::remove(pidPath))
-                coreLog(Kor::ALWAYS, 2) << "pid file '" << m_pidFileName << "' could not be removed.";
-        }
+        coreLog(Kor::ALWAYS, Kor::LOG_INFO) << "service end with pid " << m_pid << ".";
+        if (pidFile && !pidFile->release())
+            coreLog(Kor::ALWAYS, Kor::LOG_WARNING) << "pid file '" << m_pidFileName << "' could not be removed.";
     }
     if (asService) {
         serviceControl.stop();
         serviceControl.quit();
         if (!serviceControl.wait(10000)) {
-            coreLog(Kor::ALWAYS, 2) << "Terminating unresponsive ServiceControl thread";
+            coreLog(Kor::ALWAYS, Kor::LOG_WARNING) << "Terminating unresponsive ServiceControl thread";
             serviceControl.terminate();
             serviceControl.wait();
         }
@@ -336,7 +343,7 @@ int Application::exec()
 
 void Application::quit()
 {
-    m_quitting = true;
+    m_quitting.store(true, std::memory_order_release);
     QMetaObject::invokeMethod(m_coreApplication.data(), "quit", Qt::QueuedConnection);
 }
 
@@ -347,13 +354,16 @@ void Application::exit(int returnCode)
 }
 
 bool Application::isService() const { return m_isService; }
-bool Application::quitting() { return m_quitting; }
+bool Application::quitting() { return m_quitting.load(std::memory_order_acquire); }
 
 void Application::setSignaling()
 {
     static SignalNotifier* notifier = nullptr;
     if (notifier)
         return;
+    // The handler itself sets the flag: a long init() that polls quitting()
+    // learns of the signal before the event loop runs.
+    Kor::Platform::setQuitFlag(&m_quitting);
     notifier = new SignalNotifier([](int, const char* name, bool closing) {
         if (closing) {
             coreLog(Kor::ALWAYS, 1) << "Closing by signal: " << name;

@@ -18,6 +18,8 @@
 #include <QThread>
 #include <QVariant>
 
+#include <atomic>
+
 namespace Kor::NS {
 
 class SetupConfigData;
@@ -166,7 +168,7 @@ private:
     QString m_loggingPath;
     bool m_isService = false;
     QThread* m_keyboardReader = nullptr;
-    bool m_quitting = false;
+    std::atomic<bool> m_quitting{false};
     bool m_allowMultipleInstances = false;
 
     static SetupConfigData* s_setupConfig;

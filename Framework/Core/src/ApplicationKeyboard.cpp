@@ -5,6 +5,8 @@
 
 #include <Kor/LogModule.h>
 
+#include <climits>
+
 namespace Kor::NS {
 
 namespace {
@@ -23,7 +25,8 @@ void nameSizeCommand(const QString& rest)
 {
     bool ok = false;
     const unsigned long size = rest.toULong(&ok, 10);
-    if (!ok) {
+    // The log module takes an int: a larger number would wrap.
+    if (!ok || size > static_cast<unsigned long>(INT_MAX)) {
         reply(QLatin1String("Invalid length '") + rest + QLatin1Char('\''));
         return;
     }

@@ -1,6 +1,7 @@
 #include "BasicApplication.h"
 
 #include "CoreLog.h"
+#include "KorException.h"
 #include "XCoreApplication.h"
 
 namespace Kor::NS {
@@ -53,11 +54,20 @@ int& persistentArgc(int argc)
     value = argc;
     return value;
 }
+
+// A second application object is refused before its Qt application exists:
+// destroying that one would clear QCoreApplication::instance() under the
+// running program.
+QSharedPointer<QCoreApplication> makeCoreApplication(int argc, char** argv)
+{
+    if (Application::instance())
+        throw MultipleApplicationException("Only one instance of Application allowed");
+    return QSharedPointer<QCoreApplication>(new XCoreApplication(persistentArgc(argc), argv));
+}
 } // namespace
 
 ConsoleApplication::ConsoleApplication(int argc, char** argv)
-    : BasicApplication(QSharedPointer<QCoreApplication>(new XCoreApplication(persistentArgc(argc), argv))),
-      m_argc(argc)
+    : BasicApplication(makeCoreApplication(argc, argv)), m_argc(argc)
 {
 }
 

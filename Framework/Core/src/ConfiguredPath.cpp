@@ -2,7 +2,6 @@
 
 #include "CoreLog.h"
 
-#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QDir>
 #include <QMetaObject>
@@ -14,8 +13,17 @@
 namespace Kor::NS {
 
 namespace {
-// Written and read on the main thread only.
+// An exit that reached the main thread before its event loop ran; only the
+// main thread touches it.
 std::optional<int> g_pendingExit;
+
+void exitOnMainThread(int code)
+{
+    if (QThread::currentThread()->loopLevel() > 0)
+        QCoreApplication::exit(code);
+    else
+        g_pendingExit = code;
+}
 } // namespace
 
 void ensureConfiguredPath(QString path)
@@ -35,10 +43,10 @@ void ensureConfiguredPath(QString path)
 
 void requestApplicationExit(int code)
 {
-    if (QThread::currentThread()->loopLevel() > 0)
-        QCoreApplication::exit(code);
-    else
-        g_pendingExit = code;
+    // Posting is safe from any thread, and a posted call waits in the queue
+    // until the loop runs; QCoreApplication::exit() itself is neither.
+    if (QCoreApplication* app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(app, [code] { exitOnMainThread(code); }, Qt::QueuedConnection);
 }
 
 void deliverPendingExit()

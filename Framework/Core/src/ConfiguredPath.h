@@ -10,10 +10,12 @@ namespace Kor::NS {
 // asks the application to exit with 1001.
 void ensureConfiguredPath(QString path);
 
-// QCoreApplication::exit() does nothing before the event loop runs, so an exit
-// asked for during start-up is remembered and handed to the loop once it starts.
+// Ends the main event loop with code, from any thread, before or while the
+// loop runs: QCoreApplication::exit() does nothing before the loop runs and
+// must not be called from other threads.
 void requestApplicationExit(int code);
-// Queues the remembered exit, if any, into the event loop about to start.
+// Main thread, as the loop is about to start: queues an exit that was
+// delivered while events were processed outside the loop, if any.
 void deliverPendingExit();
 
 } // namespace Kor::NS

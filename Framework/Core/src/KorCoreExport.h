@@ -5,3 +5,11 @@
 #else
 #  define KORCORE_EXPORT
 #endif
+
+// Internal classes that the library's own tests reach: exported only from a
+// build with tests, never part of the installed interface.
+#if defined(KORCORE_AUTOTEST_EXPORTS)
+#  define KORCORE_AUTOTEST_EXPORT KORCORE_EXPORT
+#else
+#  define KORCORE_AUTOTEST_EXPORT
+#endif

@@ -14,7 +14,20 @@ namespace {
 constexpr const char* SourceFile = "Framework/Core/src/LogMessage";
 }
 
-QString LogMessage::dateTimeFormat = QStringLiteral("yyyy/MM/dd HH:mm:ss,zzz");
+SharedString LogMessage::dateTimeFormat(QStringLiteral("yyyy/MM/dd HH:mm:ss,zzz"));
+
+SharedString& SharedString::operator=(const QString& text)
+{
+    QMutexLocker locker(&m_lock);
+    m_text = text;
+    return *this;
+}
+
+SharedString::operator QString() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_text;
+}
 
 LogMessage::LogMessage(Kor::LogObject* logObject, const Kor::String& name, Kor::LogSeverity severity,
                        Kor::LogEntryType level, const char* format, ...)
@@ -57,7 +70,7 @@ void LogMessage::appendChar(const QChar& value) { m_text += value; }
 void LogMessage::appendSigned(qlonglong value) { m_text += QString::number(value); }
 void LogMessage::appendUnsigned(qulonglong value) { m_text += QString::number(value); }
 void LogMessage::appendDouble(double value) { m_text += QString::number(value, 'g', 6); }
-void LogMessage::appendDateTime(const QDateTime& value) { m_text += value.toString(dateTimeFormat); }
+void LogMessage::appendDateTime(const QDateTime& value) { m_text += value.toString(QString(dateTimeFormat)); }
 void LogMessage::appendVariant(const QVariant& value) { m_text += render(value); }
 
 QString LogMessage::render(const QVariant& value)
@@ -92,9 +105,9 @@ QString LogMessage::render(const QVariant& value)
     }
 }
 
-Kor::LogSeverity Logging::s_qDebugSeverity = Kor::TRACE;
-Kor::LogSeverity Logging::s_qWarningSeverity = Kor::TRACE;
-Kor::LogSeverity Logging::s_qFatalSeverity = Kor::ALWAYS;
+std::atomic<Kor::LogSeverity> Logging::s_qDebugSeverity{Kor::TRACE};
+std::atomic<Kor::LogSeverity> Logging::s_qWarningSeverity{Kor::TRACE};
+std::atomic<Kor::LogSeverity> Logging::s_qFatalSeverity{Kor::ALWAYS};
 
 void Logging::Install() { qInstallMessageHandler(&Logging::MsgHandler); }
 void Logging::Uninstall() { qInstallMessageHandler(nullptr); }

@@ -12,12 +12,31 @@
 #include <QChar>
 #include <QDateTime>
 #include <QLatin1String>
+#include <QMutex>
 #include <QString>
 #include <QStringView>
 #include <QVariant>
 #include <QtGlobal>
 
+#include <atomic>
+
 namespace Kor::NS {
+
+// A text that one thread may replace while others read it: assigned and
+// read like a QString, each under a lock of its own.
+class KORCORE_EXPORT SharedString
+{
+public:
+    SharedString(const QString& text) : m_text(text) {}
+    SharedString(const SharedString&) = delete;
+    SharedString& operator=(const SharedString&) = delete;
+    SharedString& operator=(const QString& text);
+    operator QString() const;
+
+private:
+    mutable QMutex m_lock;
+    QString m_text;
+};
 
 // One log line, built in stream style and handed to the log module when the
 // message is destroyed. Whether it will be written is decided once, in the
@@ -72,8 +91,9 @@ public:
     LogMessage& operator<<(const QDateTime& value) { return when(&LogMessage::appendDateTime, value); }
     LogMessage& operator<<(const QVariant& value) { return when(&LogMessage::appendVariant, value); }
 
-    // Pattern for every QDateTime a message renders; hosts may change it.
-    static QString dateTimeFormat;
+    // Pattern for every QDateTime a message renders; hosts may change it,
+    // also while other threads log.
+    static SharedString dateTimeFormat;
 
 private:
     template <class Value, class Arg>
@@ -127,9 +147,9 @@ public:
 private:
     static void MsgHandler(QtMsgType type, const QMessageLogContext& context, const QString& message);
 
-    static Kor::LogSeverity s_qDebugSeverity;
-    static Kor::LogSeverity s_qWarningSeverity;
-    static Kor::LogSeverity s_qFatalSeverity;
+    static std::atomic<Kor::LogSeverity> s_qDebugSeverity;
+    static std::atomic<Kor::LogSeverity> s_qWarningSeverity;
+    static std::atomic<Kor::LogSeverity> s_qFatalSeverity;
 };
 
 // The log object named after the current thread, or null for an unnamed thread.

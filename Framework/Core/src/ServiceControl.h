@@ -5,6 +5,8 @@
 #include <QString>
 #include <QThread>
 
+#include <atomic>
+
 namespace Kor::NS {
 
 // Connects the program to the service manager. run() constructs one in every
@@ -32,8 +34,9 @@ protected:
 private:
     static int SetStatus(unsigned long state, unsigned long exitCode, unsigned long waitHint);
 
-    bool m_started = false;
-    bool m_stopped = true;
+    // Written by the service threads, read by the main thread.
+    std::atomic<bool> m_started{false};
+    std::atomic<bool> m_stopped{true};
 
     static ServiceControl* m_instance;
 };

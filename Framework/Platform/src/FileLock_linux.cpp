@@ -91,6 +91,14 @@ bool truncateFile(int fd, std::int64_t length, int& error)
     return rc == 0;
 }
 
+bool isLinkedAt(int fd, const char* path)
+{
+    struct stat open{}, named{};
+    if (fd < 0 || !path || ::fstat(fd, &open) != 0 || ::stat(path, &named) != 0)
+        return false;
+    return open.st_nlink > 0 && open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
 void closeFile(int fd)
 {
     if (fd >= 0)

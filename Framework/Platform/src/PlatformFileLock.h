@@ -25,6 +25,9 @@ std::int64_t readAt(int fd, void* buffer, std::size_t size, std::int64_t offset,
 // Writes all size bytes at offset, retrying short writes.
 bool writeAllAt(int fd, const void* buffer, std::size_t size, std::int64_t offset, int& error);
 bool truncateFile(int fd, std::int64_t length, int& error);
+// Whether path (links followed) names the file open on fd, and that file was
+// not removed since.
+bool isLinkedAt(int fd, const char* path);
 void closeFile(int fd);
 
 } // namespace Kor::Platform

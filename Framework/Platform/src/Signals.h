@@ -5,6 +5,7 @@
 // handler. The crash handler (CrashDump.h) shares the dispatcher for the
 // report signals; either may be installed first.
 
+#include <atomic>
 #include <cstddef>
 
 namespace Kor::Platform {
@@ -31,6 +32,15 @@ int signalPipeReadFd();
 // error or before installation. Records are never split between reads when
 // max is a multiple of signalRecordSize.
 int readSignalPipe(unsigned char* out, int max);
+
+// A closing signal also sets *flag, in the handler itself, so that code
+// polling it learns of the signal before the event loop runs. The flag must
+// live as long as the handlers may run; nullptr stops the setting.
+void setQuitFlag(std::atomic<bool>* flag);
+
+// Writes to a pipe or socket whose reader has gone fail with EPIPE instead
+// of ending the process.
+void ignoreBrokenPipe();
 
 inline constexpr int signalRecordSize = 4;
 // Decodes one record; false for bytes that are not a record.

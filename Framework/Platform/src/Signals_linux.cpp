@@ -3,6 +3,7 @@
 #include "Console.h"
 #include "SignalDispatch_p.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -26,6 +27,9 @@ struct Slot
 
 Slot dispositions[NSIG];
 int pipeFds[2] = {-1, -1};
+std::atomic<std::atomic<bool>*> quitFlag{nullptr};
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<std::atomic<bool>*>::is_always_lock_free,
+              "the handler may only touch lock-free atomics");
 bool signalsInstalled = false;
 // Guards installation only; handlers never lock.
 std::mutex installLock;
@@ -104,6 +108,8 @@ void dispatch(int signalNumber, siginfo_t* info, void* context)
     const int savedErrno = errno;
     if (signalKind(signalNumber) == SignalKind::Closing) {
         restoreTerminal();
+        if (std::atomic<bool>* flag = quitFlag.load(std::memory_order_acquire))
+            flag->store(true, std::memory_order_release);
         postRecord(signalNumber);
     } else if (!isRaisedByProcess(info)) {
         handleFault(signalNumber, info, context);
@@ -202,6 +208,19 @@ bool signalHandlersInstalled()
 {
     std::lock_guard guard(installLock);
     return signalsInstalled;
+}
+
+void setQuitFlag(std::atomic<bool>* flag)
+{
+    quitFlag.store(flag, std::memory_order_release);
+}
+
+void ignoreBrokenPipe()
+{
+    struct sigaction action = {};
+    action.sa_handler = SIG_IGN;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGPIPE, &action, nullptr);
 }
 
 int signalPipeReadFd()

@@ -49,7 +49,8 @@ char32_t decode(const unsigned char* p, std::size_t length, std::size_t& pos, St
         const unsigned char c = p[pos++];
         if (c < 0x80)
             return c;
-        int extra = c >= 0xF0 && c <= 0xF4 ? 3 : c >= 0xE0 ? 2 : c >= 0xC2 && c < 0xE0 ? 1 : -1;
+        // 0xC0, 0xC1 only start overlong forms and 0xF5 to 0xFF nothing at all.
+        int extra = c >= 0xF0 && c <= 0xF4 ? 3 : c >= 0xE0 && c <= 0xEF ? 2 : c >= 0xC2 && c < 0xE0 ? 1 : -1;
         if (extra < 0 || pos + extra > length)
             return Invalid;
         char32_t cp = c & (0x3F >> extra);

@@ -48,6 +48,11 @@ bool ShareStream::open(const char* path, int mode, int share, int permissions)
     return true;
 }
 
+bool ShareStream::is_linked_at(const char* path) const
+{
+    return Platform::isLinkedAt(m_fd, path);
+}
+
 void ShareStream::close()
 {
     if (m_fd < 0)

@@ -40,6 +40,9 @@ public:
     // Closes any file this stream had open first.
     bool open(const char* path, int mode, int share, int permissions);
     bool is_open() const { return m_fd >= 0; }
+    // Whether path still names the open file: false when it was removed or
+    // replaced since it was opened (a lock on it then keeps nobody out).
+    bool is_linked_at(const char* path) const;
     void close();
     // False when writing or truncating failed; the stream then is in fail().
     bool flush();
