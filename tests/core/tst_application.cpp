@@ -1,5 +1,7 @@
 // The application object in-process: construction, registries, parameters,
 // the settings store and the machine identity.
+#include "MachineStore_p.h"
+
 #include <Kor/KorCore.h>
 #include <Kor/LogModule.h>
 #include <Kor/SocketAddress.h>
@@ -9,6 +11,8 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 using namespace Kor::NS;
 
@@ -52,6 +56,10 @@ private slots:
     void logLevelRepair_data();
     void logLevelRepair();
     void machineIdFromStore();
+    void machineStoreValues_data();
+    void machineStoreValues();
+    void settingsOnNonRegularFile_data();
+    void settingsOnNonRegularFile();
     void updaterPathDefault();
     void protocolSwitches();
     void keyboardCommands_data();
@@ -266,6 +274,80 @@ void tst_Application::machineIdFromStore()
     Application::setSimulatedMachineId(simulated);
     QVERIFY(Application::getMachineId() == simulated);
     QVERIFY(Application::getCallPoolId() == simulated);
+}
+
+void tst_Application::machineStoreValues_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QVariant>("value"); // of Common/UpdaterConfigPath
+    const QVariant none;
+    QTest::newRow("list separator and comment mark") << QByteArray("[Common]\nUpdaterConfigPath=/srv/a,b;c\n")
+                                                     << QVariant("/srv/a,b;c");
+    QTest::newRow("blanks, CRLF, comments") << QByteArray("; note\r\n[ Common ]\r\n# x\r\n UpdaterConfigPath = /u p \r\n")
+                                            << QVariant("/u p");
+    QTest::newRow("first of two") << QByteArray("[Common]\nUpdaterConfigPath=/one\nUpdaterConfigPath=/two\n")
+                                  << QVariant("/one");
+    QTest::newRow("empty value") << QByteArray("[Common]\nUpdaterConfigPath=\n") << QVariant("");
+    QTest::newRow("other section") << QByteArray("[Other]\nUpdaterConfigPath=/x\n") << none;
+    QTest::newRow("no section") << QByteArray("UpdaterConfigPath=/x\n") << none;
+    QTest::newRow("unclosed section") << QByteArray("[Common\nUpdaterConfigPath=/x\n") << none;
+    QTest::newRow("key case") << QByteArray("[Common]\nupdaterconfigpath=/x\n") << none;
+    QTest::newRow("binary") << QByteArray("\x00\xff[[[=\n=\n", 9) << none;
+    QTest::newRow("folder") << QByteArray() << none;
+    QTest::newRow("FIFO") << QByteArray() << none;
+}
+
+void tst_Application::machineStoreValues()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QVariant, value);
+    const QString folder = m_dir.filePath("registry/HKEY_LOCAL_MACHINE/SOFTWARE");
+    const QString file = folder + "/Probe.ini";
+    QDir().mkpath(folder);
+    QFile::remove(file);
+    QDir().rmdir(file);
+    if (QByteArray(QTest::currentDataTag()) == "folder") {
+        QVERIFY(QDir().mkdir(file));
+    } else if (QByteArray(QTest::currentDataTag()) == "FIFO") {
+        QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+    } else {
+        QFile out(file);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(content);
+    }
+    QCOMPARE(MachineStore::value("HKEY_LOCAL_MACHINE\\SOFTWARE\\Probe", "Common/UpdaterConfigPath"), value);
+}
+
+void tst_Application::settingsOnNonRegularFile_data()
+{
+    QTest::addColumn<bool>("throughLink");
+    QTest::newRow("FIFO") << false;
+    QTest::newRow("link to a FIFO") << true;
+}
+
+// Neither read (a FIFO blocks) nor written (saving renames a new file over
+// the path): the settings answer with their defaults.
+void tst_Application::settingsOnNonRegularFile()
+{
+    QFETCH(bool, throughLink);
+    const QString fifo = m_dir.filePath("fifo.ini");
+    const QString link = m_dir.filePath("link.ini");
+    QFile::remove(fifo);
+    QFile::remove(link);
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    if (throughLink)
+        QVERIFY(QFile::link(fifo, link));
+    const QString path = throughLink ? link : fifo;
+    QCOMPARE(m_app->setINIFile(QVariant(path)), Parameter::Continue);
+    m_app->resetSettings();
+    QCOMPARE(m_app->setting("G/K", 5, false).toInt(), 5);
+    QVERIFY(!m_app->changeSetting("G/K", 6));
+    QVERIFY(!m_app->containsSetting("G/K"));
+    QCOMPARE(QFileInfo(path).isSymLink(), throughLink);
+    QVERIFY(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
+
+    QCOMPARE(m_app->setINIFile(QVariant(m_ini)), Parameter::Continue);
+    m_app->resetSettings();
 }
 
 void tst_Application::updaterPathDefault()

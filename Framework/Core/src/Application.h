@@ -147,7 +147,8 @@ private slots:
 private:
     Parameter::ProcessState assignArguments();
     Parameter::ProcessState assignParameter(const QString& name, const QList<QString>& values);
-    void initSettings();
+    // false when the settings live on no file (none named, or not a regular file).
+    bool initSettings();
     void setSignaling();
     void startLogging(const QString& logFile);
     void configureLogging(bool asService);

@@ -2,7 +2,7 @@
 #include "Application.h"
 
 #include "KorException.h"
-#include "MachineStore.h"
+#include "MachineStore_p.h"
 #include "SetupConfigData.h"
 
 #include <Kor/KorString.h>

@@ -7,6 +7,7 @@
 #include <Kor/LogModule.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QMutexLocker>
 
 namespace Kor::NS {
@@ -43,10 +44,20 @@ QString severityName(int severity)
 
 const QString& Application::settingsFileName() const { return m_settingsFileName; }
 
-void Application::initSettings()
+bool Application::initSettings()
 {
-    if (!m_settings)
-        m_settings = QSharedPointer<QSettings>::create(m_settingsFileName, QSettings::IniFormat);
+    if (!m_settings) {
+        // A FIFO would block the start for ever, and a device would be
+        // replaced: QSettings saves by renaming a new file over the path.
+        // Such a path is never opened; the settings then live on no file.
+        const QFileInfo info(m_settingsFileName);
+        const bool usable = !info.exists() || info.isFile();
+        if (!usable)
+            coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << "Settings file " << m_settingsFileName
+                                                 << " is not a regular file; it is neither read nor written";
+        m_settings = QSharedPointer<QSettings>::create(usable ? m_settingsFileName : QString(), QSettings::IniFormat);
+    }
+    return !m_settings->fileName().isEmpty();
 }
 
 QVariant Application::setting(const QString& key, const QVariant& defaultValue, bool hidden)
@@ -56,7 +67,10 @@ QVariant Application::setting(const QString& key, const QVariant& defaultValue, 
         return defaultValue;
     }
     QMutexLocker locker(&s_settingsLock);
-    initSettings();
+    if (!initSettings()) {
+        logNoSettingsFile();
+        return defaultValue;
+    }
     if (m_settings->contains(key))
         return m_settings->value(key);
     if (!hidden) {
@@ -123,7 +137,10 @@ bool Application::changeSettings(const QMap<QString, QVariant>& values)
         return false;
     }
     QMutexLocker locker(&s_settingsLock);
-    initSettings();
+    if (!initSettings()) {
+        logNoSettingsFile();
+        return false;
+    }
     for (auto it = values.cbegin(); it != values.cend(); ++it)
         m_settings->setValue(it.key(), it.value());
     m_settings->sync();
@@ -155,7 +172,10 @@ void Application::removeSettings(const QList<QString>& keys)
         return;
     }
     QMutexLocker locker(&s_settingsLock);
-    initSettings();
+    if (!initSettings()) {
+        logNoSettingsFile();
+        return;
+    }
     for (const QString& key : keys)
         m_settings->remove(key);
     m_settings->sync();
@@ -164,7 +184,8 @@ void Application::removeSettings(const QList<QString>& keys)
 void Application::resetSettings()
 {
     QMutexLocker locker(&s_settingsLock);
-    m_settings = QSharedPointer<QSettings>::create(m_settingsFileName, QSettings::IniFormat);
+    m_settings.reset();
+    initSettings();
 }
 
 Kor::LogSeverity Application::getLogLevel(QString name)

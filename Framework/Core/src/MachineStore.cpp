@@ -1,11 +1,46 @@
-#include "MachineStore.h"
+#include "MachineStore_p.h"
 
 #include "CoreLog.h"
 
+#include <QFile>
 #include <QFileInfo>
-#include <QSettings>
 
 namespace Kor::NS::MachineStore {
+
+namespace {
+
+// A store file holds a handful of values; anything larger is not one.
+constexpr qint64 kMaxFileSize = 1024 * 1024;
+
+void logUnusable(const QString& file, const QString& cause)
+{
+    coreLog(Kor::ALWAYS, Kor::LOG_WARNING) << "Machine store file " << file << " cannot be read: " << cause;
+}
+
+// The whole file; empty when it is missing or unusable.
+QByteArray readStoreFile(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QByteArray();
+    // Also keeps a FIFO from blocking the start.
+    if (!info.isFile()) {
+        logUnusable(path, QStringLiteral("not a regular file"));
+        return QByteArray();
+    }
+    if (info.size() > kMaxFileSize) {
+        logUnusable(path, QStringLiteral("larger than %1 bytes").arg(kMaxFileSize));
+        return QByteArray();
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        logUnusable(path, file.errorString());
+        return QByteArray();
+    }
+    return file.read(kMaxFileSize);
+}
+
+} // namespace
 
 QString root()
 {
@@ -22,15 +57,33 @@ QString fileOf(const QString& keyPath)
 
 QVariant value(const QString& keyPath, const QString& name)
 {
+    const qsizetype slash = name.lastIndexOf(QLatin1Char('/'));
+    const QByteArray section = name.left(qMax<qsizetype>(slash, 0)).toUtf8();
+    const QByteArray key = name.mid(slash + 1).toUtf8();
     const QString file = fileOf(keyPath);
-    if (!QFileInfo(file).isFile())
-        return QVariant();
-    QSettings store(file, QSettings::IniFormat);
-    if (store.status() != QSettings::NoError) {
-        coreLog(Kor::ALWAYS, 2) << "Machine store file " << file << " is not a valid INI file";
-        return QVariant();
+    QByteArray content = readStoreFile(file);
+    if (content.startsWith("\xEF\xBB\xBF"))
+        content.remove(0, 3);
+
+    // Keys before the first section header belong to no section; so do the
+    // keys under a header that is not closed.
+    QByteArray current;
+    bool inValidSection = true;
+    for (const QByteArray& rawLine : content.split('\n')) {
+        const QByteArray line = rawLine.trimmed();
+        if (line.isEmpty() || line.startsWith(';') || line.startsWith('#'))
+            continue;
+        if (line.startsWith('[')) {
+            inValidSection = line.endsWith(']');
+            current = inValidSection ? line.mid(1, line.size() - 2).trimmed() : QByteArray();
+            continue;
+        }
+        const qsizetype equals = line.indexOf('=');
+        if (equals < 0 || !inValidSection || current != section || line.left(equals).trimmed() != key)
+            continue;
+        return QString::fromUtf8(line.mid(equals + 1).trimmed());
     }
-    return store.value(name);
+    return QVariant();
 }
 
 } // namespace Kor::NS::MachineStore
