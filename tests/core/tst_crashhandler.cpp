@@ -151,6 +151,11 @@ void tst_CrashHandler::helper_data()
     QTest::newRow("chained to previous handler") << "chain" << false << 42 << SIGSEGV << "previous handler";
     QTest::newRow("SIGSEGV sent by kill") << "kill" << false << 0 << 0 << "Received signal: SIGSEGV";
     QTest::newRow("raised without signal handlers") << "raise-crash-handler-only" << true << SIGFPE << 0 << "";
+    QTest::newRow("stack overflow on the installing thread") << "overflow-main" << true << SIGSEGV << SIGSEGV << "";
+    QTest::newRow("stack overflow on a library thread started before install")
+        << "overflow-library-thread" << true << SIGSEGV << SIGSEGV << "";
+    QTest::newRow("stack overflow on a prepared host thread")
+        << "overflow-host-thread" << true << SIGSEGV << SIGSEGV << "";
 }
 
 void tst_CrashHandler::helper()
@@ -198,7 +203,10 @@ void tst_CrashHandler::helper()
     QVERIFY(content.contains(
         QStringLiteral("Signal: %1 (%2)").arg(Kor::Platform::signalName(dumpSignal)).arg(dumpSignal)));
     QVERIFY(content.contains("Fault address: 0x"));
-    QVERIFY(content.contains("Thread id: " + QString::number(pid)));
+    // The stack overflow modes name the thread that faults.
+    const QRegularExpressionMatch faulting = QRegularExpression(R"(faulting thread (\d+))").match(stdOut);
+    const QString threadId = faulting.hasMatch() ? faulting.captured(1) : QString::number(pid);
+    QVERIFY2(content.contains("Thread id: " + threadId + "\n"), qPrintable(content.left(300)));
     QVERIFY(content.contains("\nBacktrace:\n"));
     // The memory map lists the executable itself.
     QVERIFY(content.section("\nMemory map:\n", 1).contains(folder.filePath("crashhelper")));

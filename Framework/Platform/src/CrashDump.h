@@ -19,6 +19,14 @@ bool installCrashHandler();
 bool uninstallCrashHandler();
 bool crashHandlerInstalled();
 
+// Gives the calling thread its own alternate signal stack (with a guard page
+// below it), so that a stack overflow on the thread still reaches the crash
+// handler. Every thread the libraries start calls this first, whether or not
+// the handler is installed yet. A stack already in place, ours or one a
+// sanitizer set, is kept, so repeated calls are cheap. The stack is freed
+// when the thread ends. False when none could be set up.
+bool prepareThreadForCrashDump();
+
 // The running executable, from /proc/self/exe; empty when unreadable.
 std::string executablePath();
 // "<path without a trailing .exe>." - the dump name continues with the time.

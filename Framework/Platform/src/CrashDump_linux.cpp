@@ -12,6 +12,7 @@
 #include <execinfo.h>
 #include <fcntl.h>
 #include <mutex>
+#include <sys/mman.h>
 #include <sys/syscall.h>
 #include <ucontext.h>
 #include <unistd.h>
@@ -30,10 +31,73 @@ struct DumpSetup
 };
 
 DumpSetup setup;
-void* alternateStack = nullptr; // the installing thread's, kept for the process's life
 volatile sig_atomic_t dumpsEnabled = 0;
 bool installed = false;
 std::mutex lock;
+
+// The alternate signal stack this thread mapped, if any: taken down when the
+// thread ends. This code is linked into more than one library, so each copy
+// has its own owner; only the copy that set the stack up frees it.
+class AlternateStack
+{
+public:
+    AlternateStack() = default;
+    AlternateStack(const AlternateStack&) = delete;
+    AlternateStack& operator=(const AlternateStack&) = delete;
+    ~AlternateStack() { release(); }
+
+    bool create()
+    {
+        const long page = ::sysconf(_SC_PAGESIZE);
+        const long minimum = ::sysconf(_SC_SIGSTKSZ);
+        const std::size_t guard = std::size_t(page > 0 ? page : 4096);
+        // Room for the dump writer and the unwinder on top of what the kernel needs.
+        std::size_t size = std::size_t(minimum > 0 ? minimum : SIGSTKSZ) + 64 * 1024;
+        size = (size + guard - 1) / guard * guard;
+        void* mapping = ::mmap(nullptr, guard + size, PROT_READ | PROT_WRITE,
+                               MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+        if (mapping == MAP_FAILED)
+            return false;
+        // The stack grows down: an overflow of the handler hits the guard page
+        // instead of whatever lies below.
+        ::mprotect(mapping, guard, PROT_NONE);
+        stack_t stack = {};
+        stack.ss_sp = static_cast<char*>(mapping) + guard;
+        stack.ss_size = size;
+        if (::sigaltstack(&stack, nullptr) != 0) {
+            ::munmap(mapping, guard + size);
+            return false;
+        }
+        m_mapping = mapping;
+        m_length = guard + size;
+        m_stack = stack.ss_sp;
+        return true;
+    }
+
+private:
+    void release()
+    {
+        if (!m_mapping)
+            return;
+        stack_t current = {};
+        if (::sigaltstack(nullptr, &current) == 0 && current.ss_sp == m_stack
+            && !(current.ss_flags & SS_DISABLE)) {
+            stack_t off = {};
+            off.ss_flags = SS_DISABLE;
+            // Refused while a handler runs on it: then the memory must stay.
+            if (::sigaltstack(&off, nullptr) != 0)
+                return;
+        }
+        ::munmap(m_mapping, m_length);
+        m_mapping = nullptr;
+    }
+
+    void* m_mapping = nullptr;
+    std::size_t m_length = 0;
+    void* m_stack = nullptr;
+};
+
+thread_local AlternateStack threadAlternateStack;
 
 // Formats into a stack buffer and hands it to write(2) when full.
 class DumpWriter
@@ -266,6 +330,16 @@ bool crashHandlerInstalled()
     return installed;
 }
 
+bool prepareThreadForCrashDump()
+{
+    // The kernel's per-thread state, not a flag of ours: another copy of this
+    // code or a sanitizer may have set the stack up already.
+    stack_t current = {};
+    if (::sigaltstack(nullptr, &current) == 0 && !(current.ss_flags & SS_DISABLE))
+        return true;
+    return threadAlternateStack.create();
+}
+
 std::string executablePath()
 {
     char buffer[PATH_MAX + 1];
@@ -312,24 +386,7 @@ namespace detail {
 
 bool ensureAlternateStack()
 {
-    stack_t current = {};
-    if (::sigaltstack(nullptr, &current) == 0 && !(current.ss_flags & SS_DISABLE))
-        return true;
-    const long minimum = ::sysconf(_SC_SIGSTKSZ);
-    // Room for the dump writer and the unwinder on top of what the kernel needs.
-    const std::size_t size = std::size_t(minimum > 0 ? minimum : SIGSTKSZ) + 64 * 1024;
-    void* memory = std::malloc(size);
-    if (!memory)
-        return false;
-    stack_t stack = {};
-    stack.ss_sp = memory;
-    stack.ss_size = size;
-    if (::sigaltstack(&stack, nullptr) != 0) {
-        std::free(memory);
-        return false;
-    }
-    alternateStack = memory;
-    return true;
+    return prepareThreadForCrashDump();
 }
 
 void writeCrashDumpIfEnabled(int signalNumber, siginfo_t* info, void* context)
