@@ -3,9 +3,11 @@
 #include "SignalDispatch_p.h"
 #include "Signals.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -27,13 +29,43 @@ struct DumpSetup
 {
     char prefix[PATH_MAX + 1] = {};
     char executable[PATH_MAX + 1] = {};
-    long utcOffset = 0;
 };
 
 DumpSetup setup;
 volatile sig_atomic_t dumpsEnabled = 0;
 bool installed = false;
 std::mutex lock;
+
+constexpr std::int64_t secondsPerDay = 24 * 3600;
+// A refresh a day keeps at least a year ahead covered.
+constexpr int offsetTableDays = 400;
+
+// Read by the handler without a lock: a table is never changed once
+// published, only replaced.
+std::atomic<const UtcOffsetTable*> dumpClock{nullptr};
+static_assert(std::atomic<const UtcOffsetTable*>::is_always_lock_free);
+// The table replaced last, under lock. A handler that loaded it just before
+// the swap may still read it, so it is freed one refresh (a day) later.
+const UtcOffsetTable* retiredDumpClock = nullptr;
+
+void publishDumpClockLocked(std::unique_ptr<UtcOffsetTable> table)
+{
+    if (!table)
+        return; // the table in place is the best we have
+    const UtcOffsetTable* replaced = dumpClock.exchange(table.release(), std::memory_order_acq_rel);
+    delete retiredDumpClock;
+    retiredDumpClock = replaced;
+}
+
+bool utcOffsetAt(std::int64_t utcSeconds, std::int32_t* offset)
+{
+    const time_t instant = static_cast<time_t>(utcSeconds);
+    struct tm local = {};
+    if (!::localtime_r(&instant, &local))
+        return false;
+    *offset = static_cast<std::int32_t>(local.tm_gmtoff);
+    return true;
+}
 
 // The alternate signal stack this thread mapped, if any: taken down when the
 // thread ends. This code is linked into more than one library, so each copy
@@ -273,7 +305,9 @@ bool dumpFileName(char* out, std::size_t size)
     if (prefixLength + 20 + 4 + 1 > size)
         return false;
     std::memcpy(out, setup.prefix, prefixLength);
-    const int timeLength = formatDumpTime(now.tv_sec + setup.utcOffset, out + prefixLength, 20);
+    const UtcOffsetTable* clock = dumpClock.load(std::memory_order_acquire);
+    const std::int64_t local = clock ? localSecondsAt(*clock, now.tv_sec) : now.tv_sec;
+    const int timeLength = formatDumpTime(local, out + prefixLength, 20);
     std::memcpy(out + prefixLength + timeLength, ".dmp", 5);
     return true;
 }
@@ -286,12 +320,7 @@ void prepareDumpSetup()
         std::memcpy(setup.executable, exe.c_str(), exe.size() + 1);
         std::memcpy(setup.prefix, prefix.c_str(), prefix.size() + 1);
     }
-    // The offset of now: a change of daylight saving time later in the run
-    // is not followed.
-    const time_t now = ::time(nullptr);
-    struct tm local = {};
-    if (::localtime_r(&now, &local))
-        setup.utcOffset = local.tm_gmtoff;
+    publishDumpClockLocked(buildUtcOffsetTable(::time(nullptr)));
     // The first backtrace() loads the unwinder, which must not happen in
     // the handler.
     void* frames[2];
@@ -338,6 +367,66 @@ bool prepareThreadForCrashDump()
     if (::sigaltstack(nullptr, &current) == 0 && !(current.ss_flags & SS_DISABLE))
         return true;
     return threadAlternateStack.create();
+}
+
+std::unique_ptr<UtcOffsetTable> buildUtcOffsetTable(std::int64_t startUtc)
+{
+    ::tzset();
+    auto table = std::make_unique<UtcOffsetTable>();
+    std::int32_t offset = 0;
+    if (!utcOffsetAt(startUtc, &offset))
+        return nullptr;
+    table->changes[table->count++] = {startUtc, offset};
+    std::int64_t sampled = startUtc;
+    for (int day = 1; day <= offsetTableDays && table->count < UtcOffsetTable::capacity; ++day) {
+        const std::int64_t next = startUtc + day * secondsPerDay;
+        std::int32_t nextOffset = 0;
+        if (!utcOffsetAt(next, &nextOffset))
+            break;
+        if (nextOffset != offset) {
+            // The first second of the new offset lies in (before, after].
+            std::int64_t before = sampled;
+            std::int64_t after = next;
+            while (after - before > 1) {
+                const std::int64_t middle = before + (after - before) / 2;
+                std::int32_t middleOffset = 0;
+                if (utcOffsetAt(middle, &middleOffset) && middleOffset == offset)
+                    before = middle;
+                else
+                    after = middle;
+            }
+            table->changes[table->count++] = {after, nextOffset};
+            offset = nextOffset;
+        }
+        sampled = next;
+    }
+    return table;
+}
+
+std::int64_t localSecondsAt(const UtcOffsetTable& table, std::int64_t utcSeconds)
+{
+    const int count = table.count < UtcOffsetTable::capacity ? table.count : UtcOffsetTable::capacity;
+    if (count <= 0)
+        return utcSeconds;
+    // The last change at or before the instant; the first one before the start.
+    int found = 0;
+    for (int low = 1, high = count - 1; low <= high;) {
+        const int middle = low + (high - low) / 2;
+        if (table.changes[middle].from <= utcSeconds) {
+            found = middle;
+            low = middle + 1;
+        } else {
+            high = middle - 1;
+        }
+    }
+    return utcSeconds + table.changes[found].offset;
+}
+
+void refreshDumpClock()
+{
+    std::lock_guard guard(lock);
+    if (installed)
+        publishDumpClockLocked(buildUtcOffsetTable(::time(nullptr)));
 }
 
 std::string executablePath()
