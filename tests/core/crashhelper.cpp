@@ -1,16 +1,23 @@
 // Crashes, raises and waits for signals on command, for tst_crashhandler.
 // Usage: crashhelper <mode>; prints what it sees on standard output.
 #include "CrashHandler.h"
+#include "CrashLog.h"
 #include "SignalNotifier.h"
 
 #include <LogModule.h>
+#include <Thread.h>
+
+#include <Platform.h>
 
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <future>
+#include <thread>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -40,6 +47,60 @@ void say(const char* text)
     volatile int result = numerator / zero;
     (void)result;
     std::abort();
+}
+
+// Never reached; a bound the compiler cannot see keeps it from treating the
+// recursion as infinite and dropping it.
+volatile long recursionLimit = LONG_MAX;
+
+// Each frame hands its buffer to the next one, so frames can neither be
+// merged nor turned into a loop.
+[[gnu::noinline]] long recurse(long depth, volatile char* previous)
+{
+    volatile char frame[1024];
+    frame[0] = char(previous[0] + 1);
+    if (depth >= recursionLimit)
+        return frame[0];
+    return recurse(depth + 1, frame) + frame[0];
+}
+
+[[noreturn]] void overflowStack()
+{
+    // The dump must come from this thread: the test compares the ids.
+    std::printf("faulting thread %lld\n", static_cast<long long>(Kor::Platform::currentThreadId()));
+    std::fflush(stdout);
+    volatile char start[1] = {0};
+    recurse(0, start);
+    std::abort();
+}
+
+// A library thread that runs before the crash handler exists and overflows
+// its stack once told to.
+class OverflowThread : public Kor::Thread
+{
+public:
+    OverflowThread() : Thread("Overflow") {}
+    std::promise<void> running;
+    std::promise<void> overflow;
+
+protected:
+    void Run() override
+    {
+        running.set_value();
+        overflow.get_future().wait();
+        overflowStack();
+    }
+};
+
+void overflowOnLibraryThread()
+{
+    OverflowThread thread;
+    if (!thread.Begin())
+        return;
+    thread.running.get_future().wait();
+    if (installCrashHandler())
+        thread.overflow.set_value();
+    // The destructor waits for the thread, which ends the process.
 }
 
 void previousHandler(int)
@@ -91,6 +152,18 @@ int main(int argc, char** argv)
         installPreviousHandler();
         if (installCrashHandler())
             writeThroughNull();
+    }
+    if (is("overflow-main") && installCrashHandler())
+        overflowStack();
+    if (is("overflow-library-thread"))
+        overflowOnLibraryThread();
+    if (is("overflow-host-thread") && installCrashHandler()) {
+        std::thread([] {
+            if (prepareThreadForCrashDump())
+                overflowStack();
+            say("no alternate stack");
+        }).join();
+        return 1;
     }
     if (is("kill") && installCrashHandler()) {
         listen();

@@ -12,7 +12,11 @@
 #include <QTest>
 
 #include <csignal>
+#include <cstdlib>
+#include <ctime>
+#include <optional>
 #include <stdexcept>
+#include <string>
 
 using namespace Kor::NS;
 
@@ -28,6 +32,33 @@ QDateTime helperLocalNow()
     return now.addMSecs(-now.time().msec());
 }
 
+// 2025-03-01 00:00:00 UTC, a month before the spring change in Europe.
+constexpr qint64 offsetTableStart = 1740787200;
+
+// Sets TZ for the scope of a test and puts the previous setting back.
+class ZoneSetting
+{
+public:
+    explicit ZoneSetting(const char* zone)
+    {
+        if (const char* old = std::getenv("TZ"))
+            m_previous = old;
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+    }
+    ~ZoneSetting()
+    {
+        if (m_previous)
+            ::setenv("TZ", m_previous->c_str(), 1);
+        else
+            ::unsetenv("TZ");
+        ::tzset();
+    }
+
+private:
+    std::optional<std::string> m_previous;
+};
+
 } // namespace
 
 class tst_CrashHandler : public QObject
@@ -37,6 +68,8 @@ private slots:
     void initTestCase();
     void dumpTime_data();
     void dumpTime();
+    void localDumpTime_data();
+    void localDumpTime();
     void dumpPrefix_data();
     void dumpPrefix();
     void badSignalRecords_data();
@@ -86,6 +119,33 @@ void tst_CrashHandler::dumpTime()
     QCOMPARE(Kor::Platform::formatDumpTime(seconds, buffer, sizeof buffer), 19);
     QCOMPARE(QString::fromLatin1(buffer), text);
     QCOMPARE(Kor::Platform::formatDumpTime(seconds, buffer, 19), 0);
+}
+
+void tst_CrashHandler::localDumpTime_data()
+{
+    QTest::addColumn<qint64>("utc");
+    QTest::addColumn<QString>("local");
+    QTest::newRow("before the start") << qint64(1736942400) << "2025-01-15_13-00-00";
+    QTest::newRow("at the start") << offsetTableStart << "2025-03-01_01-00-00";
+    QTest::newRow("last second of winter time") << qint64(1743296399) << "2025-03-30_01-59-59";
+    QTest::newRow("first second of summer time") << qint64(1743296400) << "2025-03-30_03-00-00";
+    QTest::newRow("last second of summer time") << qint64(1761440399) << "2025-10-26_02-59-59";
+    QTest::newRow("first second of winter time") << qint64(1761440400) << "2025-10-26_02-00-00";
+    QTest::newRow("spring a year later") << qint64(1774746000) << "2026-03-29_03-00-00";
+}
+
+void tst_CrashHandler::localDumpTime()
+{
+    QFETCH(qint64, utc);
+    QFETCH(QString, local);
+    if (!QFile::exists("/usr/share/zoneinfo/Europe/Berlin"))
+        QSKIP("the zone Europe/Berlin is not installed");
+    const ZoneSetting zone("Europe/Berlin");
+    const auto table = Kor::Platform::buildUtcOffsetTable(offsetTableStart);
+    QVERIFY(table);
+    char buffer[20];
+    QCOMPARE(Kor::Platform::formatDumpTime(Kor::Platform::localSecondsAt(*table, utc), buffer, sizeof buffer), 19);
+    QCOMPARE(QString::fromLatin1(buffer), local);
 }
 
 void tst_CrashHandler::dumpPrefix_data()
@@ -151,6 +211,11 @@ void tst_CrashHandler::helper_data()
     QTest::newRow("chained to previous handler") << "chain" << false << 42 << SIGSEGV << "previous handler";
     QTest::newRow("SIGSEGV sent by kill") << "kill" << false << 0 << 0 << "Received signal: SIGSEGV";
     QTest::newRow("raised without signal handlers") << "raise-crash-handler-only" << true << SIGFPE << 0 << "";
+    QTest::newRow("stack overflow on the installing thread") << "overflow-main" << true << SIGSEGV << SIGSEGV << "";
+    QTest::newRow("stack overflow on a library thread started before install")
+        << "overflow-library-thread" << true << SIGSEGV << SIGSEGV << "";
+    QTest::newRow("stack overflow on a prepared host thread")
+        << "overflow-host-thread" << true << SIGSEGV << SIGSEGV << "";
 }
 
 void tst_CrashHandler::helper()
@@ -198,7 +263,10 @@ void tst_CrashHandler::helper()
     QVERIFY(content.contains(
         QStringLiteral("Signal: %1 (%2)").arg(Kor::Platform::signalName(dumpSignal)).arg(dumpSignal)));
     QVERIFY(content.contains("Fault address: 0x"));
-    QVERIFY(content.contains("Thread id: " + QString::number(pid)));
+    // The stack overflow modes name the thread that faults.
+    const QRegularExpressionMatch faulting = QRegularExpression(R"(faulting thread (\d+))").match(stdOut);
+    const QString threadId = faulting.hasMatch() ? faulting.captured(1) : QString::number(pid);
+    QVERIFY2(content.contains("Thread id: " + threadId + "\n"), qPrintable(content.left(300)));
     QVERIFY(content.contains("\nBacktrace:\n"));
     // The memory map lists the executable itself.
     QVERIFY(content.section("\nMemory map:\n", 1).contains(folder.filePath("crashhelper")));

@@ -4,24 +4,63 @@
 
 #include "CoreLog.h"
 
+#include <QThread>
+#include <QTimer>
+
+#include <chrono>
+#include <mutex>
+
 namespace Kor::NS {
 
 namespace {
 
+// Dumps are named in local time at the crash. The platform layer keeps the
+// UTC offsets for a year ahead; this timer extends them once a day, on the
+// installing thread's event loop.
+constexpr std::chrono::hours dumpClockRefreshInterval{24};
+
+// Installation and removal may come from different threads.
+std::mutex s_stateLock;
+QTimer* s_dumpClockRefresh = nullptr; // under s_stateLock
+
 // Set by the first successful installation and, like the handle of the
 // original exception handler it stands for, not cleared by removal: a second
 // activation after finish() only reports that the handler is installed.
-bool s_crashHandlerHandle = false;
+bool s_crashHandlerHandle = false; // under s_stateLock
 
 void logLine(Kor::LogEntryType type, const char* text)
 {
     coreLog(Kor::ALWAYS, type) << text;
 }
 
+void startDumpClockRefreshLocked()
+{
+    // Without an event loop on this thread there is no refresh; the offsets
+    // taken at installation still cover the next year.
+    if (s_dumpClockRefresh || !QThread::currentThread()->eventDispatcher())
+        return;
+    s_dumpClockRefresh = new QTimer;
+    s_dumpClockRefresh->setInterval(dumpClockRefreshInterval);
+    QObject::connect(s_dumpClockRefresh, &QTimer::timeout, [] { Platform::refreshDumpClock(); });
+    s_dumpClockRefresh->start();
+}
+
+void stopDumpClockRefreshLocked()
+{
+    if (!s_dumpClockRefresh)
+        return;
+    if (s_dumpClockRefresh->thread() == QThread::currentThread())
+        delete s_dumpClockRefresh;
+    else
+        s_dumpClockRefresh->deleteLater();
+    s_dumpClockRefresh = nullptr;
+}
+
 } // namespace
 
 bool installCrashHandler()
 {
+    std::lock_guard guard(s_stateLock);
     if (s_crashHandlerHandle) {
         logLine(Kor::LOG_INFO, "Crashhandler already installed!");
         return true;
@@ -31,12 +70,15 @@ bool installCrashHandler()
         return false;
     }
     s_crashHandlerHandle = true;
+    startDumpClockRefreshLocked();
     logLine(Kor::LOG_INFO, "Crashhandler successfully installed!");
     return true;
 }
 
 bool uninstallCrashHandler()
 {
+    std::lock_guard guard(s_stateLock);
+    stopDumpClockRefreshLocked();
     const bool removed = Platform::uninstallCrashHandler();
     logLine(Kor::LOG_ERROR, removed ? "Crashhandler successfully uninstalled!" : "Uninstalling Crashhandler failed!");
     return removed;

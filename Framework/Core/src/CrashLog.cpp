@@ -88,4 +88,9 @@ void logUncaughtExceptionBeforeCrash(std::exception_ptr exception)
     file.close();
 }
 
+bool prepareThreadForCrashDump()
+{
+    return Platform::prepareThreadForCrashDump();
+}
+
 } // namespace Kor::NS

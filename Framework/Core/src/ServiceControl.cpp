@@ -2,6 +2,7 @@
 
 #include "Application.h"
 #include "CoreLog.h"
+#include "CrashDump.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -55,6 +56,7 @@ void ServiceControl::doServiceStop()
 
 void ServiceControl::run()
 {
+    Platform::prepareThreadForCrashDump();
     // Without a service manager there is no dispatcher to run.
     coreLog(Kor::ALWAYS, 3) << "Couldn't start as service";
     if (Application* app = Application::instance())

@@ -1,6 +1,7 @@
 #include "StdInReader.h"
 
 #include "Console.h"
+#include "CrashDump.h"
 
 #include <QMutex>
 #include <QMutexLocker>
@@ -74,6 +75,7 @@ bool StdInReader::inputEnded() const
 
 void StdInReader::run()
 {
+    Platform::prepareThreadForCrashDump();
     {
         QMutexLocker locker(&d->modeLock);
         d->running = true;

@@ -3,15 +3,18 @@
 #include "SignalDispatch_p.h"
 #include "Signals.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <execinfo.h>
 #include <fcntl.h>
 #include <mutex>
+#include <sys/mman.h>
 #include <sys/syscall.h>
 #include <ucontext.h>
 #include <unistd.h>
@@ -26,14 +29,107 @@ struct DumpSetup
 {
     char prefix[PATH_MAX + 1] = {};
     char executable[PATH_MAX + 1] = {};
-    long utcOffset = 0;
 };
 
 DumpSetup setup;
-void* alternateStack = nullptr; // the installing thread's, kept for the process's life
 volatile sig_atomic_t dumpsEnabled = 0;
 bool installed = false;
 std::mutex lock;
+
+constexpr std::int64_t secondsPerDay = 24 * 3600;
+// A refresh a day keeps at least a year ahead covered.
+constexpr int offsetTableDays = 400;
+
+// Read by the handler without a lock: a table is never changed once
+// published, only replaced.
+std::atomic<const UtcOffsetTable*> dumpClock{nullptr};
+static_assert(std::atomic<const UtcOffsetTable*>::is_always_lock_free);
+// The table replaced last, under lock. A handler that loaded it just before
+// the swap may still read it, so it is freed one refresh (a day) later.
+const UtcOffsetTable* retiredDumpClock = nullptr;
+
+void publishDumpClockLocked(std::unique_ptr<UtcOffsetTable> table)
+{
+    if (!table)
+        return; // the table in place is the best we have
+    const UtcOffsetTable* replaced = dumpClock.exchange(table.release(), std::memory_order_acq_rel);
+    delete retiredDumpClock;
+    retiredDumpClock = replaced;
+}
+
+bool utcOffsetAt(std::int64_t utcSeconds, std::int32_t* offset)
+{
+    const time_t instant = static_cast<time_t>(utcSeconds);
+    struct tm local = {};
+    if (!::localtime_r(&instant, &local))
+        return false;
+    *offset = static_cast<std::int32_t>(local.tm_gmtoff);
+    return true;
+}
+
+// The alternate signal stack this thread mapped, if any: taken down when the
+// thread ends. This code is linked into more than one library, so each copy
+// has its own owner; only the copy that set the stack up frees it.
+class AlternateStack
+{
+public:
+    AlternateStack() = default;
+    AlternateStack(const AlternateStack&) = delete;
+    AlternateStack& operator=(const AlternateStack&) = delete;
+    ~AlternateStack() { release(); }
+
+    bool create()
+    {
+        const long page = ::sysconf(_SC_PAGESIZE);
+        const long minimum = ::sysconf(_SC_SIGSTKSZ);
+        const std::size_t guard = std::size_t(page > 0 ? page : 4096);
+        // Room for the dump writer and the unwinder on top of what the kernel needs.
+        std::size_t size = std::size_t(minimum > 0 ? minimum : SIGSTKSZ) + 64 * 1024;
+        size = (size + guard - 1) / guard * guard;
+        void* mapping = ::mmap(nullptr, guard + size, PROT_READ | PROT_WRITE,
+                               MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+        if (mapping == MAP_FAILED)
+            return false;
+        // The stack grows down: an overflow of the handler hits the guard page
+        // instead of whatever lies below.
+        ::mprotect(mapping, guard, PROT_NONE);
+        stack_t stack = {};
+        stack.ss_sp = static_cast<char*>(mapping) + guard;
+        stack.ss_size = size;
+        if (::sigaltstack(&stack, nullptr) != 0) {
+            ::munmap(mapping, guard + size);
+            return false;
+        }
+        m_mapping = mapping;
+        m_length = guard + size;
+        m_stack = stack.ss_sp;
+        return true;
+    }
+
+private:
+    void release()
+    {
+        if (!m_mapping)
+            return;
+        stack_t current = {};
+        if (::sigaltstack(nullptr, &current) == 0 && current.ss_sp == m_stack
+            && !(current.ss_flags & SS_DISABLE)) {
+            stack_t off = {};
+            off.ss_flags = SS_DISABLE;
+            // Refused while a handler runs on it: then the memory must stay.
+            if (::sigaltstack(&off, nullptr) != 0)
+                return;
+        }
+        ::munmap(m_mapping, m_length);
+        m_mapping = nullptr;
+    }
+
+    void* m_mapping = nullptr;
+    std::size_t m_length = 0;
+    void* m_stack = nullptr;
+};
+
+thread_local AlternateStack threadAlternateStack;
 
 // Formats into a stack buffer and hands it to write(2) when full.
 class DumpWriter
@@ -209,7 +305,9 @@ bool dumpFileName(char* out, std::size_t size)
     if (prefixLength + 20 + 4 + 1 > size)
         return false;
     std::memcpy(out, setup.prefix, prefixLength);
-    const int timeLength = formatDumpTime(now.tv_sec + setup.utcOffset, out + prefixLength, 20);
+    const UtcOffsetTable* clock = dumpClock.load(std::memory_order_acquire);
+    const std::int64_t local = clock ? localSecondsAt(*clock, now.tv_sec) : now.tv_sec;
+    const int timeLength = formatDumpTime(local, out + prefixLength, 20);
     std::memcpy(out + prefixLength + timeLength, ".dmp", 5);
     return true;
 }
@@ -222,12 +320,7 @@ void prepareDumpSetup()
         std::memcpy(setup.executable, exe.c_str(), exe.size() + 1);
         std::memcpy(setup.prefix, prefix.c_str(), prefix.size() + 1);
     }
-    // The offset of now: a change of daylight saving time later in the run
-    // is not followed.
-    const time_t now = ::time(nullptr);
-    struct tm local = {};
-    if (::localtime_r(&now, &local))
-        setup.utcOffset = local.tm_gmtoff;
+    publishDumpClockLocked(buildUtcOffsetTable(::time(nullptr)));
     // The first backtrace() loads the unwinder, which must not happen in
     // the handler.
     void* frames[2];
@@ -264,6 +357,76 @@ bool crashHandlerInstalled()
 {
     std::lock_guard guard(lock);
     return installed;
+}
+
+bool prepareThreadForCrashDump()
+{
+    // The kernel's per-thread state, not a flag of ours: another copy of this
+    // code or a sanitizer may have set the stack up already.
+    stack_t current = {};
+    if (::sigaltstack(nullptr, &current) == 0 && !(current.ss_flags & SS_DISABLE))
+        return true;
+    return threadAlternateStack.create();
+}
+
+std::unique_ptr<UtcOffsetTable> buildUtcOffsetTable(std::int64_t startUtc)
+{
+    ::tzset();
+    auto table = std::make_unique<UtcOffsetTable>();
+    std::int32_t offset = 0;
+    if (!utcOffsetAt(startUtc, &offset))
+        return nullptr;
+    table->changes[table->count++] = {startUtc, offset};
+    std::int64_t sampled = startUtc;
+    for (int day = 1; day <= offsetTableDays && table->count < UtcOffsetTable::capacity; ++day) {
+        const std::int64_t next = startUtc + day * secondsPerDay;
+        std::int32_t nextOffset = 0;
+        if (!utcOffsetAt(next, &nextOffset))
+            break;
+        if (nextOffset != offset) {
+            // The first second of the new offset lies in (before, after].
+            std::int64_t before = sampled;
+            std::int64_t after = next;
+            while (after - before > 1) {
+                const std::int64_t middle = before + (after - before) / 2;
+                std::int32_t middleOffset = 0;
+                if (utcOffsetAt(middle, &middleOffset) && middleOffset == offset)
+                    before = middle;
+                else
+                    after = middle;
+            }
+            table->changes[table->count++] = {after, nextOffset};
+            offset = nextOffset;
+        }
+        sampled = next;
+    }
+    return table;
+}
+
+std::int64_t localSecondsAt(const UtcOffsetTable& table, std::int64_t utcSeconds)
+{
+    const int count = table.count < UtcOffsetTable::capacity ? table.count : UtcOffsetTable::capacity;
+    if (count <= 0)
+        return utcSeconds;
+    // The last change at or before the instant; the first one before the start.
+    int found = 0;
+    for (int low = 1, high = count - 1; low <= high;) {
+        const int middle = low + (high - low) / 2;
+        if (table.changes[middle].from <= utcSeconds) {
+            found = middle;
+            low = middle + 1;
+        } else {
+            high = middle - 1;
+        }
+    }
+    return utcSeconds + table.changes[found].offset;
+}
+
+void refreshDumpClock()
+{
+    std::lock_guard guard(lock);
+    if (installed)
+        publishDumpClockLocked(buildUtcOffsetTable(::time(nullptr)));
 }
 
 std::string executablePath()
@@ -312,24 +475,7 @@ namespace detail {
 
 bool ensureAlternateStack()
 {
-    stack_t current = {};
-    if (::sigaltstack(nullptr, &current) == 0 && !(current.ss_flags & SS_DISABLE))
-        return true;
-    const long minimum = ::sysconf(_SC_SIGSTKSZ);
-    // Room for the dump writer and the unwinder on top of what the kernel needs.
-    const std::size_t size = std::size_t(minimum > 0 ? minimum : SIGSTKSZ) + 64 * 1024;
-    void* memory = std::malloc(size);
-    if (!memory)
-        return false;
-    stack_t stack = {};
-    stack.ss_sp = memory;
-    stack.ss_size = size;
-    if (::sigaltstack(&stack, nullptr) != 0) {
-        std::free(memory);
-        return false;
-    }
-    alternateStack = memory;
-    return true;
+    return prepareThreadForCrashDump();
 }
 
 void writeCrashDumpIfEnabled(int signalNumber, siginfo_t* info, void* context)

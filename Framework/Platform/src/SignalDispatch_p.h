@@ -18,7 +18,7 @@ bool claimReportSignals(int role);
 // Drops role; when no role is left, the kept disposition comes back.
 void releaseReportSignals(int role);
 // An alternate stack for the calling thread, so that a stack overflow can
-// still be reported. Kept for the life of the process.
+// still be reported: prepareThreadForCrashDump() of CrashDump.h.
 bool ensureAlternateStack();
 
 // Called by the dispatcher for a genuine fault.

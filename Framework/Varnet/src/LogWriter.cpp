@@ -1,5 +1,6 @@
 #include "LogWriter.h"
 
+#include "CrashDump.h"
 #include "LogFile.h"
 #include "LogFormatter.h"
 #include "Platform.h"
@@ -141,6 +142,7 @@ int LogWriter::warning()
 
 void LogWriter::run()
 {
+    Platform::prepareThreadForCrashDump();
     Platform::setCurrentThreadName("LogWriter");
     std::unique_lock lock(m_mutex);
     for (;;) {

@@ -1,5 +1,6 @@
 #include "Thread.h"
 
+#include "CrashDump.h"
 #include "LogModule.h"
 #include "LogObject.h"
 #include "Platform.h"
@@ -100,6 +101,7 @@ bool Thread::Begin()
 
 void Thread::Main(std::shared_ptr<Private> state, Thread* thread, RefObject* runReference)
 {
+    Platform::prepareThreadForCrashDump();
     {
         std::lock_guard guard(state->lock); // Begin() has finished its part
         state->id = std::this_thread::get_id();
