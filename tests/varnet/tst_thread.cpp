@@ -135,6 +135,7 @@ private slots:
     void timerTargets();
     void timerStopsForClosedTarget();
     void stoppingServiceStopsTimers();
+    void stopTimersWaitsForDelivery();
 };
 
 void tst_Thread::startRunsInitFirst()
@@ -448,6 +449,40 @@ void tst_Thread::stoppingServiceStopsTimers()
     QCOMPARE(service->ActiveTimers(), std::size_t(0));
     QCOMPARE(service->StartTimer([] {}, 10, false), 0u);
     QVERIFY(!service->IsRunning());
+}
+
+namespace {
+// A receiver whose Post() takes a while, as a busy target's may, so that a
+// StopTimers() returning before the delivery is done is caught.
+class SlowTarget : public Kor::Receiver
+{
+public:
+    bool Post(Kor::Message message, int priority) override
+    {
+        entered.set_value();
+        inPost = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        inPost = false;
+        return Kor::Receiver::Post(std::move(message), priority);
+    }
+    std::promise<void> entered;
+    std::atomic<bool> inPost{false};
+};
+} // namespace
+
+// The owner may destroy the target as soon as StopTimers() returned: the
+// timer thread must be done with it by then.
+void tst_Thread::stopTimersWaitsForDelivery()
+{
+    Kor::AutoPointer<Kor::TimerService> service = new Kor::TimerService(Kor::RelationParam(), "Delivery", 0);
+    SlowTarget target;
+    std::future<void> entered = target.entered.get_future();
+    service->StartTimer(&target, [] {}, 1, false);
+    QVERIFY(service->Begin());
+    QCOMPARE(entered.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    service->StopTimers(&target);
+    QVERIFY(!target.inPost);
+    QVERIFY(service->Exit(5000, 5000, nullptr));
 }
 
 QTEST_GUILESS_MAIN(tst_Thread)

@@ -13,8 +13,16 @@ BasicMainThread::BasicMainThread(const Kor::String& name)
 
 BasicMainThread::~BasicMainThread()
 {
-    // While this object is whole: the service's farewell reaches
-    // CheckBeforeDelete() here.
+    // While this object is whole: the timer thread may still be posting to
+    // it, and may outlive the last reference held here, so its timers are
+    // stopped first (waiting for a delivery under way) and the service
+    // closed; the related objects hear of the end before the base classes
+    // go.
+    if (Kor::TimerService* service = m_timerService.get()) {
+        service->StopTimers(this);
+        service->Close();
+    }
+    DetachRelations();
     m_timerService = nullptr;
 }
 

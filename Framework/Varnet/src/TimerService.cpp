@@ -45,6 +45,10 @@ struct TimerService::Private
     unsigned lastId = 0;
     bool closed = false;
     bool ownerGone = false;
+    // The target the timer thread is handing a callback to, outside the
+    // lock; StopTimers() waits until it is done with it.
+    Receiver* delivering = nullptr;
+    std::condition_variable delivered;
 
     void loop();
     std::map<unsigned, Timer>::iterator earliestLocked();
@@ -109,9 +113,12 @@ void TimerService::Private::loop()
         } else {
             timers.erase(next);
         }
+        delivering = fired.target;
         guard.unlock();
         deliver(id, fired);
         guard.lock();
+        delivering = nullptr;
+        delivered.notify_all();
     }
 }
 
@@ -252,7 +259,7 @@ bool TimerService::StopTimer(unsigned id)
 
 std::size_t TimerService::StopTimers(Receiver* target)
 {
-    std::lock_guard guard(d->lock);
+    std::unique_lock guard(d->lock);
     std::size_t n = 0;
     for (auto it = d->timers.begin(); it != d->timers.end();) {
         if (it->second.target == target) {
@@ -263,6 +270,10 @@ std::size_t TimerService::StopTimers(Receiver* target)
             ++it;
         }
     }
+    // A delivery under way still uses the target; its owner may be about to
+    // destroy it. On the timer thread itself nothing is under way but us.
+    if (target && !IsCurrent())
+        d->delivered.wait(guard, [&] { return d->delivering != target; });
     return n;
 }
 

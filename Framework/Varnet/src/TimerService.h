@@ -61,7 +61,9 @@ public:
     // False when there is no such timer, among them one-shot timers that
     // have already fallen due.
     bool StopTimer(unsigned id);
-    // Stops every timer of target; returns how many.
+    // Stops every timer of target; returns how many. Once it has returned,
+    // the timer thread no longer touches target (called elsewhere than on
+    // the timer thread, it waits for a delivery to target under way).
     std::size_t StopTimers(Receiver* target);
     std::size_t ActiveTimers() const;
     int DeliveryPriority() const;
