@@ -1,8 +1,8 @@
 // Crashes, raises and waits for signals on command, for tst_crashhandler.
 // Usage: crashhelper <mode>; prints what it sees on standard output.
-#include "CrashHandler.h"
+#include "CrashHandler_p.h"
 #include "CrashLog.h"
-#include "SignalNotifier.h"
+#include "SignalNotifier_p.h"
 
 #include <LogModule.h>
 #include <Thread.h>

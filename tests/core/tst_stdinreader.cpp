@@ -1,6 +1,6 @@
 // Drives the reader through a pipe put in place of standard input, so the
 // bytes arrive unchanged, exactly as a console delivers its key codes.
-#include "StdInReader.h"
+#include "StdInReader_p.h"
 
 #include <QTest>
 

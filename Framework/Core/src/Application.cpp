@@ -1,13 +1,13 @@
 #include "Application.h"
 
-#include "ConfiguredPath.h"
-#include "CoreLog.h"
-#include "CrashHandler.h"
+#include "ConfiguredPath_p.h"
+#include "CoreLog_p.h"
+#include "CrashHandler_p.h"
 #include "KorException.h"
 #include "PidFile_p.h"
 #include "ServiceControl.h"
 #include "SetupConfigData.h"
-#include "SignalNotifier.h"
+#include "SignalNotifier_p.h"
 
 #include <Kor/LogModule.h>
 #include <Kor/LogObject.h>
@@ -195,10 +195,10 @@ int Application::main()
     s_setupConfig->initAfterLogCreation();
     Logging::Install();
     try {
-        coreLog(Kor::TRACE, 4) << "Set LogDirectory: " << logFile;
+        coreLog(Kor::TRACE, Kor::LOG_DETAIL) << "Set LogDirectory: " << logFile;
         setWorkingDirectory(QVariant(defaultWorkingDirectory()));
     } catch (const KorException& e) {
-        coreLog(Kor::ALWAYS, 2) << "Error while setting default working directory: " << e.what();
+        coreLog(Kor::ALWAYS, Kor::LOG_WARNING) << "Error while setting default working directory: " << e.what();
     }
     const Parameter::ProcessState state = assignArguments();
     const bool ended = state == Parameter::Finished || state == Parameter::Failed;
@@ -336,7 +336,7 @@ int Application::run(bool asService)
 
 int Application::exec()
 {
-    coreLog(Kor::TRACE, 4) << "Starting Qt main event loop now";
+    coreLog(Kor::TRACE, Kor::LOG_DETAIL) << "Starting Qt main event loop now";
     deliverPendingExit();
     return QCoreApplication::exec();
 }
@@ -366,11 +366,11 @@ void Application::setSignaling()
     Kor::Platform::setQuitFlag(&m_quitting);
     notifier = new SignalNotifier([](int, const char* name, bool closing) {
         if (closing) {
-            coreLog(Kor::ALWAYS, 1) << "Closing by signal: " << name;
+            coreLog(Kor::ALWAYS, Kor::LOG_INFO) << "Closing by signal: " << name;
             if (Application* app = Application::instance())
                 app->quit();
         } else {
-            coreLog(Kor::ALWAYS, 1) << "Received signal: " << name;
+            coreLog(Kor::ALWAYS, Kor::LOG_INFO) << "Received signal: " << name;
         }
     });
 }

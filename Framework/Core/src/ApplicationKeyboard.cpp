@@ -1,7 +1,7 @@
 // The console commands typed while the program runs.
 #include "Application.h"
 
-#include "CoreLog.h"
+#include "CoreLog_p.h"
 
 #include <Kor/LogModule.h>
 
@@ -13,7 +13,7 @@ namespace {
 
 void reply(const QString& text)
 {
-    coreLog(Kor::ALWAYS, 1) << text;
+    coreLog(Kor::ALWAYS, Kor::LOG_INFO) << text;
 }
 
 QString toggleReply(bool nowOn, const char* what)

@@ -1,10 +1,10 @@
 // The command line: the parameter registry, the parse and the built-in handlers.
 #include "Application.h"
 
-#include "CoreLog.h"
-#include "CrashHandler.h"
+#include "CoreLog_p.h"
+#include "CrashHandler_p.h"
 #include "ServiceControl.h"
-#include "StdInReader.h"
+#include "StdInReader_p.h"
 
 #include <Kor/LogModule.h>
 
@@ -39,7 +39,7 @@ bool isUsableText(const QVariant& value)
 // Listings are bare console text: no time, no type mark, no logger name.
 void printLine(const QString& line)
 {
-    moduleLog(Kor::ALWAYS, 1) << line;
+    moduleLog(Kor::ALWAYS, Kor::LOG_INFO) << line;
 }
 
 void prepareConsoleListing()
@@ -84,7 +84,7 @@ Parameter::ProcessState Application::assignArguments()
         }
         state = assignParameter(current, pending);
         if (state == Parameter::Unhandled) {
-            coreLog(Kor::DEBUG, 1) << "Unknown parameter '" << current << "'";
+            coreLog(Kor::DEBUG, Kor::LOG_INFO) << "Unknown parameter '" << current << "'";
             state = Parameter::Continue;
         }
     };
@@ -171,56 +171,56 @@ Parameter::ProcessState Application::printVersion()
 Parameter::ProcessState Application::setWorkingDirectory(QVariant value)
 {
     if (!isUsableText(value)) {
-        coreLog(Kor::ALWAYS, 3) << "Invalid working directory";
+        coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << "Invalid working directory";
         return Parameter::Failed;
     }
     QDir dir(value.toString());
     if (!dir.exists()) {
         if (dir.isAbsolute()) {
-            coreLog(Kor::ALWAYS, 3) << "Path '" << dir.path() << "' does not exist";
+            coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << "Path '" << dir.path() << "' does not exist";
             return Parameter::Failed;
         }
         dir = QDir(modulePath() + QLatin1Char('/') + value.toString());
         if (!dir.exists()) {
-            coreLog(Kor::ALWAYS, 3) << "Path '" << dir.path() << "' does not exist";
+            coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << "Path '" << dir.path() << "' does not exist";
             return Parameter::Failed;
         }
     }
     if (!QDir::setCurrent(dir.path())) {
-        coreLog(Kor::ALWAYS, 3) << "Failed to change working directory to '" << dir.path() << "'";
+        coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << "Failed to change working directory to '" << dir.path() << "'";
         return Parameter::Failed;
     }
-    coreLog(Kor::ALWAYS, 1) << "CWD is '" << QDir::currentPath() << "'";
+    coreLog(Kor::ALWAYS, Kor::LOG_INFO) << "CWD is '" << QDir::currentPath() << "'";
     return Parameter::Continue;
 }
 
 Parameter::ProcessState Application::setPIDFile(QVariant value)
 {
     if (!isUsableText(value)) {
-        coreLog(Kor::ALWAYS, 3) << "Invalid pid file";
+        coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << "Invalid pid file";
         return Parameter::Failed;
     }
     if (m_pidFileName.isEmpty()) {
-        coreLog(Kor::ALWAYS, 3) << "No pid file defined";
+        coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << "No pid file defined";
         return Parameter::Failed;
     }
     m_pidFileName = value.toString();
-    coreLog(Kor::TRACE, 1) << "pid file is '" << m_pidFileName << "'";
+    coreLog(Kor::TRACE, Kor::LOG_INFO) << "pid file is '" << m_pidFileName << "'";
     return Parameter::Continue;
 }
 
 Parameter::ProcessState Application::setINIFile(QVariant value)
 {
     if (!isUsableText(value)) {
-        coreLog(Kor::ALWAYS, 3) << "Invalid ini file";
+        coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << "Invalid ini file";
         return Parameter::Failed;
     }
     m_settingsFileName = value.toString();
     if (m_settingsFileName.isEmpty()) {
-        coreLog(Kor::ALWAYS, 3) << "No ini file defined";
+        coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << "No ini file defined";
         return Parameter::Failed;
     }
-    coreLog(Kor::TRACE, 1) << "ini file is '" << m_settingsFileName << "'";
+    coreLog(Kor::TRACE, Kor::LOG_INFO) << "ini file is '" << m_settingsFileName << "'";
     return Parameter::Continue;
 }
 
@@ -246,7 +246,7 @@ Parameter::ProcessState Application::activateKeyboard()
 // service manager support; until then the commands say so and end the program.
 Parameter::ProcessState Application::installService(QVariantList, bool)
 {
-    coreLog(Kor::ALWAYS, 3) << "Service control is not available in this build";
+    coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << "Service control is not available in this build";
     return Parameter::Failed;
 }
 

@@ -1,7 +1,7 @@
 // The program's INI settings and the log set-up read from them.
 #include "Application.h"
 
-#include "CoreLog.h"
+#include "CoreLog_p.h"
 
 #include <Kor/KorString.h>
 #include <Kor/LogModule.h>
@@ -16,7 +16,7 @@ namespace {
 
 void logNoSettingsFile()
 {
-    coreLog(Kor::TRACE, 2) << "No settings file configured";
+    coreLog(Kor::TRACE, Kor::LOG_WARNING) << "No settings file configured";
 }
 
 Kor::String toBaseString(const QString& text)
@@ -31,6 +31,10 @@ QString uuidText(const Kor::Uuid& id)
 }
 
 const char* const SeverityNames[] = { "TRACE", "DEBUG", "INFO", "ALWAYS", "DISABLED" };
+
+// The log module's file modes: history files, and none of them deleted.
+constexpr int HistoryMode = 1;
+constexpr int KeepAllHistory = 0;
 
 // 4294967295 in the low 32 bits means "leave the module's default".
 constexpr quint32 Unset = 0xFFFFFFFFu;
@@ -216,8 +220,8 @@ void Application::startLogging(const QString& logFile)
     Kor::LogModule::SetInfoSeverity(Kor::LogModule::AllOutputs, Kor::INFO);
     if (isHistoryLogging()) {
         Kor::LogModule::LogFileHistoryPath(toBaseString(QDir(m_loggingPath).absolutePath()).c_str());
-        Kor::LogModule::LogFileMode(1);
-        Kor::LogModule::LogFileDeleteMode(0);
+        Kor::LogModule::LogFileMode(HistoryMode);
+        Kor::LogModule::LogFileDeleteMode(KeepAllHistory);
     }
 }
 

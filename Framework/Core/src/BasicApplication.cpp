@@ -1,8 +1,8 @@
 #include "BasicApplication.h"
 
-#include "CoreLog.h"
+#include "CoreLog_p.h"
 #include "KorException.h"
-#include "XCoreApplication.h"
+#include "XCoreApplication_p.h"
 
 namespace Kor::NS {
 
@@ -38,7 +38,7 @@ void BasicApplication::close()
 {
     if (m_thread && !m_thread->Exit(1000, 1000, nullptr)
         && !m_thread->Exit(1000, 30000, &m_threadTerminated)) {
-        moduleLog(Kor::ALWAYS, 1) << "terminating main thread";
+        moduleLog(Kor::ALWAYS, Kor::LOG_INFO) << "terminating main thread";
         m_threadTerminated = true;
     }
     Application::close();

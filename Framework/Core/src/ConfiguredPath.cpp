@@ -1,6 +1,6 @@
-#include "ConfiguredPath.h"
+#include "ConfiguredPath_p.h"
 
-#include "CoreLog.h"
+#include "CoreLog_p.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -30,13 +30,13 @@ void ensureConfiguredPath(QString path)
 {
     path = QDir::toNativeSeparators(path);
     if (QDir(path).exists()) {
-        coreLog(Kor::ALWAYS, 1) << "Configured path " << path << " exists";
+        coreLog(Kor::ALWAYS, Kor::LOG_INFO) << "Configured path " << path << " exists";
         return;
     }
-    coreLog(Kor::ALWAYS, 1) << "Creating configured path " << path;
+    coreLog(Kor::ALWAYS, Kor::LOG_INFO) << "Creating configured path " << path;
     if (QDir().mkpath(path))
         return;
-    coreLog(Kor::ALWAYS, 3) << "Fatal error: Configured path " << path
+    coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << "Fatal error: Configured path " << path
                             << " does not exist and could not be created";
     requestApplicationExit(1001);
 }

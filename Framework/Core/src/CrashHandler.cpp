@@ -1,8 +1,8 @@
-#include "CrashHandler.h"
+#include "CrashHandler_p.h"
 
 #include "CrashDump.h"
 
-#include "CoreLog.h"
+#include "CoreLog_p.h"
 
 #include <QThread>
 #include <QTimer>

@@ -1,6 +1,6 @@
 #include "MachineStore_p.h"
 
-#include "CoreLog.h"
+#include "CoreLog_p.h"
 
 #include <QFile>
 #include <QFileInfo>

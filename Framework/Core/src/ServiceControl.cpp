@@ -1,7 +1,7 @@
 #include "ServiceControl.h"
 
 #include "Application.h"
-#include "CoreLog.h"
+#include "CoreLog_p.h"
 #include "CrashDump.h"
 
 #include <QCoreApplication>
@@ -58,7 +58,7 @@ void ServiceControl::run()
 {
     Platform::prepareThreadForCrashDump();
     // Without a service manager there is no dispatcher to run.
-    coreLog(Kor::ALWAYS, 3) << "Couldn't start as service";
+    coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << "Couldn't start as service";
     if (Application* app = Application::instance())
         app->quit();
 }

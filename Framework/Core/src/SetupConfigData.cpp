@@ -1,8 +1,8 @@
 #include "SetupConfigData.h"
 
 #include "Application.h"
-#include "ConfiguredPath.h"
-#include "CoreLog.h"
+#include "ConfiguredPath_p.h"
+#include "CoreLog_p.h"
 
 #include <Kor/KorString.h>
 #include <Kor/SocketAddress.h>
@@ -19,9 +19,9 @@ QString g_readError;
 
 void logLoadFailure(const QString& path)
 {
-    coreLog(Kor::ALWAYS, 2) << "Failed to load setup config at " << path;
+    coreLog(Kor::ALWAYS, Kor::LOG_WARNING) << "Failed to load setup config at " << path;
     if (!g_readError.isEmpty())
-        coreLog(Kor::ALWAYS, 2) << "Setup config not usable: " << g_readError;
+        coreLog(Kor::ALWAYS, Kor::LOG_WARNING) << "Setup config not usable: " << g_readError;
 }
 } // namespace
 
@@ -36,7 +36,7 @@ SetupConfigData::SetupConfigData()
     }
     g_readError.clear();
     m_setupXmlFound = true;
-    coreLog(Kor::TRACE, 4) << "Loaded setup config from " << path;
+    coreLog(Kor::TRACE, Kor::LOG_DETAIL) << "Loaded setup config from " << path;
     m_dataDirPath = settingText("datadir");
     m_driveDirPath = settingText("drivedir");
     m_installDirPath = settingText("installdir");
@@ -76,7 +76,7 @@ void SetupConfigData::applyAllowedProtocols()
     Kor::SocketAddress::s_AllowedTypes = 1;
     const Kor::Section element = s_setupSection["Setup"]["Settings"]["allowed_protocols"];
     if (!element.isValid()) {
-        coreLog(Kor::ALWAYS, 4) << "Missing allowed_protocols, fallback to IPv4 only";
+        coreLog(Kor::ALWAYS, Kor::LOG_DETAIL) << "Missing allowed_protocols, fallback to IPv4 only";
         return;
     }
     bool ipv4 = false;
@@ -91,18 +91,18 @@ void SetupConfigData::applyAllowedProtocols()
         } else {
             ipv4 = true;
             ipv6 = false;
-            coreLog(Kor::ALWAYS, 4) << "Invalid entry in allowed_protocols, fallback to IPv4 only :" << entry;
+            coreLog(Kor::ALWAYS, Kor::LOG_DETAIL) << "Invalid entry in allowed_protocols, fallback to IPv4 only :" << entry;
         }
     }
     // An element without entries keeps the IPv4-only policy set above.
     if (ipv4 && ipv6) {
         Kor::SocketAddress::s_AllowedTypes = 0;
-        coreLog(Kor::ALWAYS, 4) << "Allow IPv4 and IPv6";
+        coreLog(Kor::ALWAYS, Kor::LOG_DETAIL) << "Allow IPv4 and IPv6";
     } else if (ipv6) {
         Kor::SocketAddress::s_AllowedTypes = 2;
-        coreLog(Kor::ALWAYS, 4) << "Allow IPv6 only";
+        coreLog(Kor::ALWAYS, Kor::LOG_DETAIL) << "Allow IPv6 only";
     } else {
-        coreLog(Kor::ALWAYS, 4) << "Allow IPv4 only";
+        coreLog(Kor::ALWAYS, Kor::LOG_DETAIL) << "Allow IPv4 only";
     }
     m_preferredLocalAddress = QString::fromUtf8(Kor::SocketAddress::getPrefferedLocalAddress().c_str());
 }
@@ -110,14 +110,14 @@ void SetupConfigData::applyAllowedProtocols()
 void SetupConfigData::initDataPaths()
 {
     if (!m_korDataPath.isEmpty()) {
-        coreLog(Kor::ALWAYS, 4) << "Using data dir from global setup configuration: " << m_korDataPath;
+        coreLog(Kor::ALWAYS, Kor::LOG_DETAIL) << "Using data dir from global setup configuration: " << m_korDataPath;
     } else {
         Application* app = Application::instance();
         // Linux has no C: drive; the data root default lives under /var/lib.
         const QVariant fallback(QStringLiteral("/var/lib/kor/KORDATA"));
         m_korDataPath = app ? app->setting(QStringLiteral("RecordingDirectories/DataDir"), fallback, false).toString()
                             : fallback.toString();
-        coreLog(Kor::ALWAYS, 4) << "Using data dir from local configuration: " << m_korDataPath;
+        coreLog(Kor::ALWAYS, Kor::LOG_DETAIL) << "Using data dir from local configuration: " << m_korDataPath;
     }
     const QDir root(m_korDataPath);
     m_activeRecordingsDirPath = root.absoluteFilePath(QStringLiteral("ActiveRecordings"));

@@ -1,4 +1,4 @@
-#include "SignalNotifier.h"
+#include "SignalNotifier_p.h"
 
 #include "Signals.h"
 

@@ -1,4 +1,4 @@
-#include "StdInReader.h"
+#include "StdInReader_p.h"
 
 #include "Console.h"
 #include "CrashDump.h"

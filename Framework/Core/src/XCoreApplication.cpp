@@ -1,7 +1,7 @@
-#include "XCoreApplication.h"
+#include "XCoreApplication_p.h"
 
 #include "Application.h"
-#include "CoreLog.h"
+#include "CoreLog_p.h"
 #include "KorException.h"
 
 #include <cxxabi.h>
@@ -22,6 +22,11 @@ QString readableTypeName(const std::type_info& type)
     return QString::fromUtf8(status == 0 && name ? name.get() : type.name());
 }
 
+QLatin1String classNameOf(const QMetaObject* type)
+{
+    return QLatin1String(type ? type->className() : "(null)");
+}
+
 } // namespace
 
 XCoreApplication::XCoreApplication(int& argc, char** argv) : QCoreApplication(argc, argv) {}
@@ -30,19 +35,21 @@ XCoreApplication::~XCoreApplication() = default;
 
 bool XCoreApplication::notify(QObject* receiver, QEvent* event)
 {
-    const QString className = QString::fromLatin1(receiver ? receiver->metaObject()->className() : "(null)");
+    // Every event passes here: nothing is built unless a handler throws. The
+    // meta-object is taken now, as the handler may have deleted the receiver.
+    const QMetaObject* type = receiver ? receiver->metaObject() : nullptr;
     try {
         return QCoreApplication::notify(receiver, event);
     } catch (const KorException& e) {
-        coreLog(Kor::ALWAYS, 3) << className << ": Exception from Qt event handler (" << readableTypeName(typeid(e))
-                                << "): " << e.what();
+        coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << classNameOf(type) << ": Exception from Qt event handler ("
+                                             << readableTypeName(typeid(e)) << "): " << e.what();
     } catch (const std::exception& e) {
-        coreLog(Kor::ALWAYS, 3) << className << ": Non Kor exception from Qt event handler ("
-                                << readableTypeName(typeid(e)) << "): " << e.what();
+        coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << classNameOf(type) << ": Non Kor exception from Qt event handler ("
+                                             << readableTypeName(typeid(e)) << "): " << e.what();
     } catch (...) {
-        coreLog(Kor::ALWAYS, 3) << className << ": An unexpected error occured!";
+        coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << classNameOf(type) << ": An unexpected error occured!";
     }
-    coreLog(Kor::ALWAYS, 3) << "Closing application.";
+    coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << "Closing application.";
     if (Application* app = Application::instance())
         app->quit();
     return false;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "KorCoreExport.h"
+
 #include <QObject>
 
 #include <functional>
@@ -11,7 +13,7 @@ namespace Kor::NS {
 // notifier (the main thread): the handlers only write a record to a pipe,
 // and the notifier reads it there and calls the callback, where logging and
 // quitting are safe. Installs the signal handlers if they are not yet.
-class SignalNotifier : public QObject
+class KORCORE_AUTOTEST_EXPORT SignalNotifier : public QObject
 {
     Q_OBJECT
 public:

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "KorCoreExport.h"
+
 #include <QString>
 #include <QThread>
 
@@ -11,7 +13,7 @@ namespace Kor::NS {
 // a 10 ms timer; the object itself stays on the thread that created it, so
 // every polling step, the echo and all signals happen there. One key per
 // step: 0 and 224 introduce a two-code key, as on a PC console.
-class StdInReader : public QThread
+class KORCORE_AUTOTEST_EXPORT StdInReader : public QThread
 {
     Q_OBJECT
 public:
