@@ -76,7 +76,9 @@ void logUncaughtExceptionBeforeCrash(std::exception_ptr exception)
     const QString path = applicationPath();
     QFile file(QStringLiteral("%1.Crash.%2.log")
                    .arg(moduleName(path), now.toString(QStringLiteral("yyyy-MM-dd HHmmss.zzz"))));
-    if (!file.open(QIODevice::Append))
+    // Appended to, never replaced; but only a regular file: a FIFO would block.
+    const QFileInfo existing(file.fileName());
+    if ((existing.exists() && !existing.isFile()) || !file.open(QIODevice::Append))
         return;
     QTextStream out(&file);
     out << QFileInfo(path).fileName() << " crashed at " << now.toString(Qt::ISODate) << " ("

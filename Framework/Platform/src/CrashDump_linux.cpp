@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <ucontext.h>
 #include <unistd.h>
@@ -485,9 +486,16 @@ void writeCrashDumpIfEnabled(int signalNumber, siginfo_t* info, void* context)
     char name[sizeof setup.prefix + 32];
     if (!dumpFileName(name, sizeof name))
         return;
-    const int fd = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // A FIFO at that name would block the handler, and a device there must
+    // not receive the dump: only a regular file is written, then emptied.
+    const int fd = ::open(name, O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
     if (fd < 0)
         return;
+    struct stat file = {};
+    if (::fstat(fd, &file) != 0 || !S_ISREG(file.st_mode) || ::ftruncate(fd, 0) != 0) {
+        ::close(fd);
+        return;
+    }
     {
         DumpWriter out(fd);
         writeHeader(out, signalNumber, info);
