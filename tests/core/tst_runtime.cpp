@@ -41,6 +41,7 @@ private slots:
     void secondInterruptDuringShutdown();
     void signalSeenDuringInit();
     void consoleReaderGone();
+    void logFileStaysInStartFolder();
 };
 
 static QStringList lines(const QByteArray& output)
@@ -486,6 +487,22 @@ void tst_Runtime::consoleReaderGone()
     QVERIFY2(log.contains("chatter 39"), log.constData());
     QVERIFY(log.contains("service end with pid"));
     QVERIFY(!QFile::exists(host.path("bin/testhost.pid")));
+}
+
+// Without a log folder the file is named relative to the folder the program
+// started in, before the working directory changes to the executable's;
+// the file and its history stay together there.
+void tst_Runtime::logFileStaysInStartFolder()
+{
+    HostFixture host;
+    host.env().remove("TESTHOST_LOGDIR");
+    host.env().insert("TESTHOST_MODE", "quit");
+    for (int run = 0; run < 2; ++run)
+        QCOMPARE(host.run({}), 0);
+    QVERIFY(host.readFile(host.path("testhost.log")).contains("service end with pid"));
+    QVERIFY(!QFile::exists(host.path("bin/testhost.log")));
+    const QStringList history = QDir(host.root()).entryList({ "testhost.*.log" }, QDir::Files);
+    QCOMPARE(history.size(), 1);
 }
 
 QTEST_GUILESS_MAIN(tst_Runtime)
