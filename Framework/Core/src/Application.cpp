@@ -349,7 +349,7 @@ void Application::quit()
 
 void Application::exit(int returnCode)
 {
-    // Also effective when called before the event loop runs (from init()).
+    // From any thread, also before the event loop runs (from init()).
     requestApplicationExit(returnCode);
 }
 

@@ -44,6 +44,8 @@ public:
     int run(bool asService);
     int exec();
     bool isService() const;
+    // A quit was requested: by quit(), or by a closing signal as soon as it
+    // arrives, also before the event loop runs.
     bool quitting();
 
     virtual void init();
@@ -110,6 +112,7 @@ public:
     static const QString& getPrefferedLocalAddress();
 
 public slots:
+    // Both may be called from any thread, before or while the event loop runs.
     void quit();
     void exit(int returnCode = 0);
     virtual Parameter::ProcessState setINIFile(QVariant value);
