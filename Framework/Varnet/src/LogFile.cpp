@@ -1,6 +1,6 @@
-#include "LogFile.h"
+#include "LogFile_p.h"
 
-#include "LogFormatter.h"
+#include "LogFormatter_p.h"
 #include "Platform.h"
 #include "PlatformFileIo.h"
 

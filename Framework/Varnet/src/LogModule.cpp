@@ -4,9 +4,9 @@
 // LogWriter.
 #include "LogModule.h"
 
-#include "LogFile.h"
-#include "LogFormatter.h"
-#include "LogWriter.h"
+#include "LogFile_p.h"
+#include "LogFormatter_p.h"
+#include "LogWriter_p.h"
 #include "Platform.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
-#include "LogWriter.h"
+#include "LogWriter_p.h"
 
-#include "LogFile.h"
-#include "LogFormatter.h"
+#include "LogFile_p.h"
+#include "LogFormatter_p.h"
 #include "Platform.h"
 
 #include <chrono>
