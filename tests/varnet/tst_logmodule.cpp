@@ -114,6 +114,8 @@ private slots:
     void consoleSeverities_data();
     void consoleSeverities();
     void lazyOpen();
+    void relativeFileName_data();
+    void relativeFileName();
     void layout_data();
     void layout();
     void manyThreads_data();
@@ -261,6 +263,38 @@ void tst_LogModule::lazyOpen()
     LogModule::Enable(LogModule::LogFile, true);
     logLine(Kor::INFO, "first");
     QCOMPARE(readLines(logPath()), QStringList{"first"});
+}
+
+void tst_LogModule::relativeFileName_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QStringList>("files");
+    QTest::newRow("append") << 0 << QStringList{"Kor.Example.log"};
+    QTest::newRow("history") << 1 << QStringList{"Kor.Example.20240305-140709.log", "Kor.Example.log"};
+}
+
+void tst_LogModule::relativeFileName()
+{
+    QFETCH(int, mode);
+    QFETCH(QStringList, files);
+    const QString first = m_dir->path() + "/first";
+    const QString second = m_dir->path() + "/second";
+    QVERIFY(QDir().mkpath(first));
+    QVERIFY(QDir().mkpath(second));
+    writeFile(first + "/Kor.Example.log", "old run\n", QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)));
+    const QString working = QDir::currentPath();
+    auto restore = qScopeGuard([&] { QDir::setCurrent(working); });
+    QVERIFY(QDir::setCurrent(first));
+    LogModule::Start(LogModule::LogFile, "Kor.Example", "test", "");
+    LogModule::Enable(LogModule::LogFile, false);
+    LogModule::LogFileMode(mode);
+    QVERIFY(QDir::setCurrent(second));
+    LogModule::Enable(LogModule::LogFile, true);
+    logLine(Kor::INFO, "new run");
+    LogModule::Stop(-1);
+    QCOMPARE(QDir(second).entryList(QDir::Files), QStringList{});
+    QCOMPARE(QDir(first).entryList(QDir::Files, QDir::Name), files);
+    QCOMPARE(readLines(first + "/Kor.Example.log").last(), QStringLiteral("new run"));
 }
 
 void tst_LogModule::layout_data()

@@ -32,6 +32,13 @@ std::string toLocal(const QString& text)
 
 } // namespace
 
+std::string LogFile::absolutePath(const std::string& path)
+{
+    if (path.empty())
+        return path;
+    return toLocal(QDir::current().absoluteFilePath(fromLocal(path)));
+}
+
 void LogFile::setBase(const std::string& base)
 {
     std::lock_guard guard(m_mutex);

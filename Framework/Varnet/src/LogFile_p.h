@@ -14,7 +14,12 @@ namespace Kor::detail {
 class LogFile
 {
 public:
-    // base is the path without ".log". Another base closes the open file.
+    // path made absolute against the current working directory; empty stays
+    // empty.
+    static std::string absolutePath(const std::string& path);
+
+    // base is the absolute path without ".log". Another base closes the open
+    // file.
     void setBase(const std::string& base);
     // The first line of each file the module starts; none when empty.
     void setUserData(const std::string& text);

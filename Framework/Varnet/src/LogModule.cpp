@@ -140,7 +140,8 @@ bool LogModule::Start(int outputs, const char* file, const char*, const char*)
     Control& c = control();
     std::lock_guard guard(c.mutex);
     installExitHandler(c);
-    c.file.setBase(orEmpty(file));
+    // Resolved now: the program may change its working directory right after.
+    c.file.setBase(detail::LogFile::absolutePath(orEmpty(file)));
     g_enabled.store(outputs & AllOutputs, std::memory_order_relaxed);
     if (outputs & LogFile)
         c.file.arm();
@@ -259,7 +260,7 @@ void LogModule::LogFileUserdata(const char* text)
 
 void LogModule::LogFileHistoryPath(const char* path)
 {
-    control().file.setHistoryFolder(orEmpty(path));
+    control().file.setHistoryFolder(detail::LogFile::absolutePath(orEmpty(path)));
 }
 
 void LogModule::LogFileMode(int mode)

@@ -32,7 +32,9 @@ public:
     };
 
     // Starts the module with the given outputs enabled (the others off).
-    // file is the log file's path without extension. Enabling the file output
+    // file is the log file's path without extension; a relative one is taken
+    // against the working directory of this call, so that the file and its
+    // history stay there when the program moves on. Enabling the file output
     // (here or with Enable) does not touch the file yet: it is opened by the
     // first line that reaches it, so that Enable(LogFile, false) right after
     // Start keeps a process away from the file altogether. name and
@@ -74,8 +76,9 @@ public:
     // Text written as the first line of every log file the module opens or
     // starts, and so also where a run begins in a file appended to.
     static void LogFileUserdata(const char* text);
-    // Folder of the history files, created when missing; empty: the log
-    // file's own folder.
+    // Folder of the history files, created when missing; a relative one is
+    // taken against the working directory of this call; empty: the log file's
+    // own folder.
     static void LogFileHistoryPath(const char* path);
     // 0: one file, appended to. 1: history mode; the previous file is moved
     // into the history folder, named <name>.<yyyyMMdd-HHmmss>.log after its
