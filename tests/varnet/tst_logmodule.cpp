@@ -116,6 +116,7 @@ private slots:
     void lazyOpen();
     void relativeFileName_data();
     void relativeFileName();
+    void newFileAfterQueuedLines();
     void layout_data();
     void layout();
     void manyThreads_data();
@@ -295,6 +296,20 @@ void tst_LogModule::relativeFileName()
     QCOMPARE(QDir(second).entryList(QDir::Files), QStringList{});
     QCOMPARE(QDir(first).entryList(QDir::Files, QDir::Name), files);
     QCOMPARE(readLines(first + "/Kor.Example.log").last(), QStringLiteral("new run"));
+}
+
+void tst_LogModule::newFileAfterQueuedLines()
+{
+    startFile();
+    QVERIFY(LogModule::LogFileEnableAsyncWriting(64 << 20, 1)); // a write per line: the queue stays long
+    for (int i = 0; i < 20000; ++i)
+        logLine(Kor::INFO, "old");
+    const QString other = m_dir->path() + "/other";
+    LogModule::Start(LogModule::LogFile, other.toLocal8Bit(), "test", "");
+    logLine(Kor::INFO, "new");
+    LogModule::Stop(-1);
+    QCOMPARE(readLines(logPath()), QStringList(20000, "old"));
+    QCOMPARE(readLines(other + ".log"), QStringList{"new"});
 }
 
 void tst_LogModule::layout_data()

@@ -50,6 +50,12 @@ void LogFile::setBase(const std::string& base)
     m_lastOpenError = 0;
 }
 
+std::string LogFile::base()
+{
+    std::lock_guard guard(m_mutex);
+    return m_base;
+}
+
 void LogFile::setUserData(const std::string& text)
 {
     std::lock_guard guard(m_mutex);

@@ -21,6 +21,7 @@ public:
     // base is the absolute path without ".log". Another base closes the open
     // file.
     void setBase(const std::string& base);
+    std::string base();
     // The first line of each file the module starts; none when empty.
     void setUserData(const std::string& text);
     void setHistoryFolder(const std::string& folder);

@@ -141,7 +141,11 @@ bool LogModule::Start(int outputs, const char* file, const char*, const char*)
     std::lock_guard guard(c.mutex);
     installExitHandler(c);
     // Resolved now: the program may change its working directory right after.
-    c.file.setBase(detail::LogFile::absolutePath(orEmpty(file)));
+    const std::string base = detail::LogFile::absolutePath(orEmpty(file));
+    if (base != c.file.base()) {
+        c.writer.drain(); // lines queued so far belong into the old file
+        c.file.setBase(base);
+    }
     g_enabled.store(outputs & AllOutputs, std::memory_order_relaxed);
     if (outputs & LogFile)
         c.file.arm();

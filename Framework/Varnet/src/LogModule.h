@@ -40,7 +40,8 @@ public:
     // Start keeps a process away from the file altogether. name and
     // description are not used on this platform; the file's first line is
     // the LogFileUserdata text. A second Start() reconfigures the outputs;
-    // another file name closes the open file.
+    // another file name closes the open file, after the lines still queued
+    // for it have been written there.
     static bool Start(int outputs, const char* file, const char* name, const char* description);
     // Stops the outputs in the mask; AsyncWriter drains and ends the writer
     // thread (later lines are written synchronously); LogFile also writes out
