@@ -1,6 +1,8 @@
 #include <Kor/LogModule.h>
 #include <Kor/LogObject.h>
 
+#include "LogFile_p.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
@@ -12,6 +14,7 @@
 #include <QTest>
 #include <QThread>
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -85,6 +88,13 @@ void verifyEveryLineOnce(const QStringList& lines, int threads, int perThread)
     QCOMPARE(count, threads * perThread);
 }
 
+// Drives the pace of the log file's reopening attempts.
+std::atomic<std::int64_t> g_now{0};
+std::int64_t testClock()
+{
+    return g_now.load();
+}
+
 std::vector<std::unique_ptr<QThread>> startLoggers(int threads, int perThread)
 {
     std::vector<std::unique_ptr<QThread>> loggers;
@@ -116,6 +126,8 @@ private slots:
     void lazyOpen();
     void relativeFileName_data();
     void relativeFileName();
+    void reopenAfterFailedOpen_data();
+    void reopenAfterFailedOpen();
     void newFileAfterQueuedLines();
     void layout_data();
     void layout();
@@ -296,6 +308,36 @@ void tst_LogModule::relativeFileName()
     QCOMPARE(QDir(second).entryList(QDir::Files), QStringList{});
     QCOMPARE(QDir(first).entryList(QDir::Files, QDir::Name), files);
     QCOMPARE(readLines(first + "/Kor.Example.log").last(), QStringLiteral("new run"));
+}
+
+void tst_LogModule::reopenAfterFailedOpen_data()
+{
+    QTest::addColumn<bool>("switchOn");
+    QTest::newRow("a second later") << false;
+    QTest::newRow("switched on again") << true;
+}
+
+void tst_LogModule::reopenAfterFailedOpen()
+{
+    QFETCH(bool, switchOn);
+    Kor::detail::setLogFileClock(testClock);
+    auto restore = qScopeGuard([] { Kor::detail::setLogFileClock(nullptr); });
+    const QString folder = m_dir->path() + "/later";
+    LogModule::Start(LogModule::LogFile, (folder + "/app").toLocal8Bit(), "test", "");
+    LogModule::LogFileUserdata("user data");
+    logLine(Kor::INFO, "lost");
+    logLine(Kor::INFO, "lost");
+    QVERIFY(QDir().mkpath(folder));
+    g_now += 999;
+    logLine(Kor::INFO, "lost: the next attempt is not due yet");
+    QVERIFY(!QFile::exists(folder + "/app.log"));
+    if (switchOn)
+        LogModule::Enable(LogModule::LogFile, true);
+    else
+        g_now += 1;
+    logLine(Kor::INFO, "back");
+    QCOMPARE(readLines(folder + "/app.log"),
+             (QStringList{"user data", "Log file " + folder + "/app.log reopened; 3 lines were lost", "back"}));
 }
 
 void tst_LogModule::newFileAfterQueuedLines()

@@ -3,13 +3,27 @@
 // Private to the log module: the log file with its buffer and history files.
 // Every function locks the file's own mutex; lines reach it either from the
 // logging threads (synchronous writing) or from the writer thread.
+//
+// When the file cannot be opened or written, it is closed; the lines that
+// arrive meanwhile are counted, not kept, and the next line after a second
+// tries to open it again. The operator hears of the failure once, on
+// standard output; the file, once open again, says how many lines it missed.
+
+#include "VarnetExport.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
 
 namespace Kor::detail {
+
+// Milliseconds of a monotonic clock.
+using LogClock = std::int64_t (*)();
+// For tests: the clock that paces the attempts to reopen the log file; null
+// goes back to the steady clock.
+VARNET_EXPORT void setLogFileClock(LogClock clock);
 
 class LogFile
 {
@@ -19,10 +33,10 @@ public:
     static std::string absolutePath(const std::string& path);
 
     // base is the absolute path without ".log". Another base closes the open
-    // file.
+    // file and forgets an earlier failure.
     void setBase(const std::string& base);
     std::string base();
-    // The first line of each file the module starts; none when empty.
+    // The first line of each file the module opens; none when empty.
     void setUserData(const std::string& text);
     void setHistoryFolder(const std::string& folder);
     void setMode(int mode);
@@ -31,8 +45,8 @@ public:
     void setFlush(bool on);
     void setBufferSize(int bytes);
 
-    // The file output was switched on: the next line may open the file,
-    // also after an earlier attempt failed.
+    // The file output was switched on: lines may open the file, and the next
+    // one tries at once, also when an attempt failed a moment ago.
     void arm();
     // Appends whole lines, all of the same local date (yyyymmdd). Opens the
     // file first when armed; starts a new file when the date moved on in
@@ -40,18 +54,25 @@ public:
     void write(const char* data, std::size_t size, int date);
     // Hands the buffer to the kernel.
     void flush();
+    // Closes the file; lines no longer open it until arm().
     void close();
-    // After a full stop: the next open counts as the first one again.
-    void forgetHistory();
+    // After a full stop: the next open counts as the first one again, and
+    // lines lost before are forgotten.
+    void forgetRun();
 
 private:
-    bool ensureOpen(int date);
+    bool wanted() const { return m_openAllowed && !m_base.empty(); }
+    bool reopen(int date);
     bool openNow(int date);
     void startNewDay(int date);
-    void writeHeader();
     void append(const char* data, std::size_t size);
     void flushBuffer();
-    void writeOut(const char* data, std::size_t size);
+    // counted: lines that do not reach the file count as lost.
+    void writeOut(const char* data, std::size_t size, bool counted = true);
+    void fail(const char* action, int error);
+    void lose(const char* data, std::size_t size);
+    std::string reopenedLine() const;
+    void forgetFailure();
     void closeNow();
     std::string path() const { return m_base + ".log"; }
     void moveToHistory();
@@ -69,11 +90,14 @@ private:
     std::size_t m_used = 0;
 
     int m_fd = -1;
-    int m_fileDate = 0;
+    int m_fileDate = 0; // of the file at the path, as far as this module made it
     bool m_openAllowed = false;
     bool m_historyDone = false;
-    int m_lastOpenError = 0;
-    bool m_writeFailed = false;
+
+    // Failure state, touched only while the file is failing or coming back.
+    std::string m_failureNotice; // the last one said; empty while the file is fine
+    std::uint64_t m_lost = 0;    // lines not written since the failure
+    std::int64_t m_retryDue = 0; // clock time of the next attempt to open
 };
 
 } // namespace Kor::detail

@@ -166,7 +166,7 @@ bool LogModule::Stop(int outputs)
         c.file.close();
     }
     if (outputs == -1)
-        c.file.forgetHistory();
+        c.file.forgetRun();
     return true;
 }
 

@@ -10,7 +10,8 @@ namespace Kor {
 // The process-wide log module: formats lines and writes them to up to three
 // outputs. All functions may be called from any thread at any time, also
 // while other threads log and during process exit; a line that was accepted
-// is never lost, and lines are never torn or mixed.
+// is never lost while its outputs can be written, and lines are never torn or
+// mixed.
 //
 // A line reads
 //     2024/03/05 14:07:09,042 I [12345 worker] LoggerName  text
@@ -19,6 +20,13 @@ namespace Kor {
 // (SetNameMinSize, SetNameDotted, SetNameSeparated); columns that are off are
 // left out, so with all of them off the line is the bare text. The line ends
 // with a line feed unless the text ends with one; it is never cut short.
+//
+// When the log file cannot be opened or written (a full disk, a folder that
+// is missing, a read-only file system), the module says so once on standard
+// output and counts the lines that cannot reach the file; the next line a
+// second later (or the first one after Enable(LogFile, true)) tries the file
+// again. Once it is open again, the file's first line after the user data
+// reads "Log file <path> reopened; <n> lines were lost".
 class VARNET_EXPORT LogModule
 {
 public:
@@ -50,7 +58,7 @@ public:
     // is lost.
     static bool Stop(int outputs);
     // Switches outputs on or off, keeping the file open. Switching the file
-    // output on lets the next line open the file again if opening failed.
+    // output on lets the next line try the file at once if it failed.
     static bool Enable(int outputs, bool on);
     static bool IsEnabled(int output);
 
