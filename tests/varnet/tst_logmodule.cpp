@@ -60,7 +60,8 @@ QByteArray runHelper(const QStringList& arguments, QByteArray* errors = nullptr)
     QProcess process;
     process.start(helperPath(), arguments);
     if (!process.waitForFinished(20000) || process.exitStatus() != QProcess::NormalExit || process.exitCode())
-        return "helper failed: " + process.readAllStandardError();
+        return "helper failed with exit code " + QByteArray::number(process.exitCode()) + ": "
+            + process.readAllStandardError();
     if (errors)
         *errors = process.readAllStandardError();
     return process.readAllStandardOutput();
@@ -128,6 +129,8 @@ private slots:
     void relativeFileName();
     void reopenAfterFailedOpen_data();
     void reopenAfterFailedOpen();
+    void failedWriteKeepsLinesWhole_data();
+    void failedWriteKeepsLinesWhole();
     void newFileAfterQueuedLines();
     void layout_data();
     void layout();
@@ -338,6 +341,39 @@ void tst_LogModule::reopenAfterFailedOpen()
     logLine(Kor::INFO, "back");
     QCOMPARE(readLines(folder + "/app.log"),
              (QStringList{"user data", "Log file " + folder + "/app.log reopened; 3 lines were lost", "back"}));
+}
+
+void tst_LogModule::failedWriteKeepsLinesWhole_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("line by line") << "sync";
+    QTest::newRow("buffered") << "buffered";
+    QTest::newRow("asynchronous") << "async";
+}
+
+// The helper writes lines 0 to 399 into a file that may not grow beyond a
+// few KiB, then lines 400 to 409 without the limit.
+void tst_LogModule::failedWriteKeepsLinesWhole()
+{
+    QFETCH(QString, how);
+    const QString output = QString::fromLocal8Bit(runHelper({"filelimit", base(), how}));
+    QCOMPARE(output.count("Log file"), 1);
+    QVERIFY2(output.contains(logPath() + " cannot be written: File too large"), qPrintable(output));
+    QFile file(logPath());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll().endsWith('\n'));
+    static const QRegularExpression whole(QStringLiteral(
+        R"(^\d{4}/\d\d/\d\d \d\d:\d\d:\d\d,\d{3} (I line \d+|W Log file .+ reopened; (\d+) lines were lost)$)"));
+    const QStringList lines = readLines(logPath());
+    int lost = 0;
+    for (const QString& line : lines) {
+        const QRegularExpressionMatch match = whole.match(line);
+        QVERIFY2(match.hasMatch(), qPrintable(line));
+        lost += match.captured(2).toInt();
+    }
+    QCOMPARE(lines.filter(" reopened; ").size(), 1);
+    QCOMPARE(lines.size() - 1 + lost, 410); // every line either written or counted
+    QVERIFY(lines.last().endsWith(" I line 409"));
 }
 
 void tst_LogModule::newFileAfterQueuedLines()

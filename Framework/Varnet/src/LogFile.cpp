@@ -202,6 +202,8 @@ bool LogFile::openNow(int date)
     // Written at once and not counted as lost: the lines that follow must
     // not reach the file without them.
     std::string opening;
+    if (m_tornTail)
+        opening += '\n';
     if (!m_userData.empty())
         opening += m_userData + '\n';
     if (!m_failureNotice.empty())
@@ -231,6 +233,7 @@ void LogFile::forgetFailure()
 {
     m_failureNotice.clear();
     m_lost = 0;
+    m_tornTail = false;
     m_retryDue = 0;
 }
 
@@ -273,11 +276,22 @@ void LogFile::writeOut(const char* data, std::size_t size, bool counted)
             lose(data, size);
         return;
     }
+    std::size_t written = 0;
     int error = 0;
-    if (Platform::writeAll(m_fd, data, size, error))
+    if (Platform::writeAll(m_fd, data, size, written, error))
         return;
+    // data holds whole lines. Of a part that reached the file, keep the whole
+    // lines and take the torn rest back, or the next line would be glued to it.
+    const char* end = data + written;
+    const char* lastEnd = std::find(std::make_reverse_iterator(end), std::make_reverse_iterator(data), '\n').base();
+    const std::size_t kept = std::size_t(lastEnd - data);
+    if (kept < written) {
+        int cutError = 0;
+        if (!Platform::dropWrittenTail(m_fd, written - kept, cutError))
+            m_tornTail = true;
+    }
     if (counted)
-        lose(data, size);
+        lose(data + kept, size - kept);
     fail("written", error);
 }
 

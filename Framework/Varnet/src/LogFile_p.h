@@ -8,6 +8,8 @@
 // arrive meanwhile are counted, not kept, and the next line after a second
 // tries to open it again. The operator hears of the failure once, on
 // standard output; the file, once open again, says how many lines it missed.
+// A write that fails part-way is cut back to its last whole line, so the file
+// never holds half a line with another one glued to it.
 
 #include "VarnetExport.h"
 
@@ -97,6 +99,7 @@ private:
     // Failure state, touched only while the file is failing or coming back.
     std::string m_failureNotice; // the last one said; empty while the file is fine
     std::uint64_t m_lost = 0;    // lines not written since the failure
+    bool m_tornTail = false;     // a torn line could not be cut off; end it first
     std::int64_t m_retryDue = 0; // clock time of the next attempt to open
 };
 

@@ -26,7 +26,8 @@ namespace Kor {
 // output and counts the lines that cannot reach the file; the next line a
 // second later (or the first one after Enable(LogFile, true)) tries the file
 // again. Once it is open again, the file's first line after the user data
-// reads "Log file <path> reopened; <n> lines were lost".
+// reads "Log file <path> reopened; <n> lines were lost". A write that fails
+// part-way is cut back to its last whole line.
 class VARNET_EXPORT LogModule
 {
 public:
