@@ -132,6 +132,7 @@ private slots:
     void failedWriteKeepsLinesWhole_data();
     void failedWriteKeepsLinesWhole();
     void newFileAfterQueuedLines();
+    void brokenConsolePipe();
     void layout_data();
     void layout();
     void manyThreads_data();
@@ -388,6 +389,18 @@ void tst_LogModule::newFileAfterQueuedLines()
     LogModule::Stop(-1);
     QCOMPARE(readLines(logPath()), QStringList(20000, "old"));
     QCOMPARE(readLines(other + ".log"), QStringList{"new"});
+}
+
+// The helper's standard output is a pipe nobody reads; it logs on and checks
+// that the console output went off.
+void tst_LogModule::brokenConsolePipe()
+{
+    QCOMPARE(runHelper({"brokenpipe", base()}), QByteArray());
+    const QStringList lines = readLines(logPath());
+    QCOMPARE(lines.size(), 1001);
+    QCOMPARE(lines.filter("E Console output switched off: Broken pipe").size(), 1);
+    QCOMPARE(lines.filter(QRegularExpression("^I line \\d+$")).size(), 1000);
+    QCOMPARE(lines.last(), QStringLiteral("I line 999"));
 }
 
 void tst_LogModule::layout_data()

@@ -8,13 +8,14 @@
 #include <cstring>
 #include <string>
 #include <sys/resource.h>
+#include <unistd.h>
 
 using Kor::LogModule;
 
 namespace {
 
 // Exit codes besides 0 and 2 (usage).
-enum Failure { SetupFailed = 3 };
+enum Failure { SetupFailed = 3, ConsoleStillOn = 4, ThresholdKept = 5 };
 
 // console <global> <console>: one bare line per severity to stdout; the
 // debugger window is on too but no debugger is attached.
@@ -90,6 +91,30 @@ int fileLimit(const char* path, const std::string& how)
     return 0;
 }
 
+// brokenpipe <path>: standard output is a pipe without a reader; the console
+// output must go off, and with it what only the console took.
+int brokenPipe(const char* path)
+{
+    std::signal(SIGPIPE, SIG_IGN); // as the application frame does
+    int ends[2];
+    if (::pipe(ends) != 0 || ::dup2(ends[1], STDOUT_FILENO) < 0)
+        return SetupFailed;
+    ::close(ends[0]);
+    ::close(ends[1]);
+    LogModule::Start(LogModule::Console | LogModule::LogFile, path, "helper", "");
+    LogModule::EnableTime(false);
+    LogModule::SetGlobalInfoSeverity(Kor::TRACE);
+    LogModule::SetInfoSeverity(LogModule::Console, Kor::TRACE);
+    LogModule::SetInfoSeverity(LogModule::LogFile, Kor::INFO);
+    for (int i = 0; i < 1000; ++i)
+        LogModule::_LOG(Kor::LOG_INFO, __FILE__, __LINE__, Kor::INFO, "line %d", i);
+    if (LogModule::IsEnabled(LogModule::Console))
+        return ConsoleStillOn;
+    if (LogModule::WouldLog(Kor::LOG_INFO, Kor::TRACE))
+        return ThresholdKept;
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -103,9 +128,11 @@ int main(int argc, char** argv)
         return exitWithQueue(argv[2]);
     if (mode == "filelimit" && argc == 4)
         return fileLimit(argv[2], argv[3]);
+    if (mode == "brokenpipe" && argc == 3)
+        return brokenPipe(argv[2]);
     std::fprintf(stderr,
                  "usage: %s console <global> <console> | unwritable <path> | exit <path>"
-                 " | filelimit <path> <sync|buffered|async>\n",
+                 " | filelimit <path> <sync|buffered|async> | brokenpipe <path>\n",
                  argv[0]);
     return 2;
 }

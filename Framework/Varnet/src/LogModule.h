@@ -27,7 +27,9 @@ namespace Kor {
 // second later (or the first one after Enable(LogFile, true)) tries the file
 // again. Once it is open again, the file's first line after the user data
 // reads "Log file <path> reopened; <n> lines were lost". A write that fails
-// part-way is cut back to its last whole line.
+// part-way is cut back to its last whole line. When standard output cannot be
+// written (a pipe whose reader has gone), the console output is switched off
+// as by Enable(Console, false), and the log file gets a line saying so.
 class VARNET_EXPORT LogModule
 {
 public:
