@@ -1,6 +1,8 @@
 #include <Kor/LogModule.h>
 #include <Kor/LogObject.h>
 
+#include "LogFile_p.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
@@ -12,6 +14,7 @@
 #include <QTest>
 #include <QThread>
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -57,7 +60,8 @@ QByteArray runHelper(const QStringList& arguments, QByteArray* errors = nullptr)
     QProcess process;
     process.start(helperPath(), arguments);
     if (!process.waitForFinished(20000) || process.exitStatus() != QProcess::NormalExit || process.exitCode())
-        return "helper failed: " + process.readAllStandardError();
+        return "helper failed with exit code " + QByteArray::number(process.exitCode()) + ": "
+            + process.readAllStandardError();
     if (errors)
         *errors = process.readAllStandardError();
     return process.readAllStandardOutput();
@@ -83,6 +87,13 @@ void verifyEveryLineOnce(const QStringList& lines, int threads, int perThread)
         ++count;
     }
     QCOMPARE(count, threads * perThread);
+}
+
+// Drives the pace of the log file's reopening attempts.
+std::atomic<std::int64_t> g_now{0};
+std::int64_t testClock()
+{
+    return g_now.load();
 }
 
 std::vector<std::unique_ptr<QThread>> startLoggers(int threads, int perThread)
@@ -114,6 +125,14 @@ private slots:
     void consoleSeverities_data();
     void consoleSeverities();
     void lazyOpen();
+    void relativeFileName_data();
+    void relativeFileName();
+    void reopenAfterFailedOpen_data();
+    void reopenAfterFailedOpen();
+    void failedWriteKeepsLinesWhole_data();
+    void failedWriteKeepsLinesWhole();
+    void newFileAfterQueuedLines();
+    void brokenConsolePipe();
     void layout_data();
     void layout();
     void manyThreads_data();
@@ -261,6 +280,127 @@ void tst_LogModule::lazyOpen()
     LogModule::Enable(LogModule::LogFile, true);
     logLine(Kor::INFO, "first");
     QCOMPARE(readLines(logPath()), QStringList{"first"});
+}
+
+void tst_LogModule::relativeFileName_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QStringList>("files");
+    QTest::newRow("append") << 0 << QStringList{"Kor.Example.log"};
+    QTest::newRow("history") << 1 << QStringList{"Kor.Example.20240305-140709.log", "Kor.Example.log"};
+}
+
+void tst_LogModule::relativeFileName()
+{
+    QFETCH(int, mode);
+    QFETCH(QStringList, files);
+    const QString first = m_dir->path() + "/first";
+    const QString second = m_dir->path() + "/second";
+    QVERIFY(QDir().mkpath(first));
+    QVERIFY(QDir().mkpath(second));
+    writeFile(first + "/Kor.Example.log", "old run\n", QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)));
+    const QString working = QDir::currentPath();
+    auto restore = qScopeGuard([&] { QDir::setCurrent(working); });
+    QVERIFY(QDir::setCurrent(first));
+    LogModule::Start(LogModule::LogFile, "Kor.Example", "test", "");
+    LogModule::Enable(LogModule::LogFile, false);
+    LogModule::LogFileMode(mode);
+    QVERIFY(QDir::setCurrent(second));
+    LogModule::Enable(LogModule::LogFile, true);
+    logLine(Kor::INFO, "new run");
+    LogModule::Stop(-1);
+    QCOMPARE(QDir(second).entryList(QDir::Files), QStringList{});
+    QCOMPARE(QDir(first).entryList(QDir::Files, QDir::Name), files);
+    QCOMPARE(readLines(first + "/Kor.Example.log").last(), QStringLiteral("new run"));
+}
+
+void tst_LogModule::reopenAfterFailedOpen_data()
+{
+    QTest::addColumn<bool>("switchOn");
+    QTest::newRow("a second later") << false;
+    QTest::newRow("switched on again") << true;
+}
+
+void tst_LogModule::reopenAfterFailedOpen()
+{
+    QFETCH(bool, switchOn);
+    Kor::detail::setLogFileClock(testClock);
+    auto restore = qScopeGuard([] { Kor::detail::setLogFileClock(nullptr); });
+    const QString folder = m_dir->path() + "/later";
+    LogModule::Start(LogModule::LogFile, (folder + "/app").toLocal8Bit(), "test", "");
+    LogModule::LogFileUserdata("user data");
+    logLine(Kor::INFO, "lost");
+    logLine(Kor::INFO, "lost");
+    QVERIFY(QDir().mkpath(folder));
+    g_now += 999;
+    logLine(Kor::INFO, "lost: the next attempt is not due yet");
+    QVERIFY(!QFile::exists(folder + "/app.log"));
+    if (switchOn)
+        LogModule::Enable(LogModule::LogFile, true);
+    else
+        g_now += 1;
+    logLine(Kor::INFO, "back");
+    QCOMPARE(readLines(folder + "/app.log"),
+             (QStringList{"user data", "Log file " + folder + "/app.log reopened; 3 lines were lost", "back"}));
+}
+
+void tst_LogModule::failedWriteKeepsLinesWhole_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("line by line") << "sync";
+    QTest::newRow("buffered") << "buffered";
+    QTest::newRow("asynchronous") << "async";
+}
+
+// The helper writes lines 0 to 399 into a file that may not grow beyond a
+// few KiB, then lines 400 to 409 without the limit.
+void tst_LogModule::failedWriteKeepsLinesWhole()
+{
+    QFETCH(QString, how);
+    const QString output = QString::fromLocal8Bit(runHelper({"filelimit", base(), how}));
+    QCOMPARE(output.count("Log file"), 1);
+    QVERIFY2(output.contains(logPath() + " cannot be written: File too large"), qPrintable(output));
+    QFile file(logPath());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll().endsWith('\n'));
+    static const QRegularExpression whole(QStringLiteral(
+        R"(^\d{4}/\d\d/\d\d \d\d:\d\d:\d\d,\d{3} (I line \d+|W Log file .+ reopened; (\d+) lines were lost)$)"));
+    const QStringList lines = readLines(logPath());
+    int lost = 0;
+    for (const QString& line : lines) {
+        const QRegularExpressionMatch match = whole.match(line);
+        QVERIFY2(match.hasMatch(), qPrintable(line));
+        lost += match.captured(2).toInt();
+    }
+    QCOMPARE(lines.filter(" reopened; ").size(), 1);
+    QCOMPARE(lines.size() - 1 + lost, 410); // every line either written or counted
+    QVERIFY(lines.last().endsWith(" I line 409"));
+}
+
+void tst_LogModule::newFileAfterQueuedLines()
+{
+    startFile();
+    QVERIFY(LogModule::LogFileEnableAsyncWriting(64 << 20, 1)); // a write per line: the queue stays long
+    for (int i = 0; i < 20000; ++i)
+        logLine(Kor::INFO, "old");
+    const QString other = m_dir->path() + "/other";
+    LogModule::Start(LogModule::LogFile, other.toLocal8Bit(), "test", "");
+    logLine(Kor::INFO, "new");
+    LogModule::Stop(-1);
+    QCOMPARE(readLines(logPath()), QStringList(20000, "old"));
+    QCOMPARE(readLines(other + ".log"), QStringList{"new"});
+}
+
+// The helper's standard output is a pipe nobody reads; it logs on and checks
+// that the console output went off.
+void tst_LogModule::brokenConsolePipe()
+{
+    QCOMPARE(runHelper({"brokenpipe", base()}), QByteArray());
+    const QStringList lines = readLines(logPath());
+    QCOMPARE(lines.size(), 1001);
+    QCOMPARE(lines.filter("E Console output switched off: Broken pipe").size(), 1);
+    QCOMPARE(lines.filter(QRegularExpression("^I line \\d+$")).size(), 1000);
+    QCOMPARE(lines.last(), QStringLiteral("I line 999"));
 }
 
 void tst_LogModule::layout_data()

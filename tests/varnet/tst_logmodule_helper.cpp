@@ -1,15 +1,21 @@
 // Child process for tst_logmodule: what only a separate process can show
-// (standard output, standard error, process exit).
+// (standard output, standard error, process exit, process limits).
 #include <Kor/LogModule.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/resource.h>
+#include <unistd.h>
 
 using Kor::LogModule;
 
 namespace {
+
+// Exit codes besides 0 and 2 (usage).
+enum Failure { SetupFailed = 3, ConsoleStillOn = 4, ThresholdKept = 5 };
 
 // console <global> <console>: one bare line per severity to stdout; the
 // debugger window is on too but no debugger is attached.
@@ -54,6 +60,61 @@ int exitWithQueue(const char* path)
     return 0;
 }
 
+// filelimit <path> <sync|buffered|async>: the file may not grow beyond a
+// few KiB, so a write fails part-way (EFBIG); later the limit is lifted and
+// the file output switched on again.
+int fileLimit(const char* path, const std::string& how)
+{
+    constexpr rlim_t kFileLimit = 10000;
+    std::signal(SIGXFSZ, SIG_IGN); // the write fails instead of killing us
+    rlimit original{};
+    if (::getrlimit(RLIMIT_FSIZE, &original) != 0 || original.rlim_max < kFileLimit)
+        return SetupFailed;
+    rlimit limited = original;
+    limited.rlim_cur = kFileLimit;
+    if (::setrlimit(RLIMIT_FSIZE, &limited) != 0)
+        return SetupFailed;
+    LogModule::Start(LogModule::LogFile, path, "helper", "");
+    LogModule::SetInfoSeverity(LogModule::LogFile, Kor::TRACE);
+    LogModule::LogFileFlush(how == "sync");
+    if (how == "async")
+        LogModule::LogFileEnableAsyncWriting(1 << 20, 16);
+    for (int i = 0; i < 400; ++i)
+        LogModule::_LOG(Kor::LOG_INFO, __FILE__, __LINE__, Kor::INFO, "line %d", i);
+    LogModule::LogFilePrepareStop();
+    if (::setrlimit(RLIMIT_FSIZE, &original) != 0)
+        return SetupFailed;
+    LogModule::Enable(LogModule::LogFile, true); // no need to wait for the next attempt
+    for (int i = 400; i < 410; ++i)
+        LogModule::_LOG(Kor::LOG_INFO, __FILE__, __LINE__, Kor::INFO, "line %d", i);
+    LogModule::Stop(-1);
+    return 0;
+}
+
+// brokenpipe <path>: standard output is a pipe without a reader; the console
+// output must go off, and with it what only the console took.
+int brokenPipe(const char* path)
+{
+    std::signal(SIGPIPE, SIG_IGN); // as the application frame does
+    int ends[2];
+    if (::pipe(ends) != 0 || ::dup2(ends[1], STDOUT_FILENO) < 0)
+        return SetupFailed;
+    ::close(ends[0]);
+    ::close(ends[1]);
+    LogModule::Start(LogModule::Console | LogModule::LogFile, path, "helper", "");
+    LogModule::EnableTime(false);
+    LogModule::SetGlobalInfoSeverity(Kor::TRACE);
+    LogModule::SetInfoSeverity(LogModule::Console, Kor::TRACE);
+    LogModule::SetInfoSeverity(LogModule::LogFile, Kor::INFO);
+    for (int i = 0; i < 1000; ++i)
+        LogModule::_LOG(Kor::LOG_INFO, __FILE__, __LINE__, Kor::INFO, "line %d", i);
+    if (LogModule::IsEnabled(LogModule::Console))
+        return ConsoleStillOn;
+    if (LogModule::WouldLog(Kor::LOG_INFO, Kor::TRACE))
+        return ThresholdKept;
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -65,6 +126,13 @@ int main(int argc, char** argv)
         return unwritable(argv[2]);
     if (mode == "exit" && argc == 3)
         return exitWithQueue(argv[2]);
-    std::fprintf(stderr, "usage: %s console <global> <console> | unwritable <path> | exit <path>\n", argv[0]);
+    if (mode == "filelimit" && argc == 4)
+        return fileLimit(argv[2], argv[3]);
+    if (mode == "brokenpipe" && argc == 3)
+        return brokenPipe(argv[2]);
+    std::fprintf(stderr,
+                 "usage: %s console <global> <console> | unwritable <path> | exit <path>"
+                 " | filelimit <path> <sync|buffered|async> | brokenpipe <path>\n",
+                 argv[0]);
     return 2;
 }

@@ -17,10 +17,11 @@ int openForAppend(const std::string& path, int& error)
     return fd;
 }
 
-bool writeAll(int fd, const char* data, std::size_t size, int& error)
+bool writeAll(int fd, const char* data, std::size_t size, std::size_t& written, int& error)
 {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
+    written = 0;
+    while (written < size) {
+        const ssize_t n = ::write(fd, data + written, size - written);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -31,10 +32,25 @@ bool writeAll(int fd, const char* data, std::size_t size, int& error)
             error = EIO;
             return false;
         }
-        data += n;
-        size -= std::size_t(n);
+        written += std::size_t(n);
     }
     return true;
+}
+
+bool dropWrittenTail(int fd, std::size_t bytes, int& error)
+{
+    // In append mode every write first moves the offset to the end, so after
+    // our write the offset is where our bytes end.
+    const off_t end = ::lseek(fd, 0, SEEK_CUR);
+    if (end < 0) {
+        error = errno;
+        return false;
+    }
+    if (std::size_t(end) < bytes) {
+        error = EINVAL;
+        return false;
+    }
+    return truncateFile(fd, std::int64_t(end) - std::int64_t(bytes), error);
 }
 
 } // namespace Kor::Platform

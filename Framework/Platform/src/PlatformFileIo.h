@@ -15,7 +15,11 @@ namespace Kor::Platform {
 // Returns the descriptor, or -1 with error set.
 int openForAppend(const std::string& path, int& error);
 // Writes all size bytes at the end, continuing after short writes and EINTR;
-// false with error set when the kernel refuses the rest (ENOSPC, EIO ...).
-bool writeAll(int fd, const char* data, std::size_t size, int& error);
+// false with error set when the kernel refuses the rest (ENOSPC, EFBIG, EIO
+// ...). written is the number of bytes that reached the file, also then.
+bool writeAll(int fd, const char* data, std::size_t size, std::size_t& written, int& error);
+// Takes back the last bytes written through a descriptor of openForAppend():
+// the file is cut to the descriptor's offset less bytes.
+bool dropWrittenTail(int fd, std::size_t bytes, int& error);
 
 } // namespace Kor::Platform

@@ -1,6 +1,6 @@
-#include "LogFile.h"
+#include "LogFile_p.h"
 
-#include "LogFormatter.h"
+#include "LogFormatter_p.h"
 #include "Platform.h"
 #include "PlatformFileIo.h"
 
@@ -11,6 +11,8 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 
 namespace Kor::detail {
@@ -19,6 +21,19 @@ namespace {
 
 constexpr int kMaxBufferSize = 64 * 1024 * 1024;
 constexpr int kMaxNameCounter = 10000;
+// A failed file is tried again at most this often, so that a full disk does
+// not cost an open() per line.
+constexpr std::int64_t kReopenIntervalMs = 1000;
+
+constinit std::atomic<LogClock> g_clock{nullptr};
+
+std::int64_t clockNow()
+{
+    if (const LogClock clock = g_clock.load(std::memory_order_relaxed))
+        return clock();
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 QString fromLocal(const std::string& text)
 {
@@ -30,7 +45,24 @@ std::string toLocal(const QString& text)
     return text.toLocal8Bit().toStdString();
 }
 
+std::uint64_t countLines(const char* data, std::size_t size)
+{
+    return std::uint64_t(std::count(data, data + size, '\n'));
+}
+
 } // namespace
+
+void setLogFileClock(LogClock clock)
+{
+    g_clock.store(clock, std::memory_order_relaxed);
+}
+
+std::string LogFile::absolutePath(const std::string& path)
+{
+    if (path.empty())
+        return path;
+    return toLocal(QDir::current().absoluteFilePath(fromLocal(path)));
+}
 
 void LogFile::setBase(const std::string& base)
 {
@@ -40,7 +72,13 @@ void LogFile::setBase(const std::string& base)
     closeNow();
     m_base = base;
     m_historyDone = false;
-    m_lastOpenError = 0;
+    forgetFailure();
+}
+
+std::string LogFile::base()
+{
+    std::lock_guard guard(m_mutex);
+    return m_base;
 }
 
 void LogFile::setUserData(const std::string& text)
@@ -93,19 +131,26 @@ void LogFile::arm()
 {
     std::lock_guard guard(m_mutex);
     m_openAllowed = true;
+    m_retryDue = 0;
 }
 
 void LogFile::write(const char* data, std::size_t size, int date)
 {
     std::lock_guard guard(m_mutex);
-    if (!ensureOpen(date))
+    if (m_fd < 0 && !reopen(date)) {
+        if (wanted())
+            lose(data, size);
         return;
+    }
     // Only forward: a line formatted just before midnight may arrive after
     // one formatted just after it.
-    if (m_mode == 1 && date > m_fileDate)
+    if (m_mode == 1 && date > m_fileDate) {
         startNewDay(date);
-    if (m_fd < 0)
-        return;
+        if (m_fd < 0) {
+            lose(data, size);
+            return;
+        }
+    }
     append(data, size);
     if (m_flushEach)
         flushBuffer();
@@ -124,20 +169,20 @@ void LogFile::close()
     m_openAllowed = false;
 }
 
-void LogFile::forgetHistory()
+void LogFile::forgetRun()
 {
     std::lock_guard guard(m_mutex);
     m_historyDone = false;
+    forgetFailure();
 }
 
-bool LogFile::ensureOpen(int date)
+bool LogFile::reopen(int date)
 {
-    if (m_fd >= 0)
-        return true;
-    if (!m_openAllowed || m_base.empty())
+    if (!wanted() || clockNow() < m_retryDue)
         return false;
-    m_openAllowed = false; // one attempt per switching on, not one per line
-    if (m_mode == 1 && !m_historyDone)
+    // History mode: a file left from an earlier day (the output was off, or
+    // failing, over midnight) goes into the history first.
+    if (m_mode == 1 && (!m_historyDone || date > m_fileDate))
         moveToHistory();
     m_historyDone = true;
     return openNow(date);
@@ -145,20 +190,51 @@ bool LogFile::ensureOpen(int date)
 
 bool LogFile::openNow(int date)
 {
+    // Set also when the open fails, so that a failing file is moved at most
+    // once a day.
+    m_fileDate = date;
     int error = 0;
-    const int fd = Platform::openForAppend(path(), error);
-    if (fd < 0) {
-        if (error != m_lastOpenError) // the same reason again is not news
-            writeNotice(("Log file " + path() + " cannot be opened: " + Platform::errorText(error)).c_str());
-        m_lastOpenError = error;
+    m_fd = Platform::openForAppend(path(), error);
+    if (m_fd < 0) {
+        fail("opened", error);
         return false;
     }
-    m_lastOpenError = 0;
-    m_writeFailed = false;
-    m_fd = fd;
-    m_fileDate = date;
-    writeHeader();
+    // Written at once and not counted as lost: the lines that follow must
+    // not reach the file without them.
+    std::string opening;
+    if (m_tornTail)
+        opening += '\n';
+    if (!m_userData.empty())
+        opening += m_userData + '\n';
+    if (!m_failureNotice.empty())
+        opening += reopenedLine();
+    if (opening.empty())
+        return true;
+    writeOut(opening.data(), opening.size(), false);
+    if (m_fd < 0)
+        return false;
+    forgetFailure();
     return true;
+}
+
+std::string LogFile::reopenedLine() const
+{
+    LineBuffer line;
+    int date;
+    beginLine(line, LOG_WARNING, nullptr, &date);
+    const std::string text = "Log file " + path() + " reopened; " + std::to_string(m_lost)
+        + (m_lost == 1 ? " line was lost" : " lines were lost");
+    line.append(text.data(), text.size());
+    endLine(line);
+    return std::string(line.data(), line.size());
+}
+
+void LogFile::forgetFailure()
+{
+    m_failureNotice.clear();
+    m_lost = 0;
+    m_tornTail = false;
+    m_retryDue = 0;
 }
 
 void LogFile::startNewDay(int date)
@@ -168,18 +244,15 @@ void LogFile::startNewDay(int date)
     openNow(date);
 }
 
-void LogFile::writeHeader()
-{
-    if (m_userData.empty())
-        return;
-    append(m_userData.data(), m_userData.size());
-    append("\n", 1);
-}
-
 void LogFile::append(const char* data, std::size_t size)
 {
-    if (m_used + size > m_buffer.size())
+    if (m_used + size > m_buffer.size()) {
         flushBuffer();
+        if (m_fd < 0) { // the flush failed
+            lose(data, size);
+            return;
+        }
+    }
     if (size >= m_buffer.size()) {
         writeOut(data, size);
         return;
@@ -196,20 +269,48 @@ void LogFile::flushBuffer()
     m_used = 0;
 }
 
-void LogFile::writeOut(const char* data, std::size_t size)
+void LogFile::writeOut(const char* data, std::size_t size, bool counted)
 {
-    if (m_fd < 0)
-        return;
-    int error = 0;
-    if (Platform::writeAll(m_fd, data, size, error)) {
-        m_writeFailed = false;
+    if (m_fd < 0) {
+        if (counted)
+            lose(data, size);
         return;
     }
-    // The bytes are lost; the program goes on. Said once until a write
-    // succeeds again.
-    if (!m_writeFailed)
-        writeNotice(("Log file " + path() + " cannot be written: " + Platform::errorText(error)).c_str());
-    m_writeFailed = true;
+    std::size_t written = 0;
+    int error = 0;
+    if (Platform::writeAll(m_fd, data, size, written, error))
+        return;
+    // data holds whole lines. Of a part that reached the file, keep the whole
+    // lines and take the torn rest back, or the next line would be glued to it.
+    const char* end = data + written;
+    const char* lastEnd = std::find(std::make_reverse_iterator(end), std::make_reverse_iterator(data), '\n').base();
+    const std::size_t kept = std::size_t(lastEnd - data);
+    if (kept < written) {
+        int cutError = 0;
+        if (!Platform::dropWrittenTail(m_fd, written - kept, cutError))
+            m_tornTail = true;
+    }
+    if (counted)
+        lose(data + kept, size - kept);
+    fail("written", error);
+}
+
+void LogFile::fail(const char* action, int error)
+{
+    Platform::closeFile(m_fd);
+    m_fd = -1;
+    m_retryDue = clockNow() + kReopenIntervalMs;
+    // Every retry would say it again: once for each reason until the file is back.
+    std::string notice = "Log file " + path() + " cannot be " + action + ": " + Platform::errorText(error);
+    if (notice == m_failureNotice)
+        return;
+    writeNotice(notice.c_str());
+    m_failureNotice = std::move(notice);
+}
+
+void LogFile::lose(const char* data, std::size_t size)
+{
+    m_lost += countLines(data, size);
 }
 
 void LogFile::closeNow()

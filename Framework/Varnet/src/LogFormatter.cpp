@@ -1,4 +1,4 @@
-#include "LogFormatter.h"
+#include "LogFormatter_p.h"
 
 #include "Platform.h"
 

@@ -4,13 +4,14 @@
 // LogWriter.
 #include "LogModule.h"
 
-#include "LogFile.h"
-#include "LogFormatter.h"
-#include "LogWriter.h"
+#include "LogFile_p.h"
+#include "LogFormatter_p.h"
+#include "LogWriter_p.h"
 #include "Platform.h"
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdio>
@@ -73,6 +74,15 @@ void recomputeThreshold()
                       std::memory_order_relaxed);
 }
 
+void setEnabled(int outputs, bool on)
+{
+    const int mask = outputs & LogModule::AllOutputs;
+    if (on)
+        g_enabled.fetch_or(mask, std::memory_order_relaxed);
+    else
+        g_enabled.fetch_and(~mask, std::memory_order_relaxed);
+}
+
 bool debuggerAttached()
 {
     // Reading /proc costs a few microseconds: once a second at most, by
@@ -85,12 +95,15 @@ bool debuggerAttached()
     return g_debuggerAttached.load(std::memory_order_relaxed);
 }
 
-void writeStream(std::FILE* stream, const detail::LineBuffer& line)
+// false with error set when the stream refused the line.
+bool writeStream(std::FILE* stream, const detail::LineBuffer& line, int& error)
 {
     // One fwrite per line: stdio locks the stream for it, so lines of
     // different threads never mix.
-    std::fwrite(line.data(), 1, line.size(), stream);
-    std::fflush(stream);
+    if (std::fwrite(line.data(), 1, line.size(), stream) == line.size() && std::fflush(stream) == 0)
+        return true;
+    error = errno ? errno : EIO;
+    return false;
 }
 
 void writeToFile(const detail::LineBuffer& line, int date)
@@ -99,6 +112,24 @@ void writeToFile(const detail::LineBuffer& line, int date)
     if (c.writer.active() && c.writer.push(line.data(), line.size(), date))
         return;
     c.file.write(line.data(), line.size(), date);
+}
+
+// Standard output failed (mostly a pipe whose reader has gone): every further
+// line would fail the same way, so the console output goes off as if
+// switched off, and the log file keeps a note of why.
+void switchConsoleOff(int error)
+{
+    Control& c = control();
+    {
+        std::lock_guard guard(c.mutex);
+        if (!(g_enabled.load(std::memory_order_relaxed) & LogModule::Console))
+            return; // another thread came first, or the output was switched off meanwhile
+        setEnabled(LogModule::Console, false);
+        recomputeThreshold();
+    }
+    std::clearerr(stdout); // switched on again, the console tries afresh
+    LogModule::_LOG(LOG_ERROR, __FILE__, __LINE__, ALWAYS, "Console output switched off: %s",
+                    Platform::errorText(error).c_str());
 }
 
 // At exit the writer thread would die with lines still queued, and a
@@ -119,15 +150,6 @@ void installExitHandler(Control& c)
     c.exitHandlerInstalled = std::atexit(flushAtExit) == 0;
 }
 
-void setEnabled(int outputs, bool on)
-{
-    const int mask = outputs & LogModule::AllOutputs;
-    if (on)
-        g_enabled.fetch_or(mask, std::memory_order_relaxed);
-    else
-        g_enabled.fetch_and(~mask, std::memory_order_relaxed);
-}
-
 std::string orEmpty(const char* s)
 {
     return s ? std::string(s) : std::string();
@@ -140,7 +162,12 @@ bool LogModule::Start(int outputs, const char* file, const char*, const char*)
     Control& c = control();
     std::lock_guard guard(c.mutex);
     installExitHandler(c);
-    c.file.setBase(orEmpty(file));
+    // Resolved now: the program may change its working directory right after.
+    const std::string base = detail::LogFile::absolutePath(orEmpty(file));
+    if (base != c.file.base()) {
+        c.writer.drain(); // lines queued so far belong into the old file
+        c.file.setBase(base);
+    }
     g_enabled.store(outputs & AllOutputs, std::memory_order_relaxed);
     if (outputs & LogFile)
         c.file.arm();
@@ -161,7 +188,7 @@ bool LogModule::Stop(int outputs)
         c.file.close();
     }
     if (outputs == -1)
-        c.file.forgetHistory();
+        c.file.forgetRun();
     return true;
 }
 
@@ -244,10 +271,11 @@ void LogModule::LogV(LogEntryType type, const char*, int, int severity, const ch
     detail::beginLine(text, type, name, &date);
     detail::appendText(text, format, args);
     detail::endLine(text);
-    if (to[ConsoleSlot])
-        writeStream(stdout, text);
+    int error = 0;
+    if (to[ConsoleSlot] && !writeStream(stdout, text, error))
+        switchConsoleOff(error);
     if (to[DebugWindowSlot])
-        writeStream(stderr, text);
+        writeStream(stderr, text, error);
     if (to[LogFileSlot])
         writeToFile(text, date);
 }
@@ -259,7 +287,7 @@ void LogModule::LogFileUserdata(const char* text)
 
 void LogModule::LogFileHistoryPath(const char* path)
 {
-    control().file.setHistoryFolder(orEmpty(path));
+    control().file.setHistoryFolder(detail::LogFile::absolutePath(orEmpty(path)));
 }
 
 void LogModule::LogFileMode(int mode)

@@ -10,7 +10,8 @@ namespace Kor {
 // The process-wide log module: formats lines and writes them to up to three
 // outputs. All functions may be called from any thread at any time, also
 // while other threads log and during process exit; a line that was accepted
-// is never lost, and lines are never torn or mixed.
+// is never lost while its outputs can be written, and lines are never torn or
+// mixed.
 //
 // A line reads
 //     2024/03/05 14:07:09,042 I [12345 worker] LoggerName  text
@@ -19,6 +20,16 @@ namespace Kor {
 // (SetNameMinSize, SetNameDotted, SetNameSeparated); columns that are off are
 // left out, so with all of them off the line is the bare text. The line ends
 // with a line feed unless the text ends with one; it is never cut short.
+//
+// When the log file cannot be opened or written (a full disk, a folder that
+// is missing, a read-only file system), the module says so once on standard
+// output and counts the lines that cannot reach the file; the next line a
+// second later (or the first one after Enable(LogFile, true)) tries the file
+// again. Once it is open again, the file's first line after the user data
+// reads "Log file <path> reopened; <n> lines were lost". A write that fails
+// part-way is cut back to its last whole line. When standard output cannot be
+// written (a pipe whose reader has gone), the console output is switched off
+// as by Enable(Console, false), and the log file gets a line saying so.
 class VARNET_EXPORT LogModule
 {
 public:
@@ -32,13 +43,16 @@ public:
     };
 
     // Starts the module with the given outputs enabled (the others off).
-    // file is the log file's path without extension. Enabling the file output
+    // file is the log file's path without extension; a relative one is taken
+    // against the working directory of this call, so that the file and its
+    // history stay there when the program moves on. Enabling the file output
     // (here or with Enable) does not touch the file yet: it is opened by the
     // first line that reaches it, so that Enable(LogFile, false) right after
     // Start keeps a process away from the file altogether. name and
     // description are not used on this platform; the file's first line is
     // the LogFileUserdata text. A second Start() reconfigures the outputs;
-    // another file name closes the open file.
+    // another file name closes the open file, after the lines still queued
+    // for it have been written there.
     static bool Start(int outputs, const char* file, const char* name, const char* description);
     // Stops the outputs in the mask; AsyncWriter drains and ends the writer
     // thread (later lines are written synchronously); LogFile also writes out
@@ -47,7 +61,7 @@ public:
     // is lost.
     static bool Stop(int outputs);
     // Switches outputs on or off, keeping the file open. Switching the file
-    // output on lets the next line open the file again if opening failed.
+    // output on lets the next line try the file at once if it failed.
     static bool Enable(int outputs, bool on);
     static bool IsEnabled(int output);
 
@@ -74,8 +88,9 @@ public:
     // Text written as the first line of every log file the module opens or
     // starts, and so also where a run begins in a file appended to.
     static void LogFileUserdata(const char* text);
-    // Folder of the history files, created when missing; empty: the log
-    // file's own folder.
+    // Folder of the history files, created when missing; a relative one is
+    // taken against the working directory of this call; empty: the log file's
+    // own folder.
     static void LogFileHistoryPath(const char* path);
     // 0: one file, appended to. 1: history mode; the previous file is moved
     // into the history folder, named <name>.<yyyyMMdd-HHmmss>.log after its

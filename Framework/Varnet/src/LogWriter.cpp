@@ -1,8 +1,8 @@
-#include "LogWriter.h"
+#include "LogWriter_p.h"
 
 #include "CrashDump.h"
-#include "LogFile.h"
-#include "LogFormatter.h"
+#include "LogFile_p.h"
+#include "LogFormatter_p.h"
 #include "Platform.h"
 
 #include <chrono>
