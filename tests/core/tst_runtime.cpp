@@ -485,6 +485,7 @@ void tst_Runtime::consoleReaderGone()
     QCOMPARE(process.exitCode(), 0);
     const QByteArray log = host.readFile(host.logFile());
     QVERIFY2(log.contains("chatter 39"), log.constData());
+    QCOMPARE(log.count("Console output switched off: Broken pipe"), 1);
     QVERIFY(log.contains("service end with pid"));
     QVERIFY(!QFile::exists(host.path("bin/testhost.pid")));
 }

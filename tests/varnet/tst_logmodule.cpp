@@ -18,6 +18,8 @@
 #include <memory>
 #include <vector>
 
+#include <sys/stat.h>
+
 using Kor::LogModule;
 
 namespace {
@@ -149,6 +151,7 @@ private slots:
     void previousFile_data();
     void previousFile();
     void historyKeepsNewest();
+    void fifoIsNoLogFile();
     void historyOnDateChange();
     void logObjects();
 
@@ -280,6 +283,15 @@ void tst_LogModule::lazyOpen()
     LogModule::Enable(LogModule::LogFile, true);
     logLine(Kor::INFO, "first");
     QCOMPARE(readLines(logPath()), QStringList{"first"});
+}
+
+// A FIFO at the file's name would block every logging thread.
+void tst_LogModule::fifoIsNoLogFile()
+{
+    QCOMPARE(::mkfifo(logPath().toLocal8Bit().constData(), 0600), 0);
+    startFile();
+    logLine(Kor::INFO, "not into the FIFO");
+    QVERIFY(!QFileInfo(logPath()).isFile());
 }
 
 void tst_LogModule::relativeFileName_data()

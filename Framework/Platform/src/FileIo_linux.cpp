@@ -2,18 +2,29 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace Kor::Platform {
 
 int openForAppend(const std::string& path, int& error)
 {
+    // O_NONBLOCK: a FIFO at the path must not stall the logging thread. Only
+    // a regular file is written; on one, O_NONBLOCK changes nothing.
     int fd;
     do
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
     while (fd < 0 && errno == EINTR);
-    if (fd < 0)
+    if (fd < 0) {
         error = errno;
+        return -1;
+    }
+    struct stat info = {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        return -1;
+    }
     return fd;
 }
 

@@ -12,6 +12,7 @@
 namespace Kor::Platform {
 
 // Opens path for appending, creating it (0644 before the umask) when missing.
+// Anything but a regular file (links followed) is refused without blocking.
 // Returns the descriptor, or -1 with error set.
 int openForAppend(const std::string& path, int& error);
 // Writes all size bytes at the end, continuing after short writes and EINTR;
