@@ -605,7 +605,7 @@ void tst_LogModule::unwritableFile_data()
     QTest::addColumn<QString>("reason");
     QTest::newRow("parent is a file") << "file.txt/log" << "Not a directory";
     QTest::newRow("missing folder") << "missing/sub/log" << "No such file or directory";
-    QTest::newRow("disk full") << "full" << "No space left on device";
+    QTest::newRow("link to a device") << "full" << "not a regular file";
 }
 
 void tst_LogModule::unwritableFile()
@@ -618,8 +618,7 @@ void tst_LogModule::unwritableFile()
     path = m_dir->path() + "/" + path;
     const QStringList output = QString::fromLocal8Bit(runHelper({"unwritable", path})).split('\n');
     QCOMPARE(output.filter("Log file").size(), 1);
-    const QString action = path.endsWith("full") ? "cannot be written: " : "cannot be opened: ";
-    QVERIFY2(output.filter("Log file").first().endsWith(path + ".log " + action + reason),
+    QVERIFY2(output.filter("Log file").first().endsWith(path + ".log cannot be opened: " + reason),
              qPrintable(output.join('\n')));
     QVERIFY(output.contains("alive"));
 }

@@ -1,5 +1,7 @@
 #include "PlatformFileIo.h"
 
+#include "Platform.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -21,7 +23,7 @@ int openForAppend(const std::string& path, int& error)
     }
     struct stat info = {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+        error = NotARegularFile;
         ::close(fd);
         return -1;
     }

@@ -20,7 +20,10 @@ void setConsoleTitle(const std::string& title);
 void setCurrentThreadName(const std::string& name);
 // The calling thread's name as the kernel keeps it; empty when it has none.
 std::string currentThreadName();
-// errno text, as strerror_r gives it.
+// Reported by file functions in place of an errno value when the path names
+// something other than a regular file (a FIFO, a device, a folder).
+inline constexpr int NotARegularFile = -1;
+// errno text, as strerror_r gives it; "not a regular file" for NotARegularFile.
 std::string errorText(int code);
 
 // Debugger

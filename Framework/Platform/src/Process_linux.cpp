@@ -53,6 +53,8 @@ std::string currentThreadName()
 
 std::string errorText(int code)
 {
+    if (code == NotARegularFile)
+        return "not a regular file";
     char buffer[256];
     // GNU strerror_r may return a static string instead of filling the buffer.
     const char* text = ::strerror_r(code, buffer, sizeof buffer);

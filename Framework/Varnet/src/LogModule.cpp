@@ -17,6 +17,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <string>
+#include <utility>
 
 namespace Kor {
 
@@ -45,6 +47,8 @@ struct Control
     detail::LogFile file;
     detail::LogWriter writer{file};
     bool exitHandlerInstalled = false;
+    // A note for the log file that came while the file output was off.
+    std::string heldNotice;
 };
 
 Control& control()
@@ -114,22 +118,32 @@ void writeToFile(const detail::LineBuffer& line, int date)
     c.file.write(line.data(), line.size(), date);
 }
 
+void logNotice(const std::string& text)
+{
+    LogModule::_LOG(LOG_ERROR, __FILE__, __LINE__, ALWAYS, "%s", text.c_str());
+}
+
 // Standard output failed (mostly a pipe whose reader has gone): every further
 // line would fail the same way, so the console output goes off as if
-// switched off, and the log file keeps a note of why.
+// switched off, and the log file keeps a note of why. While the file output
+// is off (a program starting up) the note waits for it.
 void switchConsoleOff(int error)
 {
     Control& c = control();
+    const std::string notice = "Console output switched off: " + Platform::errorText(error);
     {
         std::lock_guard guard(c.mutex);
         if (!(g_enabled.load(std::memory_order_relaxed) & LogModule::Console))
             return; // another thread came first, or the output was switched off meanwhile
         setEnabled(LogModule::Console, false);
         recomputeThreshold();
+        std::clearerr(stdout); // switched on again, the console tries afresh
+        if (!(g_enabled.load(std::memory_order_relaxed) & LogModule::LogFile)) {
+            c.heldNotice = notice;
+            return;
+        }
     }
-    std::clearerr(stdout); // switched on again, the console tries afresh
-    LogModule::_LOG(LOG_ERROR, __FILE__, __LINE__, ALWAYS, "Console output switched off: %s",
-                    Platform::errorText(error).c_str());
+    logNotice(notice);
 }
 
 // At exit the writer thread would die with lines still queued, and a
@@ -195,11 +209,18 @@ bool LogModule::Stop(int outputs)
 bool LogModule::Enable(int outputs, bool on)
 {
     Control& c = control();
-    std::lock_guard guard(c.mutex);
-    setEnabled(outputs, on);
-    if (on && (outputs & LogFile))
-        c.file.arm();
-    recomputeThreshold();
+    std::string notice;
+    {
+        std::lock_guard guard(c.mutex);
+        setEnabled(outputs, on);
+        if (on && (outputs & LogFile)) {
+            c.file.arm();
+            notice = std::exchange(c.heldNotice, std::string());
+        }
+        recomputeThreshold();
+    }
+    if (!notice.empty())
+        logNotice(notice);
     return true;
 }
 

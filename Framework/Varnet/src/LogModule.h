@@ -29,7 +29,8 @@ namespace Kor {
 // reads "Log file <path> reopened; <n> lines were lost". A write that fails
 // part-way is cut back to its last whole line. When standard output cannot be
 // written (a pipe whose reader has gone), the console output is switched off
-// as by Enable(Console, false), and the log file gets a line saying so.
+// as by Enable(Console, false), and the log file gets a line saying so (at
+// once, or when the file output is next switched on).
 class VARNET_EXPORT LogModule
 {
 public:
