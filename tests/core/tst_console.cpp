@@ -202,8 +202,8 @@ void tst_Console::crashDump_data()
 
 void tst_Console::crashDump()
 {
-#if defined(__SANITIZE_ADDRESS__)
-    QSKIP("the address sanitizer takes the fault signals for itself");
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    QSKIP("the sanitizer takes the fault signals for itself");
 #endif
     QFETCH(QStringList, arguments);
     QFETCH(int, dumpCount);
