@@ -7,6 +7,7 @@
 #include <cxxabi.h>
 
 #include <cstdlib>
+#include <exception>
 #include <memory>
 #include <typeinfo>
 
@@ -27,19 +28,12 @@ QLatin1String classNameOf(const QMetaObject* type)
     return QLatin1String(type ? type->className() : "(null)");
 }
 
-} // namespace
-
-XCoreApplication::XCoreApplication(int& argc, char** argv) : QCoreApplication(argc, argv) {}
-
-XCoreApplication::~XCoreApplication() = default;
-
-bool XCoreApplication::notify(QObject* receiver, QEvent* event)
+// Logs what a handler threw and asks the program to close in order; the
+// event counts as not handled.
+[[gnu::noinline, gnu::cold]] void handlerFailed(const QMetaObject* type, std::exception_ptr failure)
 {
-    // Every event passes here: nothing is built unless a handler throws. The
-    // meta-object is taken now, as the handler may have deleted the receiver.
-    const QMetaObject* type = receiver ? receiver->metaObject() : nullptr;
     try {
-        return QCoreApplication::notify(receiver, event);
+        std::rethrow_exception(failure);
     } catch (const KorException& e) {
         coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << classNameOf(type) << ": Exception from Qt event handler ("
                                              << readableTypeName(typeid(e)) << "): " << e.what();
@@ -52,7 +46,25 @@ bool XCoreApplication::notify(QObject* receiver, QEvent* event)
     coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << "Closing application.";
     if (Application* app = Application::instance())
         app->quit();
-    return false;
+}
+
+} // namespace
+
+XCoreApplication::XCoreApplication(int& argc, char** argv) : QCoreApplication(argc, argv) {}
+
+XCoreApplication::~XCoreApplication() = default;
+
+bool XCoreApplication::notify(QObject* receiver, QEvent* event)
+{
+    // Every event passes here: the hot path only calls on. The meta-object
+    // is taken now, as a failing handler may have deleted its receiver.
+    const QMetaObject* type = receiver ? receiver->metaObject() : nullptr;
+    try {
+        return QCoreApplication::notify(receiver, event);
+    } catch (...) {
+        handlerFailed(type, std::current_exception());
+        return false;
+    }
 }
 
 } // namespace Kor::NS
