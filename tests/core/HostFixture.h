@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+
 class HostFixture
 {
 public:
@@ -61,6 +63,23 @@ public:
         process.setWorkingDirectory(m_dir.path());
         process.start(executable(), arguments);
         QVERIFY2(process.waitForStarted(), qPrintable(process.errorString()));
+    }
+
+    // Starts the host and waits until it says READY; false when it ends first.
+    bool startReady(QProcess& process, const QStringList& arguments) const
+    {
+        process.setProcessEnvironment(m_env);
+        process.setWorkingDirectory(m_dir.path());
+        process.start(executable(), arguments);
+        return process.waitForStarted() && waitForOutput(process, "READY");
+    }
+
+    // Sends a closing signal; true when the host then ends in order with 0.
+    static bool endBySignal(QProcess& process, int signalNumber)
+    {
+        ::kill(pid_t(process.processId()), signalNumber);
+        return process.waitForFinished(15000) && process.exitStatus() == QProcess::NormalExit
+            && process.exitCode() == 0;
     }
 
     // Starts the host, waits for its end and returns the exit code.

@@ -33,12 +33,6 @@ QStringList dumps(const HostFixture& host)
     return QDir(host.binDir()).entryList({ "*.dmp" }, QDir::Files);
 }
 
-bool endByInterrupt(QProcess& process)
-{
-    ::kill(pid_t(process.processId()), SIGINT);
-    return process.waitForFinished(15000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
-
 } // namespace
 
 // The example with its sample machine: identity, log and data folders at work.
@@ -53,7 +47,7 @@ void tst_Console::examplePrograms()
     host.start(process, { "-n", "20" });
     QVERIFY(HostFixture::waitForOutput(process, "hello number 2"));
     const QByteArray pid = QByteArray::number(process.processId());
-    QVERIFY(endByInterrupt(process));
+    QVERIFY(HostFixture::endBySignal(process, SIGINT));
     const QByteArray log = host.readFile(sample + "/log/Example/Kor.Example.log");
     QVERIFY(log.contains("service start with pid " + pid + "."));
     QVERIFY(log.contains("service end with pid " + pid + "."));
@@ -67,10 +61,9 @@ void tst_Console::mainThreadRunsAndEnds()
     HostFixture host("consolehost", "consolehost");
     host.env().insert("TESTHOST_TICK", "1");
     QProcess process;
-    host.start(process, {});
-    QVERIFY(HostFixture::waitForOutput(process, "READY"));
+    QVERIFY(host.startReady(process, {}));
     QTRY_VERIFY_WITH_TIMEOUT(host.readFile(host.logFile()).count("tick") >= 3, 10000);
-    QVERIFY(endByInterrupt(process));
+    QVERIFY(HostFixture::endBySignal(process, SIGINT));
     const QByteArray log = host.readFile(host.logFile());
     QVERIFY(log.contains("Worker") && log.contains("starting") && log.contains("started"));
     QVERIFY(!log.contains("terminating main thread"));
@@ -82,9 +75,8 @@ void tst_Console::withoutMainThread()
     HostFixture host("consolehost", "consolehost");
     host.env().insert("TESTHOST_NO_THREAD", "1");
     QProcess process;
-    host.start(process, {});
-    QVERIFY(HostFixture::waitForOutput(process, "READY"));
-    QVERIFY(endByInterrupt(process));
+    QVERIFY(host.startReady(process, {}));
+    QVERIFY(HostFixture::endBySignal(process, SIGINT));
     QVERIFY(!host.readFile(host.logFile()).contains("Worker"));
 }
 
@@ -102,13 +94,12 @@ void tst_Console::keyboardThroughPipe()
 {
     HostFixture host("consolehost", "consolehost");
     QProcess process;
-    host.start(process, { "-kb" });
-    QVERIFY(HostFixture::waitForOutput(process, "READY"));
+    QVERIFY(host.startReady(process, { "-kb" }));
     process.write("LG2\nlc7\nlx3\nlg10\nln\nln12\nh\n");
     QVERIFY(process.waitForBytesWritten(5000));
     // lc7 silenced the console; the log file has every reply.
     QTRY_VERIFY_WITH_TIMEOUT(host.readFile(host.logFile()).contains("known commands:"), 10000);
-    QVERIFY(endByInterrupt(process));
+    QVERIFY(HostFixture::endBySignal(process, SIGINT));
     const QByteArray log = host.readFile(host.logFile());
     QVERIFY2(log.contains("Setting up global loglevel to INFO"), log.constData());
     QVERIFY(log.contains("Setting up console loglevel to DISABLED"));
@@ -122,8 +113,7 @@ void tst_Console::keyboardIgnoresOddBytes()
 {
     HostFixture host("consolehost", "consolehost");
     QProcess process;
-    host.start(process, { "-kb", "-kb" });
-    QVERIFY(HostFixture::waitForOutput(process, "READY"));
+    QVERIFY(host.startReady(process, { "-kb", "-kb" }));
     QByteArray noise("\x01\x02\x7f\x1b[A\xff\xfe\xc3(\x00\r\r", 13);
     noise += QByteArray(200, 'x') + "\n"; // the reader takes one key per tick
     process.write(noise);
@@ -131,7 +121,7 @@ void tst_Console::keyboardIgnoresOddBytes()
     process.closeWriteChannel(); // end of input must not spin or end the program
     QTRY_VERIFY_WITH_TIMEOUT(host.readFile(host.logFile()).contains("Enabled logging of thread ids"), 10000);
     QCOMPARE(process.state(), QProcess::Running);
-    QVERIFY(endByInterrupt(process));
+    QVERIFY(HostFixture::endBySignal(process, SIGINT));
 }
 
 void tst_Console::terminalSession()

@@ -209,13 +209,10 @@ void tst_Runtime::pidFileRelativeToExecutable()
     HostFixture host;
     host.env().insert("TESTHOST_MODE", "run");
     QProcess process;
-    host.start(process, { "-p", "other.pid", "-d", host.path("log") });
-    QVERIFY(HostFixture::waitForOutput(process, "READY"));
+    QVERIFY(host.startReady(process, { "-p", "other.pid", "-d", host.path("log") }));
     QVERIFY(QFile::exists(host.path("bin/other.pid")));
     QVERIFY(!QFile::exists(host.path("log/other.pid")));
-    ::kill(pid_t(process.processId()), SIGTERM);
-    QVERIFY(process.waitForFinished(10000));
-    QCOMPARE(process.exitCode(), 0);
+    QVERIFY(HostFixture::endBySignal(process, SIGTERM));
     QVERIFY(!QFile::exists(host.path("bin/other.pid")));
     const QByteArray log = host.readFile(host.logFile());
     QVERIFY(log.contains("current working directory: " + host.path("log").toUtf8()));
@@ -227,8 +224,7 @@ void tst_Runtime::secondInstanceRefused()
     HostFixture host;
     host.env().insert("TESTHOST_MODE", "run");
     QProcess first;
-    host.start(first, {});
-    QVERIFY(HostFixture::waitForOutput(first, "READY"));
+    QVERIFY(host.startReady(first, {}));
     const QString pidFile = host.path("bin/testhost.pid");
     QCOMPARE(host.readFile(pidFile), QByteArray::number(first.processId()) + '\n');
 
@@ -245,9 +241,7 @@ void tst_Runtime::secondInstanceRefused()
     QVERIFY(!log.contains("pid " + QByteArray::number(second.processId())));
     QCOMPARE(host.readFile(pidFile), QByteArray::number(first.processId()) + '\n');
 
-    ::kill(pid_t(first.processId()), SIGTERM);
-    QVERIFY(first.waitForFinished(10000));
-    QCOMPARE(first.exitCode(), 0);
+    QVERIFY(HostFixture::endBySignal(first, SIGTERM));
     QVERIFY(!QFile::exists(pidFile));
 }
 
@@ -256,8 +250,7 @@ void tst_Runtime::stalePidFileReused()
     HostFixture host;
     host.env().insert("TESTHOST_MODE", "run");
     QProcess first;
-    host.start(first, {});
-    QVERIFY(HostFixture::waitForOutput(first, "READY"));
+    QVERIFY(host.startReady(first, {}));
     ::kill(pid_t(first.processId()), SIGKILL);
     QVERIFY(first.waitForFinished(10000));
     const QString pidFile = host.path("bin/testhost.pid");
@@ -265,12 +258,9 @@ void tst_Runtime::stalePidFileReused()
     host.writeFile("bin/testhost.pid", "99999999999\n"); // longer than any real pid
 
     QProcess second;
-    host.start(second, {});
-    QVERIFY(HostFixture::waitForOutput(second, "READY"));
+    QVERIFY(host.startReady(second, {}));
     QCOMPARE(host.readFile(pidFile).split('\n').first(), QByteArray::number(second.processId()));
-    ::kill(pid_t(second.processId()), SIGINT);
-    QVERIFY(second.waitForFinished(10000));
-    QCOMPARE(second.exitCode(), 0);
+    QVERIFY(HostFixture::endBySignal(second, SIGINT));
 }
 
 void tst_Runtime::unwritablePidFolder()
@@ -420,12 +410,8 @@ void tst_Runtime::closingSignals()
     HostFixture host;
     host.env().insert("TESTHOST_MODE", "run");
     QProcess process;
-    host.start(process, {});
-    QVERIFY(HostFixture::waitForOutput(process, "READY"));
-    ::kill(pid_t(process.processId()), signalNumber);
-    QVERIFY(process.waitForFinished(10000));
-    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(process.exitCode(), 0);
+    QVERIFY(host.startReady(process, {}));
+    QVERIFY(HostFixture::endBySignal(process, signalNumber));
     const QByteArray log = host.readFile(host.logFile());
     QVERIFY2(log.contains("Closing by signal: " + name.toUtf8()), log.constData());
     QVERIFY(log.indexOf("Closing by signal") < log.indexOf("service end with pid"));
@@ -448,8 +434,7 @@ void tst_Runtime::secondInterruptDuringShutdown()
     host.env().insert("TESTHOST_MODE", "run");
     host.env().insert("TESTHOST_SLOW_CLOSE", "20000");
     QProcess process;
-    host.start(process, {});
-    QVERIFY(HostFixture::waitForOutput(process, "READY"));
+    QVERIFY(host.startReady(process, {}));
     ::kill(pid_t(process.processId()), SIGINT);
     QVERIFY(HostFixture::waitForOutput(process, "CLOSING"));
     ::kill(pid_t(process.processId()), SIGINT);
@@ -463,8 +448,7 @@ void tst_Runtime::signalSeenDuringInit()
     HostFixture host;
     host.env().insert("TESTHOST_MODE", "long-init");
     QProcess process;
-    host.start(process, {});
-    QVERIFY(HostFixture::waitForOutput(process, "READY"));
+    QVERIFY(host.startReady(process, {}));
     ::kill(pid_t(process.processId()), SIGTERM);
     QVERIFY(HostFixture::waitForOutput(process, "QUIT SEEN IN INIT"));
     QVERIFY(process.waitForFinished(10000));
