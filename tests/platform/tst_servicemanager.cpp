@@ -230,7 +230,7 @@ void TestServiceManager::unitText_data()
                                            "\n[Install]\n"
                                            "WantedBy=multi-user.target\n");
     QTest::newRow("sibling with user and dependency, odd characters")
-        << QByteArray("Kor 100%") << QByteArray("/srv/a b/$x%y/\"q\\z") << QByteArray("svc%u")
+        << QByteArray("Kor 100%") << QByteArray("/srv/a b/$x%y;z/K\xc3\xb6r") << QByteArray("svc%u")
         << QStringList{"Kor Base"} << true
         << QByteArray("[Unit]\n"
                       "Description=Kor 100%%\n"
@@ -240,8 +240,8 @@ void TestServiceManager::unitText_data()
                       "\n[Service]\n"
                       "Type=notify\n"
                       "NotifyAccess=main\n"
-                      "ExecStart=\"/srv/a b/$$x%%y/\\\"q\\\\z\" -service\n"
-                      "WorkingDirectory=/srv/a b/$x%%y\n"
+                      "ExecStart=\"/srv/a b/$x%%y;z/K\xc3\xb6r\" -service\n"
+                      "WorkingDirectory=/srv/a b/$x%%y;z\n"
                       "User=svc%%u\n"
                       "Restart=on-failure\n"
                       "RestartSec=60\n"
@@ -278,6 +278,13 @@ void TestServiceManager::unitTextRefused_data()
                                         << QByteArray("a");
     QTest::newRow("line break in user") << QByteArray("n") << QByteArray("/bin/x") << QByteArray("u\r")
                                         << QByteArray("a");
+    QTest::newRow("double quote in path") << QByteArray("n") << QByteArray("/a\"b/x") << QByteArray()
+                                          << QByteArray("a");
+    QTest::newRow("single quote in path") << QByteArray("n") << QByteArray("/a'b/x") << QByteArray()
+                                          << QByteArray("a");
+    QTest::newRow("backslash in path") << QByteArray("n") << QByteArray("/a\\b/x") << QByteArray()
+                                       << QByteArray("a");
+    QTest::newRow("tab in path") << QByteArray("n") << QByteArray("/a\tb/x") << QByteArray() << QByteArray("a");
     QTest::newRow("empty dependency") << QByteArray("n") << QByteArray("/bin/x") << QByteArray() << QByteArray();
 }
 
@@ -297,7 +304,9 @@ void TestServiceManager::unitTextVerifies()
     const QString analyze = QStandardPaths::findExecutable("systemd-analyze");
     if (analyze.isEmpty())
         QSKIP("systemd-analyze is not installed; the unit text is not checked by systemd");
-    const QString folder = m_dir.filePath("bin 1");
+    // Every character the unit text escapes, so that systemd's reading of
+    // the text is checked too: verify fails when the executable is not found.
+    const QString folder = m_dir.filePath("bin 1 $x %y;z");
     QVERIFY(QDir().mkpath(folder));
     const QString program = folder + "/Kor Steward";
     writeScript(program, "exit 0\n");

@@ -63,8 +63,9 @@ struct UnitDescription {
 };
 
 // The unit file text, or empty when a field cannot be written into a unit
-// file: an empty service name or executable path, a relative executable
-// path, a line break or NUL byte in any field.
+// file: an empty service name, a line break or NUL byte in the name or the
+// user, an executable path that is not absolute or that holds a quote, a
+// backslash or a control character (systemd would not start it).
 std::string systemdUnitText(const UnitDescription& unit);
 
 // KOR_SYSTEMD_UNIT_DIR when set, otherwise /etc/systemd/system.

@@ -62,30 +62,23 @@ std::string escapeSpecifiers(const std::string& s)
     return out;
 }
 
+// systemd refuses to run an executable whose path holds a quote, a
+// backslash or a control character, however it is escaped.
+bool isRunnablePath(const std::string& path)
+{
+    for (char ch : path) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c == 0x7f || c == '"' || c == '\'' || c == '\\')
+            return false;
+    }
+    return !path.empty() && path[0] == '/';
+}
+
 // The executable as the first word of ExecStart=: quoted so that blanks stay
-// in the path, with the characters ExecStart= itself interprets escaped.
+// in the path. Only arguments have their '$' expanded, so the path keeps it.
 std::string quotedExecPath(const std::string& path)
 {
-    std::string out = "\"";
-    for (char c : path) {
-        switch (c) {
-        case '"':
-        case '\\':
-            out += '\\';
-            out += c;
-            break;
-        case '%':
-            out += "%%";
-            break;
-        case '$':
-            out += "$$";
-            break;
-        default:
-            out += c;
-        }
-    }
-    out += '"';
-    return out;
+    return '"' + escapeSpecifiers(path) + '"';
 }
 
 std::string parentFolder(const std::string& path)
@@ -310,10 +303,9 @@ bool sendNotify(const std::string& message, int& error)
 
 std::string systemdUnitText(const UnitDescription& unit)
 {
-    if (unit.serviceName.empty() || unit.executablePath.empty() || unit.executablePath[0] != '/')
+    if (unit.serviceName.empty() || !isRunnablePath(unit.executablePath))
         return {};
-    if (hasLineBreakOrNul(unit.serviceName) || hasLineBreakOrNul(unit.executablePath)
-        || hasLineBreakOrNul(unit.user))
+    if (hasLineBreakOrNul(unit.serviceName) || hasLineBreakOrNul(unit.user))
         return {};
     std::vector<std::string> dependencyUnits;
     for (const std::string& dependency : unit.dependencies) {
