@@ -1,0 +1,130 @@
+#pragma once
+
+// The service manager underneath the service control commands and the
+// service runtime: unit names and unit files, the status datagrams a running
+// service sends, and the control program that starts, stops and queries
+// units. Every failing call reports an errno value.
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace Kor::Platform {
+
+// Service states with the numbers the control commands log and compare.
+enum class ServiceState : int {
+    Unknown = 0, // an answer the mapping does not know, or no answer at all
+    Stopped = 1,
+    StartPending = 2,
+    StopPending = 3,
+    Running = 4,
+};
+
+// The unit a service name maps to: every byte but ASCII letters, digits,
+// ':', '_' and a '.' that is not the first byte becomes \xNN (lower-case
+// hex), then ".service" follows. Distinct names give distinct units. Empty
+// for an empty name.
+std::string systemdUnitName(const std::string& serviceName);
+
+// ---- Status datagrams of a running service --------------------------------
+
+inline constexpr std::string_view notifyReady = "READY=1";
+inline constexpr std::string_view notifyStopping = "STOPPING=1";
+// "STATUS=<text>"; line breaks in the text become blanks, since each line of
+// a datagram is an assignment of its own.
+std::string notifyStatus(const std::string& text);
+std::string notifyExtendTimeout(std::uint64_t microseconds);
+std::string notifyMainPid(std::int64_t pid);
+// Several assignments in one datagram, one per line.
+std::string notifyMessage(std::initializer_list<std::string_view> assignments);
+
+// Whether NOTIFY_SOCKET is set to something: the service manager started
+// this process as a service that reports its state.
+bool notifySocketPresent();
+// Sends message as one datagram to NOTIFY_SOCKET: a file system path, or an
+// abstract address when it starts with '@'. True only when the datagram was
+// sent. Failures: ENXIO when NOTIFY_SOCKET is unset or empty (nobody to
+// tell), EINVAL for an address that is neither an absolute path nor
+// abstract and for an empty message, ENAMETOOLONG for an address longer
+// than a socket address holds; otherwise the errno of socket or sendto
+// (ENOENT for a missing path, ECONNREFUSED for a path that is no socket).
+bool sendNotify(const std::string& message, int& error);
+
+// ---- Unit files ------------------------------------------------------------
+
+struct UnitDescription {
+    std::string serviceName;              // Description= and the unit's name
+    std::string executablePath;           // started with " -service"; its folder is the working directory
+    std::string user;                     // User=, left out when empty
+    std::vector<std::string> dependencies; // service names, each After= and Requires=
+    bool automaticStart = false;          // enabled at boot, restarted 60 s after a failure
+};
+
+// The unit file text, or empty when a field cannot be written into a unit
+// file: an empty service name, a line break or NUL byte in the name or the
+// user, an executable path that is not absolute or that holds a quote, a
+// backslash or a control character (systemd would not start it).
+std::string systemdUnitText(const UnitDescription& unit);
+
+// KOR_SYSTEMD_UNIT_DIR when set, otherwise /etc/systemd/system.
+std::string systemdUnitDirectory();
+
+enum class UnitFileResult {
+    Written,
+    AlreadyExists, // a file of that name is there and was left as it was
+    Failed,        // error holds the errno
+};
+
+// Writes directory/unitName with mode 0644 so that readers see either no
+// file or the whole text: a temporary file in the same folder is written,
+// flushed to disk and renamed into place without replacing anything.
+// unitName must be a plain file name.
+UnitFileResult writeUnitFile(const std::string& directory, const std::string& unitName,
+                             const std::string& text, int& error);
+// Removes directory/unitName; ENOENT when it is not there.
+bool removeUnitFile(const std::string& directory, const std::string& unitName, int& error);
+
+// ---- The control program ---------------------------------------------------
+
+inline constexpr int systemctlTimeoutMs = 30000;
+
+struct CommandResult {
+    bool finished = false;  // ran and ended within the time bound
+    int exitCode = -1;      // valid when finished; -1 also when ended by a signal
+    int error = 0;          // errno when it could not be started, ETIMEDOUT when killed for taking too long
+    std::string output;     // standard output
+    std::string errors;     // standard error
+    // Ran, ended and said it succeeded.
+    bool ok() const { return finished && exitCode == 0; }
+};
+
+// KOR_SYSTEMCTL when set, otherwise "systemctl" (looked up in PATH).
+std::string systemctlProgram();
+// Runs the program with arguments and no shell in between, standard input
+// empty. A program still running after timeoutMs is killed together with
+// everything it started.
+CommandResult runCommand(const std::string& program, const std::vector<std::string>& arguments,
+                         int timeoutMs = systemctlTimeoutMs);
+CommandResult runSystemctl(const std::vector<std::string>& arguments, int timeoutMs = systemctlTimeoutMs);
+
+CommandResult systemctlDaemonReload(int timeoutMs = systemctlTimeoutMs);
+CommandResult systemctlEnable(const std::string& unit, int timeoutMs = systemctlTimeoutMs);
+CommandResult systemctlDisable(const std::string& unit, int timeoutMs = systemctlTimeoutMs);
+// Start and stop return once the job is queued; the state is polled after.
+CommandResult systemctlStart(const std::string& unit, int timeoutMs = systemctlTimeoutMs);
+CommandResult systemctlStop(const std::string& unit, int timeoutMs = systemctlTimeoutMs);
+// The property's value alone, trailing line break removed, in output.
+CommandResult systemctlLoadState(const std::string& unit, int timeoutMs = systemctlTimeoutMs);
+CommandResult systemctlActiveState(const std::string& unit, int timeoutMs = systemctlTimeoutMs);
+
+// A unit the manager does not know still answers every property (ActiveState
+// "inactive"); only its LoadState "not-found" tells that it does not exist.
+// An empty answer tells nothing and counts as not found.
+bool unitExists(std::string_view loadState);
+// activating, active/reloading, deactivating, inactive/failed; Unknown for
+// everything else.
+ServiceState serviceStateFromActiveState(std::string_view activeState);
+
+} // namespace Kor::Platform
