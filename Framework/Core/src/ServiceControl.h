@@ -9,8 +9,12 @@
 
 namespace Kor::NS {
 
-// Connects the program to the service manager. run() constructs one in every
-// mode; only in service mode is its thread started.
+// Connects the program to the service manager (systemd on Linux). run()
+// constructs one in every mode; only in service mode is its thread started:
+// it runs the dispatcher, which starts the service-main sequence on a thread
+// of its own and turns the manager's stop control (SIGTERM) into an orderly
+// quit. The static commands install, remove, start, stop and query the
+// program's service.
 class KORCORE_EXPORT ServiceControl : public QThread
 {
     Q_OBJECT
@@ -28,11 +32,33 @@ public:
     void doServiceStart();
     void doServiceStop();
 
+    // The service-main callback and the control handler; the arguments of
+    // ServiceMain are not used.
+    static void ServiceMain(unsigned long argc, wchar_t** argv);
+    static void ServerControlHandler(unsigned long control);
+
+    // The service commands; each logs its outcome and returns whether it
+    // succeeded. An empty account installs under the manager's default.
+    static bool installService(const QString& account, const QString& password, bool allowInteraction);
+    static bool uninstallService();
+    static bool startService();
+    static bool stopService();
+    static bool statusService();
+
 protected:
     void run() override;
 
 private:
     static int SetStatus(unsigned long state, unsigned long exitCode, unsigned long waitHint);
+
+    // ---- commands (ServiceControlCommands.cpp) ----
+    // A service is named by its unit; an empty text stands for no service.
+    // A failure leaves its errno value for the caller (lastError()).
+    static QString OpenServiceHandle(const QString& name);
+    static QString CreateServiceHandle(const QString& name, const QString& commandLine, const QString& dependencies,
+                                       const QString& account, const QString& password, bool allowInteraction);
+    static unsigned long ControlService(const QString& service, unsigned long control, unsigned long pendingState);
+    // ---- end of commands ----
 
     // Written by the service threads, read by the main thread.
     std::atomic<bool> m_started{false};
