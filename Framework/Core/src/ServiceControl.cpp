@@ -3,11 +3,100 @@
 #include "Application.h"
 #include "CoreLog_p.h"
 #include "CrashDump.h"
+#include "ServiceManager.h"
+#include "Signals.h"
 
-#include <QCoreApplication>
-#include <QMetaObject>
+#include <QSocketNotifier>
+
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <thread>
 
 namespace Kor::NS {
+
+namespace {
+
+// The service states and controls, by the numbers the service manager and
+// the log lines use.
+enum ServiceStateValue : unsigned long {
+    SERVICE_STOPPED = 1,
+    SERVICE_START_PENDING = 2,
+    SERVICE_STOP_PENDING = 3,
+    SERVICE_RUNNING = 4,
+};
+enum ServiceControlCode : unsigned long {
+    SERVICE_CONTROL_STOP = 1,
+    SERVICE_CONTROL_SHUTDOWN = 5,
+};
+constexpr unsigned long SERVICE_ACCEPT_STOP_AND_SHUTDOWN = 5;
+constexpr unsigned long OWN_SHARE_INTERACTIVE_PROCESS = 0x130;
+constexpr unsigned long REGISTRATION_FAILED = 0xFFFFFFFF;
+// How long the start sequence's loops sleep between two reports of the
+// state: 1000 seconds, unless a change of the flags wakes them.
+constexpr std::chrono::seconds kReportInterval{1000};
+
+// The status record every report sends.
+struct ServiceStatus
+{
+    unsigned long serviceType = 0;
+    unsigned long currentState = 0;
+    unsigned long controlsAccepted = 0;
+    unsigned long win32ExitCode = 0;
+    unsigned long serviceSpecificExitCode = 0;
+    unsigned long checkPoint = 0;
+    unsigned long waitHint = 0;
+};
+
+// Reports come from the service-main, dispatcher and main threads.
+std::mutex g_statusLock;
+ServiceStatus g_srvstatus;       // under g_statusLock
+unsigned long g_checkPoint = 1;  // under g_statusLock; never reset
+std::atomic<bool> g_hstatus{false}; // the handler is registered: reports have somewhere to go
+
+// Wakes the start sequence's loops when a flag changes.
+std::mutex g_flagLock;
+std::condition_variable g_flagChanged;
+
+void flagsChanged()
+{
+    std::lock_guard guard(g_flagLock);
+    g_flagChanged.notify_all();
+}
+
+unsigned long currentState()
+{
+    std::lock_guard guard(g_statusLock);
+    return g_srvstatus.currentState;
+}
+
+void requestQuit()
+{
+    if (Application* app = Application::instance())
+        app->quit();
+}
+
+std::string statusMessage(const ServiceStatus& status)
+{
+    using namespace Platform;
+    const std::string checkPoint = std::to_string(status.checkPoint);
+    switch (status.currentState) {
+    case SERVICE_START_PENDING:
+        if (status.waitHint)
+            return notifyMessage({ notifyStatus("starting, check point " + checkPoint),
+                                   notifyExtendTimeout(std::uint64_t(status.waitHint) * 1000) });
+        return notifyStatus("starting, check point " + checkPoint);
+    case SERVICE_RUNNING:
+        return notifyMessage({ notifyReady, notifyStatus("running"),
+                               notifyMainPid(std::int64_t(QCoreApplication::applicationPid())) });
+    case SERVICE_STOP_PENDING:
+        return notifyMessage({ notifyStopping, notifyStatus("stopping, check point " + checkPoint) });
+    default:
+        return notifyStatus("stopped, exit code " + std::to_string(status.win32ExitCode));
+    }
+}
+
+} // namespace
 
 ServiceControl* ServiceControl::m_instance = nullptr;
 
@@ -38,34 +127,123 @@ void ServiceControl::waitForStart()
 void ServiceControl::stop()
 {
     m_stopped = true;
-    SetStatus(1 /* stopped */, 0, 0);
+    flagsChanged();
+    SetStatus(SERVICE_STOPPED, 0, 0);
 }
 
 void ServiceControl::doServiceStart()
 {
+    SetStatus(SERVICE_START_PENDING, 0, 0);
     m_started = true;
     m_stopped = false;
+    SetStatus(SERVICE_RUNNING, 0, 0);
+    // The reports repeat the current state now and then; a change of the
+    // flags ends the wait at once, so that the thread is joined promptly.
+    // A program that ends without a stop control (stop() only) ends the
+    // first loop too.
+    std::unique_lock lock(g_flagLock);
+    while (m_started && !m_stopped) {
+        lock.unlock();
+        SetStatus(currentState(), 0, 0);
+        lock.lock();
+        g_flagChanged.wait_for(lock, kReportInterval, [this] { return !m_started || m_stopped; });
+    }
+    while (!m_stopped) {
+        lock.unlock();
+        SetStatus(currentState(), 0, 0);
+        lock.lock();
+        g_flagChanged.wait_for(lock, kReportInterval, [this] { return bool(m_stopped); });
+    }
 }
 
 void ServiceControl::doServiceStop()
 {
+    SetStatus(SERVICE_STOP_PENDING, 0, 0);
     m_started = false;
-    if (Application* app = Application::instance())
-        app->quit();
+    flagsChanged();
+    requestQuit();
+}
+
+void ServiceControl::ServiceMain(unsigned long, wchar_t**)
+{
+    {
+        std::lock_guard guard(g_statusLock);
+        g_srvstatus.serviceType = OWN_SHARE_INTERACTIVE_PROCESS;
+        g_srvstatus.serviceSpecificExitCode = 0;
+    }
+    // Registering the handler: the manager listens when it gave us a socket.
+    g_hstatus = Platform::notifySocketPresent();
+    if (!g_hstatus) {
+        SetStatus(SERVICE_STOPPED, REGISTRATION_FAILED, 0);
+        return;
+    }
+    if (m_instance)
+        m_instance->doServiceStart();
+}
+
+void ServiceControl::ServerControlHandler(unsigned long control)
+{
+    if (control != SERVICE_CONTROL_STOP && control != SERVICE_CONTROL_SHUTDOWN)
+        return;
+    if (g_hstatus)
+        SetStatus(SERVICE_STOP_PENDING, 0, 0);
+    if (m_instance)
+        m_instance->doServiceStop();
 }
 
 void ServiceControl::run()
 {
     Platform::prepareThreadForCrashDump();
-    // Without a service manager there is no dispatcher to run.
-    coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << "Couldn't start as service";
-    if (Application* app = Application::instance())
-        app->quit();
+    if (!Platform::notifySocketPresent() || !Platform::routeStopControl(true)) {
+        coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << "Couldn't start as service";
+        // In service mode the console is off and the log file not open yet:
+        // whoever typed -service by hand learns here why the program ends.
+        std::fputs("Couldn't start as service (not started by systemd: NOTIFY_SOCKET is not set)\n", stderr);
+        requestQuit();
+        return;
+    }
+    // The dispatcher: the service-main sequence on a thread of its own, and
+    // the manager's stop control (SIGTERM) received here.
+    QSocketNotifier stopControl(Platform::stopControlReadFd(), QSocketNotifier::Read);
+    connect(&stopControl, &QSocketNotifier::activated, &stopControl, [] {
+        unsigned char records[16 * Platform::signalRecordSize];
+        const int n = Platform::readStopControl(records, int(sizeof records));
+        for (int offset = 0; offset + Platform::signalRecordSize <= n; offset += Platform::signalRecordSize)
+            if (Platform::decodeSignalRecord(records + offset, Platform::signalRecordSize, nullptr))
+                ServerControlHandler(SERVICE_CONTROL_STOP);
+    });
+    std::thread serviceMain([] {
+        Platform::prepareThreadForCrashDump();
+        ServiceMain(0, nullptr);
+    });
+    exec();
+    Platform::routeStopControl(false);
+    // The run loop quits this thread after stop(), which ends the sequence.
+    m_stopped = true;
+    flagsChanged();
+    serviceMain.join();
 }
 
-int ServiceControl::SetStatus(unsigned long, unsigned long, unsigned long)
+int ServiceControl::SetStatus(unsigned long state, unsigned long exitCode, unsigned long waitHint)
 {
-    return 1;
+    std::string message;
+    {
+        std::lock_guard guard(g_statusLock);
+        g_srvstatus.currentState = state;
+        g_srvstatus.win32ExitCode = exitCode;
+        g_srvstatus.waitHint = waitHint;
+        g_srvstatus.controlsAccepted = state == SERVICE_START_PENDING ? 0 : SERVICE_ACCEPT_STOP_AND_SHUTDOWN;
+        if (state == SERVICE_RUNNING || state == SERVICE_STOPPED)
+            g_srvstatus.checkPoint = 0;
+        else
+            g_srvstatus.checkPoint = g_checkPoint++;
+        message = statusMessage(g_srvstatus);
+    }
+    int error = 0;
+    if (Platform::sendNotify(message, error))
+        return 1;
+    coreLog(Kor::INFO, Kor::LOG_ERROR) << "SetServiceStatus failed state = " << state << ", error= " << error;
+    return 0;
 }
 
 } // namespace Kor::NS

@@ -38,6 +38,14 @@ int readSignalPipe(unsigned char* out, int max);
 // live as long as the handlers may run; nullptr stops the setting.
 void setQuitFlag(std::atomic<bool>* flag);
 
+// While a service dispatcher runs, SIGTERM is the service manager's stop
+// control and no closing signal: its records go to a pipe of their own (read
+// with readStopControl, which works as readSignalPipe), and the quit flag is
+// left alone. False when the pipe could not be made.
+bool routeStopControl(bool on);
+int stopControlReadFd();
+int readStopControl(unsigned char* out, int max);
+
 // Writes to a pipe or socket whose reader has gone fail with EPIPE instead
 // of ending the process.
 void ignoreBrokenPipe();

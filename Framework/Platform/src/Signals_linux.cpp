@@ -28,6 +28,9 @@ struct Slot
 Slot dispositions[NSIG];
 int pipeFds[2] = {-1, -1};
 std::atomic<std::atomic<bool>*> quitFlag{nullptr};
+// While a service dispatcher runs, SIGTERM records go here instead.
+int stopPipeFds[2] = {-1, -1};
+std::atomic<bool> stopRouted{false};
 static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<std::atomic<bool>*>::is_always_lock_free,
               "the handler may only touch lock-free atomics");
 bool signalsInstalled = false;
@@ -36,14 +39,19 @@ std::mutex installLock;
 
 constexpr unsigned char recordMagic[2] = {'K', 'S'};
 
-void postRecord(int signalNumber)
+void postRecord(int fd, int signalNumber)
 {
     const unsigned char record[signalRecordSize] = {
         recordMagic[0], recordMagic[1], static_cast<unsigned char>(signalNumber),
         static_cast<unsigned char>(~signalNumber)};
     // A full pipe drops the record; the loop is behind on earlier ones anyway.
-    const ssize_t unused = ::write(pipeFds[1], record, sizeof record);
+    const ssize_t unused = ::write(fd, record, sizeof record);
     (void)unused;
+}
+
+void postRecord(int signalNumber)
+{
+    postRecord(pipeFds[1], signalNumber);
 }
 
 bool isRaisedByProcess(const siginfo_t* info)
@@ -106,7 +114,9 @@ void handleFault(int signalNumber, siginfo_t* info, void* context)
 void dispatch(int signalNumber, siginfo_t* info, void* context)
 {
     const int savedErrno = errno;
-    if (signalKind(signalNumber) == SignalKind::Closing) {
+    if (signalNumber == SIGTERM && stopRouted.load(std::memory_order_acquire)) {
+        postRecord(stopPipeFds[1], signalNumber);
+    } else if (signalKind(signalNumber) == SignalKind::Closing) {
         restoreTerminal();
         if (std::atomic<bool>* flag = quitFlag.load(std::memory_order_acquire))
             flag->store(true, std::memory_order_release);
@@ -213,6 +223,30 @@ bool signalHandlersInstalled()
 void setQuitFlag(std::atomic<bool>* flag)
 {
     quitFlag.store(flag, std::memory_order_release);
+}
+
+bool routeStopControl(bool on)
+{
+    std::lock_guard guard(installLock);
+    if (on && stopPipeFds[0] < 0 && ::pipe2(stopPipeFds, O_NONBLOCK | O_CLOEXEC) != 0)
+        return false;
+    stopRouted.store(on, std::memory_order_release);
+    return true;
+}
+
+int stopControlReadFd()
+{
+    return stopPipeFds[0];
+}
+
+int readStopControl(unsigned char* out, int max)
+{
+    if (stopPipeFds[0] < 0 || !out || max <= 0)
+        return -1;
+    const ssize_t n = ::read(stopPipeFds[0], out, static_cast<size_t>(max));
+    if (n >= 0)
+        return int(n);
+    return (errno == EAGAIN || errno == EINTR) ? 0 : -1;
 }
 
 void ignoreBrokenPipe()
