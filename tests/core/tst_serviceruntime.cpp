@@ -79,17 +79,30 @@ void tst_ServiceRuntime::startAndStop()
     host.env().insert("NOTIFY_SOCKET", host.path("notify"));
     QProcess process;
     QVERIFY(host.startReady(process, { "-service" }));
+    const QByteArray pid = QByteArray::number(process.processId());
     QVERIFY(manager.waitFor("READY=1"));
     QVERIFY(QFile::exists(host.path("bin/testhost.pid")));
 
     QVERIFY(HostFixture::endBySignal(process, SIGTERM));
     QVERIFY(manager.waitFor("STATUS=stopped, exit code 0"));
-    QStringList reports;
-    for (const QByteArray& datagram : manager.received())
-        reports << QString::fromUtf8(datagram).split('\n').first();
-    reports.removeDuplicates();
-    QCOMPARE(reports, QStringList({ "STATUS=starting, check point 1", "READY=1", "STOPPING=1",
-                                    "STATUS=stopped, exit code 0" }));
+    // Start pending, running, then stop pending at least twice (the
+    // handler's report and the stop sequence's) with check points counting
+    // on from the start's, and stopped with check point 0.
+    const QList<QByteArray> got = manager.received();
+    QCOMPARE(got.first(), QByteArray("STATUS=starting, check point 1"));
+    QVERIFY(got.contains("READY=1\nSTATUS=running\nMAINPID=" + pid));
+    QCOMPARE(got.last(), QByteArray("STATUS=stopped, exit code 0"));
+    const QByteArray stopping = "STOPPING=1\nSTATUS=stopping, check point ";
+    int checkPoint = 1, stops = 0;
+    for (const QByteArray& datagram : got) {
+        if (!datagram.startsWith(stopping))
+            continue;
+        const int next = datagram.mid(stopping.size()).toInt();
+        QVERIFY2(next > checkPoint, datagram.constData());
+        checkPoint = next;
+        ++stops;
+    }
+    QVERIFY(stops >= 2);
     const QByteArray log = host.readFile(host.logFile());
     QCOMPARE(log.count("service end with pid"), 1);
     QVERIFY2(!log.contains("Closing by signal"), log.constData());
