@@ -104,8 +104,13 @@ int main(int argc, char** argv)
     int code = 0;
     {
         TestHost host(core);
-        Application::registerAppVersion(QStringLiteral("Test Host"), 8, 1, 23, QStringLiteral("Kor Test Host"),
-                                        QStringLiteral("Test host of the library"), QString());
+        // The service tests name the service and its dependencies themselves.
+        const QString serviceName = qEnvironmentVariableIsSet("TESTHOST_SERVICE_NAME")
+            ? qEnvironmentVariable("TESTHOST_SERVICE_NAME")
+            : QStringLiteral("Kor Test Host");
+        Application::registerAppVersion(QStringLiteral("Test Host"), 8, 1, 23, serviceName,
+                                        QStringLiteral("Test host of the library"),
+                                        qEnvironmentVariable("TESTHOST_SERVICE_DEPENDENCIES"));
         host.registerParameter(QStringLiteral("own"), QStringLiteral("o"), QStringLiteral("pOwn"),
                                QStringLiteral("own"), Parameter::SingleValue, QStringLiteral("An option of the host"));
         host.registerParameter(QStringLiteral("finish"), QString(), QString(), QStringLiteral("finishNow"),

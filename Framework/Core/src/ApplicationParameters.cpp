@@ -242,12 +242,20 @@ Parameter::ProcessState Application::activateKeyboard()
     return Parameter::Continue;
 }
 
-// Installing and controlling the program as a system service comes with the
-// service manager support; until then the commands say so and end the program.
-Parameter::ProcessState Application::installService(QVariantList, bool)
+// The service commands log their own outcome; the handlers only end the
+// program with it.
+namespace {
+Parameter::ProcessState finishedIf(bool succeeded)
 {
-    coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << "Service control is not available in this build";
-    return Parameter::Failed;
+    return succeeded ? Parameter::Finished : Parameter::Failed;
+}
+} // namespace
+
+Parameter::ProcessState Application::installService(QVariantList values, bool allowInteraction)
+{
+    const QString account = values.value(0).toString();
+    const QString password = values.value(1).toString();
+    return finishedIf(ServiceControl::installService(account, password, allowInteraction));
 }
 
 Parameter::ProcessState Application::installInteractiveService(QVariantList values)
@@ -260,9 +268,9 @@ Parameter::ProcessState Application::installNonInteractiveService(QVariantList v
     return installService(values, false);
 }
 
-Parameter::ProcessState Application::uninstallService() { return installService(QVariantList(), false); }
-Parameter::ProcessState Application::startService() { return installService(QVariantList(), false); }
-Parameter::ProcessState Application::stopService() { return installService(QVariantList(), false); }
-Parameter::ProcessState Application::statusService() { return installService(QVariantList(), false); }
+Parameter::ProcessState Application::uninstallService() { return finishedIf(ServiceControl::uninstallService()); }
+Parameter::ProcessState Application::startService() { return finishedIf(ServiceControl::startService()); }
+Parameter::ProcessState Application::stopService() { return finishedIf(ServiceControl::stopService()); }
+Parameter::ProcessState Application::statusService() { return finishedIf(ServiceControl::statusService()); }
 
 } // namespace Kor::NS
