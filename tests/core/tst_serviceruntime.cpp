@@ -67,6 +67,7 @@ class tst_ServiceRuntime : public QObject
 private slots:
     void startAndStop();
     void withoutServiceManager();
+    void managerUnreachable();
     void refusedInstanceReportsItsStop();
 };
 
@@ -118,6 +119,22 @@ void tst_ServiceRuntime::withoutServiceManager()
     QByteArray output;
     QCOMPARE(host.run({ "-service" }, &output), 0);
     QVERIFY2(output.contains("Couldn't start as service"), output.constData());
+}
+
+// A socket that is not there: every report fails and says so (those before
+// the PID-file check only where the console is on); the program runs and
+// stops all the same.
+void tst_ServiceRuntime::managerUnreachable()
+{
+    HostFixture host;
+    host.env().insert("TESTHOST_MODE", "run");
+    host.env().insert("NOTIFY_SOCKET", host.path("nobody"));
+    QProcess process;
+    QVERIFY(host.startReady(process, { "-service" }));
+    QVERIFY(HostFixture::endBySignal(process, SIGTERM));
+    const QByteArray log = host.readFile(host.logFile());
+    QVERIFY2(log.contains("SetServiceStatus failed state = 1, error= 2"), log.constData());
+    QVERIFY(log.contains("service end with pid"));
 }
 
 void tst_ServiceRuntime::refusedInstanceReportsItsStop()

@@ -1,0 +1,75 @@
+#!/bin/bash
+# The example program as a real systemd service: a private user manager in
+# its own PID and mount namespaces installs, starts, queries, stops and
+# removes it through the program's own commands. Exit code 77 (skipped) where
+# the namespaces or the manager cannot be had.
+# Usage: systemd_user.sh <folder of Kor.Example> <machine store root>
+set -u
+bin=$1
+registry=$2
+skip() { echo "SKIP: $*"; exit 77; }
+
+if [ -z "${KOR_IN_NAMESPACE:-}" ]; then
+    command -v unshare > /dev/null || skip "no unshare"
+    [ -x /lib/systemd/systemd ] || skip "no systemd"
+    KOR_IN_NAMESPACE=1 exec unshare --pid --fork --mount --mount-proc "$0" "$@" \
+        || skip "private namespaces cannot be made here"
+fi
+
+mount -t tmpfs tmpfs /run 2> /dev/null && mkdir -p /run/systemd/system || skip "no tmpfs on /run"
+export XDG_RUNTIME_DIR=$(mktemp -d) HOME=$(mktemp -d)
+chmod 700 "$XDG_RUNTIME_DIR"
+/lib/systemd/systemd --user > "$HOME/manager.log" 2>&1 &
+manager=$!
+trap 'kill $manager 2> /dev/null; wait $manager 2> /dev/null' EXIT
+for _ in $(seq 1 100); do
+    [ -S "$XDG_RUNTIME_DIR/systemd/private" ] && break
+    sleep 0.1
+done
+[ -S "$XDG_RUNTIME_DIR/systemd/private" ] || skip "the user manager did not start"
+
+cat > "$HOME/systemctl" << 'WRAPPER'
+#!/bin/sh
+exec systemctl --user "$@"
+WRAPPER
+chmod +x "$HOME/systemctl"
+export KOR_SYSTEMCTL=$HOME/systemctl KOR_SYSTEMD_UNIT_DIR=$HOME/.config/systemd/user
+mkdir -p "$KOR_SYSTEMD_UNIT_DIR"
+systemctl --user set-environment KOR_REGISTRY_ROOT="$registry"
+unit='Kor\x20Example.service'
+failed=0
+
+# Runs one command of the program: it must end with 0 and log the line.
+expect() {
+    local line=$1
+    shift
+    local output
+    output=$(cd "$HOME" && KOR_REGISTRY_ROOT="$registry" "$bin/Kor.Example" "$@" 2>&1)
+    local code=$?
+    if [ $code -ne 0 ] || ! grep -qF -- "$line" <<< "$output"; then
+        echo "FAIL: $* (exit code $code), expected: $line"
+        echo "$output" | tail -5
+        failed=1
+    else
+        echo "PASS: $* -> $line"
+    fi
+}
+property() { systemctl --user show -p "$1" --value "$unit"; }
+
+expect "The service is installed." -install
+expect "The service is started." -start
+expect "Status is 'SERVICE_RUNNING'" -status
+expect "The service is stopped." -stop
+result=$(property Result) status=$(property ExecMainStatus)
+if [ "$result" != success ] || [ "$status" != 0 ]; then
+    echo "FAIL: after -stop Result=$result ExecMainStatus=$status"
+    failed=1
+fi
+expect "The service is deleted." -uninstall
+load=$(property LoadState)
+if [ "$load" != not-found ]; then
+    echo "FAIL: after -uninstall LoadState=$load"
+    failed=1
+fi
+[ $failed -eq 0 ] && echo "5 passed, 0 failed" || echo "FAILED"
+exit $failed
