@@ -38,7 +38,10 @@ public:
     static void ServerControlHandler(unsigned long control);
 
     // The service commands; each logs its outcome and returns whether it
-    // succeeded. An empty account installs under the manager's default.
+    // succeeded. An empty account installs under the manager's default; a
+    // password is not stored. The service is Application::serviceName(); its
+    // dependencies, Application::serviceDependencies(), may be separated by
+    // null characters (the registry form), by ';' or by blanks.
     static bool installService(const QString& account, const QString& password, bool allowInteraction);
     static bool uninstallService();
     static bool startService();
