@@ -4,6 +4,7 @@
 #include "CoreLog_p.h"
 #include "CrashDump.h"
 #include "ServiceManager.h"
+#include "ServiceStatus_p.h"
 #include "Signals.h"
 
 #include <QSocketNotifier>
@@ -17,36 +18,16 @@ namespace Kor::NS {
 
 namespace {
 
-// The service states and controls, by the numbers the service manager and
-// the log lines use.
-enum ServiceStateValue : unsigned long {
-    SERVICE_STOPPED = 1,
-    SERVICE_START_PENDING = 2,
-    SERVICE_STOP_PENDING = 3,
-    SERVICE_RUNNING = 4,
-};
+// The controls, by the numbers the service manager uses.
 enum ServiceControlCode : unsigned long {
     SERVICE_CONTROL_STOP = 1,
     SERVICE_CONTROL_SHUTDOWN = 5,
 };
-constexpr unsigned long SERVICE_ACCEPT_STOP_AND_SHUTDOWN = 5;
 constexpr unsigned long OWN_SHARE_INTERACTIVE_PROCESS = 0x130;
 constexpr unsigned long REGISTRATION_FAILED = 0xFFFFFFFF;
 // How long the start sequence's loops sleep between two reports of the
 // state: 1000 seconds, unless a change of the flags wakes them.
 constexpr std::chrono::seconds kReportInterval{1000};
-
-// The status record every report sends.
-struct ServiceStatus
-{
-    unsigned long serviceType = 0;
-    unsigned long currentState = 0;
-    unsigned long controlsAccepted = 0;
-    unsigned long win32ExitCode = 0;
-    unsigned long serviceSpecificExitCode = 0;
-    unsigned long checkPoint = 0;
-    unsigned long waitHint = 0;
-};
 
 // Reports come from the service-main, dispatcher and main threads.
 std::mutex g_statusLock;
@@ -76,7 +57,19 @@ void requestQuit()
         app->quit();
 }
 
-std::string statusMessage(const ServiceStatus& status)
+} // namespace
+
+void updateServiceStatus(ServiceStatus& status, unsigned long& checkPointCounter, unsigned long state,
+                         unsigned long exitCode, unsigned long waitHint)
+{
+    status.currentState = state;
+    status.win32ExitCode = exitCode;
+    status.waitHint = waitHint;
+    status.controlsAccepted = state == SERVICE_START_PENDING ? 0 : SERVICE_ACCEPT_STOP_AND_SHUTDOWN;
+    status.checkPoint = state == SERVICE_RUNNING || state == SERVICE_STOPPED ? 0 : checkPointCounter++;
+}
+
+std::string serviceStatusMessage(const ServiceStatus& status, std::int64_t pid)
 {
     using namespace Platform;
     const std::string checkPoint = std::to_string(status.checkPoint);
@@ -87,16 +80,13 @@ std::string statusMessage(const ServiceStatus& status)
                                    notifyExtendTimeout(std::uint64_t(status.waitHint) * 1000) });
         return notifyStatus("starting, check point " + checkPoint);
     case SERVICE_RUNNING:
-        return notifyMessage({ notifyReady, notifyStatus("running"),
-                               notifyMainPid(std::int64_t(QCoreApplication::applicationPid())) });
+        return notifyMessage({ notifyReady, notifyStatus("running"), notifyMainPid(pid) });
     case SERVICE_STOP_PENDING:
         return notifyMessage({ notifyStopping, notifyStatus("stopping, check point " + checkPoint) });
     default:
         return notifyStatus("stopped, exit code " + std::to_string(status.win32ExitCode));
     }
 }
-
-} // namespace
 
 ServiceControl* ServiceControl::m_instance = nullptr;
 
@@ -229,15 +219,8 @@ int ServiceControl::SetStatus(unsigned long state, unsigned long exitCode, unsig
     std::string message;
     {
         std::lock_guard guard(g_statusLock);
-        g_srvstatus.currentState = state;
-        g_srvstatus.win32ExitCode = exitCode;
-        g_srvstatus.waitHint = waitHint;
-        g_srvstatus.controlsAccepted = state == SERVICE_START_PENDING ? 0 : SERVICE_ACCEPT_STOP_AND_SHUTDOWN;
-        if (state == SERVICE_RUNNING || state == SERVICE_STOPPED)
-            g_srvstatus.checkPoint = 0;
-        else
-            g_srvstatus.checkPoint = g_checkPoint++;
-        message = statusMessage(g_srvstatus);
+        updateServiceStatus(g_srvstatus, g_checkPoint, state, exitCode, waitHint);
+        message = serviceStatusMessage(g_srvstatus, std::int64_t(QCoreApplication::applicationPid()));
     }
     int error = 0;
     if (Platform::sendNotify(message, error))
