@@ -1,5 +1,7 @@
 #include "ServiceManager.h"
 
+#include "PlatformFileIo.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -106,20 +108,8 @@ void syncFolder(const std::string& directory)
 
 bool writeAll(int fd, const std::string& text, int& error)
 {
-    const char* p = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            error = n < 0 ? errno : EIO;
-            return false;
-        }
-        p += n;
-        left -= std::size_t(n);
-    }
-    return true;
+    std::size_t written = 0;
+    return Platform::writeAll(fd, text.data(), text.size(), written, error);
 }
 
 // Moves from to to unless to exists. renameat2 does that in one step; file

@@ -54,6 +54,18 @@ void postRecord(int signalNumber)
     postRecord(pipeFds[1], signalNumber);
 }
 
+// Reads what a non-blocking record pipe holds: bytes read, 0 for none, -1
+// on error.
+int readRecords(int fd, unsigned char* out, int max)
+{
+    if (fd < 0 || !out || max <= 0)
+        return -1;
+    const ssize_t n = ::read(fd, out, static_cast<size_t>(max));
+    if (n >= 0)
+        return int(n);
+    return (errno == EAGAIN || errno == EINTR) ? 0 : -1;
+}
+
 bool isRaisedByProcess(const siginfo_t* info)
 {
     // Codes from user space (SI_USER, SI_TKILL, SI_QUEUE, ...) are not
@@ -241,12 +253,7 @@ int stopControlReadFd()
 
 int readStopControl(unsigned char* out, int max)
 {
-    if (stopPipeFds[0] < 0 || !out || max <= 0)
-        return -1;
-    const ssize_t n = ::read(stopPipeFds[0], out, static_cast<size_t>(max));
-    if (n >= 0)
-        return int(n);
-    return (errno == EAGAIN || errno == EINTR) ? 0 : -1;
+    return readRecords(stopPipeFds[0], out, max);
 }
 
 void ignoreBrokenPipe()
@@ -264,12 +271,7 @@ int signalPipeReadFd()
 
 int readSignalPipe(unsigned char* out, int max)
 {
-    if (pipeFds[0] < 0 || !out || max <= 0)
-        return -1;
-    const ssize_t n = ::read(pipeFds[0], out, static_cast<size_t>(max));
-    if (n >= 0)
-        return int(n);
-    return (errno == EAGAIN || errno == EINTR) ? 0 : -1;
+    return readRecords(pipeFds[0], out, max);
 }
 
 bool decodeSignalRecord(const unsigned char* record, int size, int* signalNumber)
