@@ -36,6 +36,10 @@ chmod +x "$HOME/systemctl"
 export KOR_SYSTEMCTL=$HOME/systemctl KOR_SYSTEMD_UNIT_DIR=$HOME/.config/systemd/user
 mkdir -p "$KOR_SYSTEMD_UNIT_DIR"
 systemctl --user set-environment KOR_REGISTRY_ROOT="$registry"
+# A sanitizer build's options (suppressions) reach the service too.
+for name in TSAN_OPTIONS ASAN_OPTIONS UBSAN_OPTIONS; do
+    [ -n "${!name:-}" ] && systemctl --user set-environment "$name=${!name}"
+done
 unit='Kor\x20Example.service'
 failed=0
 
