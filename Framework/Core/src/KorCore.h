@@ -5,6 +5,7 @@
 #include "BasicMainThread.h"
 #include "KorCoreExport.h"
 #include "CrashLog.h"
+#include "FileUtils.h"
 #include "KorException.h"
 #include "VersionInfo.h"
 #include "LogMessage.h"
