@@ -10,10 +10,12 @@
 #include "VersionInfo.h"
 #include "LogMessage.h"
 #include "Parameter.h"
+#include "RecordingPool.h"
 #include "Application.h"
 #include "BasicApplication.h"
 #include "ServiceControl.h"
 #include "SetupConfigData.h"
+#include "TimeRange.h"
 
 #include <Kor/MoltrixVersion.h>
 #include <Kor/VarnetVersion.h>
