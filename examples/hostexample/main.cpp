@@ -47,6 +47,9 @@ public:
         // The data folders of the machine's set-up file, created on first start.
         setupConfig()->createKorDataFolders();
         LogMessage(currentThreadLogObject(), Kor::String(), Kor::ALWAYS, Kor::LOG_INFO)
+            << "Free space in the call pool " << setupConfig()->callPoolDirPath() << ": "
+            << QString::number(RecordingPool::bytesFree()) << " bytes";
+        LogMessage(currentThreadLogObject(), Kor::String(), Kor::ALWAYS, Kor::LOG_INFO)
             << "Example running; greeting every " << g_interval << " ms. Ctrl+C ends it.";
         ConsoleApplication::init();
     }

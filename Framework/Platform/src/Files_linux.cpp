@@ -1,0 +1,428 @@
+#include "PlatformFiles.h"
+
+#include "Platform.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+#include <vector>
+
+namespace Kor::Platform {
+
+namespace {
+
+// Where the attribute bits other than read-only live, as decimal text.
+constexpr const char* AttributeXattr = "user.kor.attributes";
+constexpr std::size_t CopyBlock = 1 << 20;
+constexpr mode_t AllWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
+
+int openRetrying(const char* path, int flags, mode_t mode = 0)
+{
+    int fd;
+    do {
+        fd = ::open(path, flags, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+std::string folderOf(const std::string& path)
+{
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A fresh, hidden, uniquely named file in folder for a copy in progress.
+int createTemporaryBeside(const std::string& target, std::string& name, int& error)
+{
+    std::string pattern = folderOf(target) + "/.kor-move-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    const int fd = ::mkostemp(buffer.data(), O_CLOEXEC);
+    if (fd < 0) {
+        error = errno;
+        return -1;
+    }
+    name.assign(buffer.data());
+    return fd;
+}
+
+bool copyContents(int from, int to, int& error)
+{
+    bool plainCopy = false;
+    std::vector<char> buffer;
+    for (;;) {
+        if (!plainCopy) {
+            const ssize_t n = ::copy_file_range(from, nullptr, to, nullptr, CopyBlock, 0);
+            if (n > 0)
+                continue;
+            if (n == 0)
+                return true;
+            if (errno == EINTR)
+                continue;
+            // Older kernels and some file systems cannot do it; read and
+            // write then.
+            if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) {
+                error = errno;
+                return false;
+            }
+            plainCopy = true;
+            buffer.resize(CopyBlock);
+        }
+        const ssize_t n = ::read(from, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = errno;
+            return false;
+        }
+        if (n == 0)
+            return true;
+        std::size_t done = 0;
+        while (done < std::size_t(n)) {
+            const ssize_t w = ::write(to, buffer.data() + done, std::size_t(n) - done);
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0) {
+                error = w < 0 ? errno : EIO;
+                return false;
+            }
+            done += std::size_t(w);
+        }
+    }
+}
+
+// Copies a regular file into a temporary beside target, flushed to disk, and
+// renames it over target. On failure nothing new is left.
+bool copyFileOver(const std::string& source, const struct stat& st, const std::string& target, int& error)
+{
+    const int from = openRetrying(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (from < 0) {
+        error = errno;
+        return false;
+    }
+    std::string temporary;
+    const int to = createTemporaryBeside(target, temporary, error);
+    if (to < 0) {
+        ::close(from);
+        return false;
+    }
+    const struct timespec times[2] = { st.st_atim, st.st_mtim };
+    bool ok = copyContents(from, to, error);
+    if (ok && ::fchmod(to, st.st_mode & 07777) != 0) {
+        error = errno;
+        ok = false;
+    }
+    // Carrying the times over is a courtesy, like mv does; it cannot fail the move.
+    if (ok)
+        (void)::futimens(to, times);
+    if (ok && ::fsync(to) != 0) {
+        error = errno;
+        ok = false;
+    }
+    ::close(from);
+    if (::close(to) != 0 && ok) {
+        error = errno;
+        ok = false;
+    }
+    if (ok && ::rename(temporary.c_str(), target.c_str()) != 0) {
+        error = errno;
+        ok = false;
+    }
+    if (!ok)
+        ::unlink(temporary.c_str());
+    return ok;
+}
+
+bool copyLinkOver(const std::string& source, const std::string& target, int& error)
+{
+    std::vector<char> destination(PATH_MAX + 1);
+    const ssize_t n = ::readlink(source.c_str(), destination.data(), destination.size() - 1);
+    if (n < 0) {
+        error = errno;
+        return false;
+    }
+    destination[std::size_t(n)] = '\0';
+    // A unique name first, so that an existing target is replaced in one step.
+    std::string temporary;
+    const int fd = createTemporaryBeside(target, temporary, error);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    ::unlink(temporary.c_str());
+    if (::symlink(destination.data(), temporary.c_str()) != 0) {
+        error = errno;
+        return false;
+    }
+    if (::rename(temporary.c_str(), target.c_str()) != 0) {
+        error = errno;
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool movePath(const std::string& source, const std::string& target, int& error)
+{
+    struct stat st{};
+    if (source.empty() || target.empty()) {
+        error = ENOENT;
+        return false;
+    }
+    if (::lstat(source.c_str(), &st) != 0) {
+        error = errno;
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        error = EISDIR;
+        return false;
+    }
+    if (::rename(source.c_str(), target.c_str()) == 0)
+        return true;
+    if (errno != EXDEV) {
+        error = errno;
+        return false;
+    }
+    if (S_ISLNK(st.st_mode)) {
+        if (!copyLinkOver(source, target, error))
+            return false;
+    } else if (S_ISREG(st.st_mode)) {
+        if (!copyFileOver(source, st, target, error))
+            return false;
+    } else {
+        error = NotARegularFile;
+        return false;
+    }
+    if (::unlink(source.c_str()) != 0) {
+        error = errno;
+        return false;
+    }
+    return true;
+}
+
+bool canOpenForReading(const std::string& path, int& error)
+{
+    // O_NONBLOCK keeps a FIFO without a writer from stalling the probe.
+    const int fd = openRetrying(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        error = errno;
+        return false;
+    }
+    if (::close(fd) != 0) {
+        error = errno;
+        return false;
+    }
+    return true;
+}
+
+bool probeWritableDirectory(const std::string& dir, const std::string& name, int& error)
+{
+    int fd = openRetrying(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (fd < 0) {
+        // Without O_TMPFILE support the kernel reports one of these; any
+        // other error is the folder's answer.
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+            error = errno;
+            return false;
+        }
+        fd = openRetrying((dir + "/" + name).c_str(), O_CREAT | O_RDWR | O_CLOEXEC | O_NOFOLLOW,
+                          S_IRUSR | S_IWUSR);
+        if (fd < 0) {
+            error = errno;
+            return false;
+        }
+        ::unlink((dir + "/" + name).c_str());
+    }
+    const char byte = 0;
+    bool ok = true;
+    ssize_t n;
+    do {
+        n = ::write(fd, &byte, 1);
+    } while (n < 0 && errno == EINTR);
+    if (n != 1) {
+        error = n < 0 ? errno : EIO;
+        ok = false;
+    }
+    if (::close(fd) != 0 && ok) {
+        error = errno;
+        ok = false;
+    }
+    return ok;
+}
+
+bool probeRemovableFile(const std::string& dir, const std::string& name, int& error)
+{
+    const std::string path = dir + "/" + name;
+    const int fd = openRetrying(path.c_str(), O_CREAT | O_RDWR | O_CLOEXEC | O_NOFOLLOW, S_IRUSR | S_IWUSR);
+    if (fd < 0) {
+        error = errno;
+        return false;
+    }
+    ::close(fd);
+    if (::unlink(path.c_str()) != 0) {
+        error = errno;
+        return false;
+    }
+    struct stat st{};
+    if (::lstat(path.c_str(), &st) == 0) {
+        error = EEXIST;
+        return false;
+    }
+    return true;
+}
+
+bool removeDirectory(const std::string& path, int& error)
+{
+    if (::rmdir(path.c_str()) == 0)
+        return true;
+    error = errno;
+    return false;
+}
+
+bool isAccessDenied(int error)
+{
+    return error == EACCES || error == EPERM;
+}
+
+bool isDirectoryNotEmpty(int error)
+{
+    return error == ENOTEMPTY || error == EEXIST;
+}
+
+std::int64_t allocatedSize(const std::string& path, int& error)
+{
+    const int fd = openRetrying(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        error = errno;
+        return -1;
+    }
+    struct stat st{};
+    const bool ok = ::fstat(fd, &st) == 0;
+    if (!ok)
+        error = errno;
+    ::close(fd);
+    // st_blocks counts 512-byte units whatever the file system's block size.
+    return ok ? std::int64_t(st.st_blocks) * 512 : -1;
+}
+
+bool setFileTimes(const std::string& path, bool setAccess, std::int64_t accessNs, bool setWrite,
+                  std::int64_t writeNs, bool& openFailed, int& error)
+{
+    openFailed = false;
+    const int fd = openRetrying(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        openFailed = true;
+        error = errno;
+        return false;
+    }
+    struct stat st{};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        openFailed = true;
+        error = S_ISDIR(st.st_mode) ? EISDIR : NotARegularFile;
+        ::close(fd);
+        return false;
+    }
+    auto toTimespec = [](bool set, std::int64_t ns) {
+        struct timespec ts{};
+        if (!set) {
+            ts.tv_nsec = UTIME_OMIT;
+            return ts;
+        }
+        constexpr std::int64_t NsPerSecond = 1000000000;
+        std::int64_t seconds = ns / NsPerSecond;
+        std::int64_t rest = ns % NsPerSecond;
+        if (rest < 0) {
+            rest += NsPerSecond;
+            --seconds;
+        }
+        ts.tv_sec = time_t(seconds);
+        ts.tv_nsec = long(rest);
+        return ts;
+    };
+    const struct timespec times[2] = { toTimespec(setAccess, accessNs), toTimespec(setWrite, writeNs) };
+    const bool ok = ::futimens(fd, times) == 0;
+    if (!ok)
+        error = errno;
+    ::close(fd);
+    return ok;
+}
+
+bool fileAttributes(const std::string& path, unsigned& attributes, int& error)
+{
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0) {
+        error = errno;
+        return false;
+    }
+    unsigned bits = (st.st_mode & AllWriteBits) == 0 ? AttributeReadOnly : 0;
+    char text[32];
+    const ssize_t n = ::getxattr(path.c_str(), AttributeXattr, text, sizeof text - 1);
+    if (n > 0) {
+        text[n] = '\0';
+        bits |= unsigned(std::strtoul(text, nullptr, 10)) & ~AttributeReadOnly;
+    } else if (n < 0 && errno != ENODATA && errno != ENOTSUP) {
+        error = errno;
+        return false;
+    }
+    attributes = bits;
+    return true;
+}
+
+bool setFileAttributes(const std::string& path, unsigned attributes, int& error)
+{
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0) {
+        error = errno;
+        return false;
+    }
+    const bool readOnly = attributes & AttributeReadOnly;
+    // Without write permission a user cannot change its extended attributes,
+    // so write permission comes back first and goes last.
+    if (!readOnly && (st.st_mode & AllWriteBits) == 0 && ::chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR) != 0) {
+        error = errno;
+        return false;
+    }
+    const unsigned others = attributes & ~AttributeReadOnly;
+    if (others != 0) {
+        const std::string text = std::to_string(others);
+        if (::setxattr(path.c_str(), AttributeXattr, text.data(), text.size(), 0) != 0) {
+            error = errno;
+            return false;
+        }
+    } else if (::removexattr(path.c_str(), AttributeXattr) != 0 && errno != ENODATA && errno != ENOTSUP) {
+        error = errno;
+        return false;
+    }
+    if (readOnly && (st.st_mode & AllWriteBits) != 0 && ::chmod(path.c_str(), st.st_mode & 07777 & ~AllWriteBits) != 0) {
+        error = errno;
+        return false;
+    }
+    return true;
+}
+
+bool diskSpace(const std::string& path, std::uint64_t& freeBytes, std::uint64_t& totalBytes, int& error)
+{
+    struct statvfs vfs{};
+    int rc;
+    do {
+        rc = ::statvfs(path.c_str(), &vfs);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        error = errno;
+        return false;
+    }
+    freeBytes = std::uint64_t(vfs.f_bavail) * vfs.f_frsize;
+    totalBytes = std::uint64_t(vfs.f_blocks) * vfs.f_frsize;
+    return true;
+}
+
+} // namespace Kor::Platform

@@ -1,0 +1,576 @@
+// The file functions on real files: within and across file systems, on full
+// and read-only mounts where the machine lets the test mount a tmpfs.
+#include <Kor/KorCore.h>
+#include <Kor/LogModule.h>
+
+#include <Platform.h>
+#include <PlatformFiles.h>
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStorageInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace Kor::NS;
+
+namespace {
+
+const Kor::String NoName;
+
+bool writeFile(const QString& path, const QByteArray& content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// A small tmpfs of its own, mounted for one test and gone with the object.
+class ScratchMount
+{
+public:
+    ScratchMount(const QString& path, const QString& options) : m_path(path)
+    {
+        QDir().mkpath(path);
+        m_mounted = QProcess::execute("mount", { "-t", "tmpfs", "-o", options, "tmpfs", path }) == 0;
+    }
+    ~ScratchMount()
+    {
+        if (m_mounted)
+            QProcess::execute("umount", { m_path });
+    }
+    bool mounted() const { return m_mounted; }
+    void remountReadOnly() { m_mounted = m_mounted && QProcess::execute("mount", { "-o", "remount,ro", m_path }) == 0; }
+
+private:
+    QString m_path;
+    bool m_mounted = false;
+};
+
+} // namespace
+
+class tst_FileUtils : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanupTestCase();
+
+    void move_data();
+    void move();
+    void moveKeepsFilesOnFailure_data();
+    void moveKeepsFilesOnFailure();
+    void moveAcrossFileSystems_data();
+    void moveAcrossFileSystems();
+    void moveOntoFullFileSystem();
+
+    void deleteFile_data();
+    void deleteFile();
+    void deleteOpenFile();
+    void deleteLinkKeepsTarget();
+    void deleteFiles();
+
+    void probes_data();
+    void probes();
+    void probesOnReadOnlyMount();
+    void readable_data();
+    void readable();
+
+    void prune_data();
+    void prune();
+
+    void sizeOnDisk();
+    void times();
+    void attributes();
+    void checksum_data();
+    void checksum();
+    void diskSpace();
+    void processorCount_data();
+    void processorCount();
+
+private:
+    QStringList newLines();
+    bool logged(const QString& text);
+    QString path(const QString& name) const { return m_dir.filePath(name); }
+
+    QTemporaryDir m_logDir;
+    std::unique_ptr<QTemporaryDir> m_tmp;
+    QString m_dirPath;
+    QDir m_dir;
+    qsizetype m_seen = 0;
+};
+
+void tst_FileUtils::initTestCase()
+{
+    Kor::LogModule::Start(Kor::LogModule::LogFile, QFile::encodeName(m_logDir.filePath("log")).constData(), "t", "t");
+    Kor::LogModule::SetGlobalInfoSeverity(Kor::TRACE);
+    Kor::LogModule::SetInfoSeverity(Kor::LogModule::AllOutputs, Kor::TRACE);
+    Kor::LogModule::EnableTime(false);
+}
+
+void tst_FileUtils::cleanupTestCase()
+{
+    Kor::LogModule::LogFilePrepareStop();
+}
+
+void tst_FileUtils::init()
+{
+    m_tmp = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_tmp->isValid());
+    m_dir = QDir(m_tmp->path());
+    newLines();
+}
+
+QStringList tst_FileUtils::newLines()
+{
+    Kor::LogModule::LogFilePrepareStop();
+    QFile file(m_logDir.filePath("log.log"));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray all = file.readAll();
+    QStringList lines = QString::fromUtf8(all.mid(m_seen)).split('\n');
+    m_seen = all.size();
+    lines.removeAll(QString());
+    return lines;
+}
+
+bool tst_FileUtils::logged(const QString& text)
+{
+    const QStringList lines = newLines();
+    for (const QString& line : lines)
+        if (line.contains(text))
+            return true;
+    qWarning() << "not logged:" << text << "in" << lines;
+    return false;
+}
+
+// Moves that succeed within one file system.
+void tst_FileUtils::move_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("targetExists");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("plain") << "b" << false << "Moving ";
+    QTest::newRow("replaces target") << "b" << true << "Overwriting existing target file ";
+    QTest::newRow("creates folder") << "new/deeper/b" << false << "Moving ";
+    QTest::newRow("through ..") << "x/../b" << true << "Overwriting existing target file ";
+}
+
+void tst_FileUtils::move()
+{
+    QFETCH(QString, target);
+    QFETCH(bool, targetExists);
+    QFETCH(QString, line);
+    QVERIFY(writeFile(path("a"), "source"));
+    m_dir.mkpath("x");
+    if (targetExists)
+        QVERIFY(writeFile(path(QDir::cleanPath(target)), "old target"));
+    QVERIFY(MoveFileW(path("a"), path(target)));
+    QCOMPARE(readFile(path(target)), "source");
+    QVERIFY(!QFileInfo::exists(path("a")));
+    QVERIFY(logged(line));
+}
+
+// Failures never cost a file: neither the source nor an existing target.
+void tst_FileUtils::moveKeepsFilesOnFailure_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("missing source") << "missing" << "t" << "Failed to move %1: No such file or directory";
+    QTest::newRow("empty source") << "" << "t" << "Failed to move : No such file or directory";
+    QTest::newRow("folder as source") << "dir" << "t" << "Failed to move %1: Is a directory";
+    QTest::newRow("folder as target") << "s" << "dir" << "Failed to remove existing target file %2";
+    QTest::newRow("onto itself") << "s" << "s" << "Moving ";
+}
+
+void tst_FileUtils::moveKeepsFilesOnFailure()
+{
+    QFETCH(QString, source);
+    QFETCH(QString, target);
+    QFETCH(QString, line);
+    QVERIFY(writeFile(path("s"), "source"));
+    QVERIFY(writeFile(path("t"), "target"));
+    QVERIFY(m_dir.mkdir("dir"));
+    const QString from = source.isEmpty() ? QString() : path(source);
+    QCOMPARE(MoveFileW(from, path(target)), source == target);
+    QCOMPARE(readFile(path("s")), "source");
+    QCOMPARE(readFile(path("t")), "target");
+    QVERIFY(QFileInfo(path("dir")).isDir());
+    QVERIFY(logged(QString(line).replace("%1", from).replace("%2", path(target))));
+}
+
+// Across file systems the rename fails with EXDEV and the copy takes over;
+// a link stays a link.
+void tst_FileUtils::moveAcrossFileSystems_data()
+{
+    QTest::addColumn<bool>("link");
+    QTest::addColumn<bool>("targetExists");
+    QTest::newRow("file") << false << false;
+    QTest::newRow("file over target") << false << true;
+    QTest::newRow("link") << true << false;
+    QTest::newRow("link over target") << true << true;
+}
+
+void tst_FileUtils::moveAcrossFileSystems()
+{
+    QFETCH(bool, link);
+    QFETCH(bool, targetExists);
+    QTemporaryDir other(QStringLiteral("/dev/shm/tst_fileutils-XXXXXX"));
+    if (!other.isValid() || QStorageInfo(other.path()).device() == QStorageInfo(m_dir.path()).device())
+        QSKIP("/dev/shm and the temporary folder are on one file system here");
+    const QByteArray content(3 * 1024 * 1024 + 17, 'k');
+    QVERIFY(writeFile(path("data"), content));
+    QVERIFY(QFile::setPermissions(path("data"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const QString source = link ? path("link") : path("data");
+    if (link)
+        QVERIFY(QFile::link("data", source));
+    const QString target = QDir(other.path()).filePath("sub/moved");
+    if (targetExists) {
+        QDir(other.path()).mkpath("sub");
+        QVERIFY(writeFile(target, "old"));
+    }
+    QVERIFY(MoveFileW(source, target));
+    QVERIFY(!QFileInfo(source).isSymLink() && !QFileInfo::exists(source));
+    if (link) {
+        QCOMPARE(QFileInfo(target).symLinkTarget(), QDir(other.path()).filePath("sub/data"));
+        QCOMPARE(readFile(path("data")), content); // the link's target was not touched
+    } else {
+        QCOMPARE(readFile(target), content);
+        QCOMPARE(QFileInfo(target).permissions() & 0x7000, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    QCOMPARE(QDir(other.path() + "/sub").entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot), { "moved" });
+}
+
+// A copy that cannot complete leaves the source and no partial target.
+void tst_FileUtils::moveOntoFullFileSystem()
+{
+    ScratchMount small(path("small"), "size=64k");
+    if (!small.mounted())
+        QSKIP("cannot mount a tmpfs here (needs root or CAP_SYS_ADMIN)");
+    const QByteArray content(512 * 1024, 'f');
+    QVERIFY(writeFile(path("big"), content));
+    QVERIFY(!MoveFileW(path("big"), path("small/big")));
+    QCOMPARE(readFile(path("big")), content);
+    QCOMPARE(QDir(path("small")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), {});
+    QVERIFY(logged("Failed to move " + path("big") + ": No space left on device"));
+}
+
+void tst_FileUtils::deleteFile_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("readOnly");
+    QTest::addColumn<bool>("result");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("plain") << "f" << false << true << QString();
+    QTest::newRow("read-only") << "f" << true << true << QString();
+    QTest::newRow("missing") << "nothing" << false << true << QString();
+    QTest::newRow("empty name") << "" << false << false << "Tried to delete file with empty filename.";
+    QTest::newRow("folder") << "dir" << false << false << "Failed to delete file '%1' : ";
+}
+
+void tst_FileUtils::deleteFile()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, readOnly);
+    QFETCH(bool, result);
+    QFETCH(QString, line);
+    QVERIFY(writeFile(path("f"), "x"));
+    QVERIFY(m_dir.mkdir("dir"));
+    if (readOnly)
+        QVERIFY(QFile::setPermissions(path("f"), QFile::ReadOwner));
+    Kor::LogObject* log = Kor::LogObject::getLogObject("Deleter");
+    const QString target = name.isEmpty() ? QString() : path(name);
+    QCOMPARE(_deleteFile(target, log, Kor::String("sub")), result);
+    if (result)
+        QVERIFY(!QFileInfo::exists(target));
+    const QStringList lines = newLines();
+    if (line.isEmpty()) {
+        QCOMPARE(lines, {});
+    } else {
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines[0].contains(QString(line).replace("%1", target)) && lines[0].contains("Deleter"), qPrintable(lines[0]));
+    }
+}
+
+void tst_FileUtils::deleteOpenFile()
+{
+    QFile file(path("open"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("data");
+    QVERIFY(_deleteFile(file, nullptr, NoName));
+    QVERIFY(!file.isOpen());
+    QVERIFY(!QFileInfo::exists(path("open")));
+}
+
+void tst_FileUtils::deleteLinkKeepsTarget()
+{
+    QVERIFY(writeFile(path("target"), "kept"));
+    QVERIFY(QFile::setPermissions(path("target"), QFile::ReadOwner));
+    QVERIFY(QFile::link(path("target"), path("link")));
+    QVERIFY(QFile::link(path("gone"), path("dangling")));
+    QVERIFY(_deleteFile(path("link"), nullptr, NoName));
+    QVERIFY(_deleteFile(path("dangling"), nullptr, NoName));
+    QVERIFY(!QFileInfo(path("link")).isSymLink());
+    QVERIFY(!QFileInfo(path("dangling")).isSymLink());
+    QCOMPARE(readFile(path("target")), "kept");
+    QCOMPARE(QFile::permissions(path("target")) & (QFile::ReadOwner | QFile::WriteOwner), QFile::ReadOwner);
+}
+
+void tst_FileUtils::deleteFiles()
+{
+    for (const char* name : { "a.tmp", "b.tmp", ".hidden.tmp", "keep.dat" })
+        QVERIFY(writeFile(path(name), "x"));
+    QVERIFY(m_dir.mkpath("sub.tmp/inner.tmp"));
+    DeleteFiles(m_dir.path(), { "*.tmp" });
+    QCOMPARE(m_dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList({ "keep.dat", "sub.tmp" }));
+    QVERIFY(QFileInfo::exists(path("sub.tmp/inner.tmp")));
+}
+
+void tst_FileUtils::probes_data()
+{
+    QTest::addColumn<QString>("dir");
+    QTest::addColumn<bool>("allowed");
+    QTest::newRow("writable") << "." << true;
+    QTest::newRow("missing") << "missing" << false;
+    QTest::newRow("a file") << "file" << false;
+    QTest::newRow("empty") << "" << false;
+}
+
+void tst_FileUtils::probes()
+{
+    QFETCH(QString, dir);
+    QFETCH(bool, allowed);
+    QVERIFY(writeFile(path("file"), "x"));
+    const QString probed = dir.isEmpty() ? QString() : QDir::cleanPath(path(dir));
+    QCOMPARE(doesDirectoryAllowRW(probed), allowed);
+    QCOMPARE(doesDirectoryAllowRWD(probed), allowed);
+    QCOMPARE(m_dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), { "file" });
+    QCOMPARE(newLines(), {});
+}
+
+// Root may write anywhere the permissions forbid, so a read-only mount is
+// the only honest refusal.
+void tst_FileUtils::probesOnReadOnlyMount()
+{
+    ScratchMount mount(path("ro"), "size=64k");
+    mount.remountReadOnly();
+    if (!mount.mounted())
+        QSKIP("cannot mount a read-only tmpfs here (needs root or CAP_SYS_ADMIN)");
+    QVERIFY(!doesDirectoryAllowRW(path("ro")));
+    QVERIFY(!doesDirectoryAllowRWD(path("ro")));
+    QVERIFY(isReadable(path("ro")));
+}
+
+void tst_FileUtils::readable_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("result");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("file") << "file" << true << QString();
+    QTest::newRow("folder") << "." << true << QString();
+    QTest::newRow("missing") << "missing" << false << "Could not check whether \"%1\" is readable (error: 2)";
+    QTest::newRow("dangling link") << "dangling" << false << "Could not check whether \"%1\" is readable (error: 2)";
+}
+
+void tst_FileUtils::readable()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, result);
+    QFETCH(QString, line);
+    QVERIFY(writeFile(path("file"), "x"));
+    QVERIFY(QFile::link(path("gone"), path("dangling")));
+    QCOMPARE(isReadable(path(name)), result);
+    if (!line.isEmpty())
+        QVERIFY(logged(line.arg(path(name))));
+}
+
+void tst_FileUtils::prune_data()
+{
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<QString>("stop");
+    QTest::addColumn<bool>("result");
+    QTest::addColumn<QStringList>("left");
+    QTest::newRow("chain") << "stop/a/b/c" << "stop" << true << QStringList{ "stop", "stop/full", "stop/full/f" };
+    QTest::newRow("stop itself") << "stop" << "stop" << true
+                                 << QStringList{ "stop", "stop/a", "stop/a/b", "stop/a/b/c", "stop/full", "stop/full/f" };
+    QTest::newRow("stop with slash") << "stop/a/b/c" << "stop/" << true << QStringList{ "stop", "stop/full", "stop/full/f" };
+    QTest::newRow("non-empty in chain") << "stop/full/x" << "stop" << false
+                                        << QStringList{ "stop", "stop/a", "stop/a/b", "stop/a/b/c", "stop/full", "stop/full/f" };
+    QTest::newRow("missing start") << "stop/none" << "stop" << true
+                                   << QStringList{ "stop", "stop/a", "stop/a/b", "stop/a/b/c", "stop/full", "stop/full/f" };
+    QTest::newRow("outside stop") << "stop/a/b/c" << "stop/full" << false
+                                  << QStringList{ "stop", "stop/a", "stop/a/b", "stop/a/b/c", "stop/full", "stop/full/f" };
+    QTest::newRow("climbs out with ..") << "stop/a/b/c/../../../.." << "stop" << false
+                                        << QStringList{ "stop", "stop/a", "stop/a/b", "stop/a/b/c", "stop/full", "stop/full/f" };
+}
+
+void tst_FileUtils::prune()
+{
+    QFETCH(QString, start);
+    QFETCH(QString, stop);
+    QFETCH(bool, result);
+    QFETCH(QStringList, left);
+    QVERIFY(m_dir.mkpath("stop/a/b/c"));
+    QVERIFY(m_dir.mkpath("stop/full/x"));
+    QVERIFY(writeFile(path("stop/full/f"), "x"));
+    QCOMPARE(RemoveEmptyDirectories(path(start), path(stop)), result);
+    QStringList found;
+    for (const char* name : { "stop", "stop/a", "stop/a/b", "stop/a/b/c", "stop/full", "stop/full/f" })
+        if (QFileInfo::exists(path(name)))
+            found << name;
+    QCOMPARE(found, left);
+    if (QTest::currentDataTag() == QLatin1String("chain")) {
+        const QStringList lines = newLines();
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines[0].endsWith("Removed empty directory " + path("stop/a/b/c")));
+        QVERIFY(lines[2].endsWith("Removed empty directory " + path("stop/a")));
+    }
+}
+
+void tst_FileUtils::sizeOnDisk()
+{
+    QVERIFY(writeFile(path("small"), "12345"));
+    const qint64 small = GetFileSizeOnDisk(path("small"));
+    QVERIFY2(small >= 512 && small % 512 == 0, qPrintable(QString::number(small)));
+
+    QFile sparse(path("sparse"));
+    QVERIFY(sparse.open(QIODevice::WriteOnly));
+    QVERIFY(sparse.resize(64 * 1024 * 1024));
+    sparse.close();
+    QVERIFY(GetFileSizeOnDisk(path("sparse")) < 1024 * 1024);
+
+    QCOMPARE(GetFileSizeOnDisk(path("missing")), -1);
+    QVERIFY(logged("The file  " + path("missing") + " doesn't exist"));
+}
+
+void tst_FileUtils::times()
+{
+    QVERIFY(writeFile(path("f"), "x"));
+    const QDateTime access = QDateTime::fromMSecsSinceEpoch(1500000000123);
+    const QDateTime write = QDateTime::fromMSecsSinceEpoch(1600000000456);
+    QVERIFY(SetFileTime(path("f"), QDateTime(), access, write));
+    QFileInfo info(path("f"));
+    QCOMPARE(info.lastRead(), access);
+    QCOMPARE(info.lastModified(), write);
+    QVERIFY(logged("for file '" + path("f") + "'"));
+
+    // A null time leaves that time alone; a creation time is refused openly.
+    QVERIFY(SetFileTime(path("f"), write, QDateTime(), access));
+    info.refresh();
+    QCOMPARE(info.lastRead(), access);
+    QCOMPARE(info.lastModified(), access);
+    QVERIFY(logged("the creation date cannot be set"));
+
+    QVERIFY(!SetFileTime(path("missing"), QDateTime(), access, write));
+    QVERIFY(logged("Cannot open file to set file time for file '" + path("missing") + "'"));
+}
+
+void tst_FileUtils::attributes()
+{
+    constexpr int ReadOnly = 1;
+    constexpr int Hidden = 2;
+    constexpr int Archive = 0x20;
+    QVERIFY(writeFile(path("f"), "x"));
+    unsigned bits = 0;
+    int error = 0;
+
+    QVERIFY(SetFileAttribute(path("f"), Hidden | Archive, true));
+    QVERIFY(Kor::Platform::fileAttributes(QFile::encodeName(path("f")).toStdString(), bits, error));
+    QCOMPARE(bits, unsigned(Hidden | Archive));
+    QVERIFY(logged("Sucessfully set file attribute '34' for file '" + path("f") + "'"));
+
+    QVERIFY(SetFileAttribute(path("f"), ReadOnly, true));
+    QCOMPARE(QFile::permissions(path("f")) & (QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther), 0);
+    QVERIFY(SetFileAttribute(path("f"), Hidden, false));
+    QVERIFY(Kor::Platform::fileAttributes(QFile::encodeName(path("f")).toStdString(), bits, error));
+    QCOMPARE(bits, unsigned(ReadOnly | Archive));
+
+    QVERIFY(SetFileAttribute(path("f"), ReadOnly, false));
+    QVERIFY(QFile::permissions(path("f")) & QFile::WriteOwner);
+
+    QVERIFY(!SetFileAttribute(path("missing"), Hidden, true));
+    QVERIFY(logged("Failed to get file attributes for file '" + path("missing") + "'; Error: 2 No such file or directory"));
+}
+
+void tst_FileUtils::checksum_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("sum");
+    QTest::newRow("empty") << QByteArray() << "d41d8cd98f00b204e9800998ecf8427e";
+    QTest::newRow("abc") << QByteArray("abc") << "900150983cd24fb0d6963f7d28e17f72";
+    const QByteArray large(3 * 1024 * 1024 + 5, 'z');
+    QTest::newRow("several blocks") << large
+                                    << QString::fromLatin1(QCryptographicHash::hash(large, QCryptographicHash::Md5).toHex());
+}
+
+void tst_FileUtils::checksum()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, sum);
+    QVERIFY(writeFile(path("f"), content));
+    QCOMPARE(GetFileCheckSum(path("f")), sum);
+    QVERIFY(logged("Calculated checksum for file '" + path("f") + "' is '" + sum + "'"));
+
+    QCOMPARE(GetFileCheckSum(path("missing")), QString());
+    const QStringList lines = newLines();
+    QCOMPARE(lines.size(), 2);
+    QVERIFY(lines[0].endsWith("The file '" + path("missing") + "' doesn't exits: failed to get the checksum"));
+    QVERIFY(lines[1].endsWith("Cannot open file '" + path("missing") + "': failed to get the checksum"));
+    QCOMPARE(GetFileCheckSum(m_dir.path()), QString());
+}
+
+void tst_FileUtils::diskSpace()
+{
+    ScratchMount mount(path("space"), "size=1m");
+    const QString where = mount.mounted() ? path("space") : m_dir.path();
+    quint64 freeBytes = 1;
+    quint64 totalBytes = 1;
+    QVERIFY(GetAvailableDiskSpace(where, freeBytes, totalBytes));
+    const QStorageInfo storage(where);
+    QCOMPARE(totalBytes, quint64(storage.bytesTotal()));
+    if (mount.mounted())
+        QCOMPARE(freeBytes, quint64(storage.bytesAvailable())); // nobody else writes there
+    else
+        QVERIFY(freeBytes > 0 && freeBytes <= totalBytes);
+
+    freeBytes = totalBytes = 7;
+    QVERIFY(!GetAvailableDiskSpace(path("missing"), freeBytes, totalBytes));
+    QCOMPARE(freeBytes, 7u);
+    QCOMPARE(totalBytes, 7u);
+}
+
+void tst_FileUtils::processorCount_data()
+{
+    QTest::addColumn<QString>("cpus");
+    QTest::addColumn<int>("count");
+    QTest::newRow("one") << "0" << 1;
+    if (Kor::Platform::processorCount() >= 2)
+        QTest::newRow("two") << "0,1" << 2;
+}
+
+void tst_FileUtils::processorCount()
+{
+    QFETCH(QString, cpus);
+    QFETCH(int, count);
+    QProcess process;
+    process.start("taskset", { "-c", cpus, QCoreApplication::applicationDirPath() + "/processorcount" });
+    QVERIFY(process.waitForFinished());
+    if (process.exitCode() != 0)
+        QSKIP(qPrintable("taskset refused: " + process.readAllStandardError()));
+    QCOMPARE(process.readAllStandardOutput().trimmed().toInt(), count);
+}
+
+QTEST_GUILESS_MAIN(tst_FileUtils)
+#include "tst_fileutils.moc"
