@@ -13,6 +13,7 @@
 #include "BasicApplication.h"
 #include "ServiceControl.h"
 #include "SetupConfigData.h"
+#include "ThreadContext.h"
 
 #include <Kor/MoltrixVersion.h>
 #include <Kor/VarnetVersion.h>
