@@ -14,6 +14,9 @@
 #include "ServiceControl.h"
 #include "SetupConfigData.h"
 #include "ThreadContext.h"
+#include "OwnerThread.h"
+#include "ScopeGuard.h"
+#include "DebugHelpers.h"
 
 #include <Kor/MoltrixVersion.h>
 #include <Kor/VarnetVersion.h>
