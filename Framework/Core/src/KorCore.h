@@ -17,6 +17,7 @@
 #include "OwnerThread.h"
 #include "ScopeGuard.h"
 #include "DebugHelpers.h"
+#include "KorMutexLocker.h"
 
 #include <Kor/MoltrixVersion.h>
 #include <Kor/VarnetVersion.h>
