@@ -4,6 +4,7 @@
 #include <Kor/LogModule.h>
 
 #include <QDir>
+#include <QProcess>
 #include <QFile>
 #include <QMutex>
 #include <QRecursiveMutex>
@@ -13,6 +14,7 @@
 #include <QTest>
 #include <QThread>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Kor::NS;
@@ -55,6 +57,8 @@ private slots:
     void logLines();
     void traceFileWhileAnotherThreadWaits();
     void recursiveMutexLockedTwice();
+    void unusableTraceFile_data();
+    void unusableTraceFile();
 
 private:
     QStringList newLines();
@@ -256,6 +260,81 @@ void tst_KorMutexLocker::recursiveMutexLockedTwice()
         QVERIFY(!traceFile().contains(group));
     }
     QVERIFY(!traceFile().contains(group));
+}
+
+void tst_KorMutexLocker::unusableTraceFile_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("fifo") << "fifo";
+    QTest::newRow("link to a fifo") << "link to fifo";
+    QTest::newRow("folder") << "folder";
+    QTest::newRow("working folder removed") << "gone";
+    QTest::newRow("read-only working folder") << "read-only";
+    QTest::newRow("link to a regular file") << "link to file";
+}
+
+// A trace file that cannot be written never stops the program, and a path
+// that is no regular file is never opened, replaced or removed.
+void tst_KorMutexLocker::unusableTraceFile()
+{
+    QFETCH(QString, kind);
+    QTemporaryDir outer;
+    const QString work = outer.filePath("work");
+    QVERIFY(QDir().mkpath(work));
+    const QString trace = work + "/" + TraceFile;
+    const QString fifo = outer.filePath("fifo");
+    const QString target = outer.filePath("target.ini");
+    if (kind == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(trace).constData(), 0600), 0);
+    if (kind == "link to fifo") {
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        QVERIFY(QFile::link(fifo, trace));
+    }
+    if (kind == "folder")
+        QVERIFY(QDir().mkpath(trace));
+    if (kind == "link to file") {
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[MutexConfiguration_old]\nThreadName=x\n");
+        file.close();
+        QVERIFY(QFile::link(target, trace));
+    }
+    if (kind == "read-only")
+        QVERIFY(QFile::setPermissions(work, QFile::ReadOwner | QFile::ExeOwner));
+
+    QProcess helper;
+    helper.setWorkingDirectory(work);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("KOR_REGISTRY_ROOT", outer.filePath("registry"));
+    helper.setProcessEnvironment(env);
+    const QString log = outer.filePath("helper");
+    QStringList arguments{ log, outer.filePath("helper.ini") };
+    if (kind == "gone")
+        arguments << "gone";
+    helper.start(QString::fromLocal8Bit(qgetenv("KOR_TEST_BINARY_DIR")) + "/mutextracehelper", arguments);
+    QVERIFY(helper.waitForFinished(20000));
+    QFile::setPermissions(work, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QCOMPARE(helper.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(helper.exitCode(), 0);
+    QCOMPARE(helper.readAllStandardOutput().trimmed(), QByteArray("done"));
+
+    QFile logFile(log + ".log");
+    QVERIFY(logFile.open(QIODevice::ReadOnly));
+    const QString lines = QString::fromUtf8(logFile.readAll());
+    QCOMPARE(lines.count("Locked mutex helper"), 2); // the trace goes on in the log
+    const QFileInfo info(trace);
+    if (kind == "fifo" || kind == "link to fifo" || kind == "folder") {
+        QVERIFY2(lines.contains("is not a regular file; it is not written"), qPrintable(lines));
+        QCOMPARE(lines.count("is not a regular file"), 1); // said once, not at every lock
+        QVERIFY(!info.isFile());
+        QCOMPARE(info.isSymLink(), kind == "link to fifo");
+    } else if (kind == "gone") {
+        QVERIFY2(lines.contains("cannot be written; the trace goes on in the log only"), qPrintable(lines));
+    } else if (kind == "link to file") {
+        // Written through the link: emptied, and the last unlock left no group.
+        QVERIFY(info.isSymLink());
+        QVERIFY(QSettings(target, QSettings::IniFormat).childGroups().isEmpty());
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_KorMutexLocker)
