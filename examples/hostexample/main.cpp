@@ -1,5 +1,7 @@
 // A console program of the family: a ConsoleApplication whose main thread
-// does periodic work through its timer service. It registers its version and
+// does periodic work through its timer service, and a worker thread whose
+// ThreadContext counts in delayed calls. The threads are named, so that
+// `ps -L` and debuggers tell them apart. It registers its version and
 // service strings and one option of its own, and runs until Ctrl+C.
 // Try -kb (keyboard commands, F1 for help) and -cd (crash dumps).
 #include <Kor/KorCore.h>
@@ -19,6 +21,7 @@ public:
 
     void DerivedClassInit() override
     {
+        SetCurrentThreadName("Greeter");
         // Runs on this thread; the timer's work is posted back to it.
         GetTimer()->StartTimer(this, [this] { greet(); }, unsigned(g_interval), true);
     }
@@ -32,6 +35,16 @@ private:
     int m_count = 0;
 };
 
+// Counts on its own thread: each tick schedules the next one.
+void scheduleTick(ThreadContext* context, int count)
+{
+    context->delayedCall(g_interval, [context, count] {
+        LogMessage(currentThreadLogObject(), Kor::String(), Kor::ALWAYS, Kor::LOG_INFO)
+            << "tick " << count << " from the worker thread";
+        scheduleTick(context, count + 1);
+    });
+}
+
 } // namespace
 
 class ExampleApplication : public ConsoleApplication
@@ -39,6 +52,7 @@ class ExampleApplication : public ConsoleApplication
     Q_OBJECT
 public:
     using ConsoleApplication::ConsoleApplication;
+    ~ExampleApplication() override { stopWorker(); }
 
     Kor::Thread* createThread() override { return new GreeterThread(); }
 
@@ -51,8 +65,30 @@ public:
             << QString::number(RecordingPool::bytesFree()) << " bytes";
         LogMessage(currentThreadLogObject(), Kor::String(), Kor::ALWAYS, Kor::LOG_INFO)
             << "Example running; greeting every " << g_interval << " ms. Ctrl+C ends it.";
+        startWorker();
         ConsoleApplication::init();
     }
+
+private:
+    void startWorker()
+    {
+        // The context and the thread both end with the program: the thread
+        // deletes the context when its loop stops.
+        m_worker.setObjectName(QStringLiteral("ExampleWorker"));
+        auto* context = new ThreadContext;
+        m_worker.add(context);
+        m_worker.start();
+        scheduleTick(context, 1);
+        connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, [this] { stopWorker(); });
+    }
+
+    void stopWorker()
+    {
+        m_worker.quit();
+        m_worker.wait();
+    }
+
+    OwnerThread m_worker;
 
 public slots:
     Parameter::ProcessState setInterval(QVariant value)

@@ -1,4 +1,5 @@
 #include "Application.h"
+#include "KorMutexLocker_p.h"
 
 #include "ConfiguredPath_p.h"
 #include "CoreLog_p.h"
@@ -134,6 +135,7 @@ Application::Application(QSharedPointer<QCoreApplication> app) : QObject(nullptr
 
 Application::~Application()
 {
+    mutexTraceSettingsChanged();
     Kor::Platform::setQuitFlag(nullptr);
     // Owned; still running when main() ended before the event loop (-kb --help).
     if (m_keyboardReader) {

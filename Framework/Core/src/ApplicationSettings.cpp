@@ -2,6 +2,7 @@
 #include "Application.h"
 
 #include "CoreLog_p.h"
+#include "KorMutexLocker_p.h"
 
 #include <Kor/KorString.h>
 #include <Kor/LogModule.h>
@@ -148,6 +149,7 @@ bool Application::changeSettings(const QMap<QString, QVariant>& values)
     for (auto it = values.cbegin(); it != values.cend(); ++it)
         m_settings->setValue(it.key(), it.value());
     m_settings->sync();
+    mutexTraceSettingsChanged();
     return true;
 }
 
@@ -183,6 +185,7 @@ void Application::removeSettings(const QList<QString>& keys)
     for (const QString& key : keys)
         m_settings->remove(key);
     m_settings->sync();
+    mutexTraceSettingsChanged();
 }
 
 void Application::resetSettings()
@@ -190,6 +193,7 @@ void Application::resetSettings()
     QMutexLocker locker(&s_settingsLock);
     m_settings.reset();
     initSettings();
+    mutexTraceSettingsChanged();
 }
 
 Kor::LogSeverity Application::getLogLevel(QString name)

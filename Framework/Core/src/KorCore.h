@@ -16,6 +16,11 @@
 #include "ServiceControl.h"
 #include "SetupConfigData.h"
 #include "TimeRange.h"
+#include "ThreadContext.h"
+#include "OwnerThread.h"
+#include "ScopeGuard.h"
+#include "DebugHelpers.h"
+#include "KorMutexLocker.h"
 
 #include <Kor/MoltrixVersion.h>
 #include <Kor/VarnetVersion.h>

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "KorCoreExport.h"
+
+#include <QList>
+#include <QPair>
+#include <QThread>
+
+namespace Kor::NS {
+
+// Runs an event loop for the objects added to it and deletes them, on this
+// thread and in the order added, when the loop ends.
+class KORCORE_EXPORT OwnerThread : public QThread
+{
+public:
+    explicit OwnerThread(QObject* parent = nullptr);
+    ~OwnerThread() override;
+
+    // Call from the thread the object lives in; it must have no parent.
+    void add(QObject* object);
+
+protected:
+    void run() override;
+
+private:
+    QList<QObject*> m_objects;
+};
+
+// Runs an event loop for the objects added to it and moves them back to
+// the threads they came from when the loop ends.
+class KORCORE_EXPORT BorrowerThread : public QThread
+{
+public:
+    BorrowerThread();
+    ~BorrowerThread() override;
+
+    // Call from the thread the object lives in; it must have no parent.
+    void add(QObject* object);
+
+protected:
+    void run() override;
+
+private:
+    QList<QPair<QObject*, QThread*>> m_borrowed;
+};
+
+} // namespace Kor::NS

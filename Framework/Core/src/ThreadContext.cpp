@@ -1,0 +1,199 @@
+#include "ThreadContext.h"
+
+#include "CoreLog_p.h"
+
+#include <QBasicTimer>
+#include <QCoreApplication>
+#include <QMetaType>
+#include <QThread>
+#include <QTimerEvent>
+
+namespace Kor::NS {
+
+namespace {
+
+constexpr int TimerNotStartedExitCode = 1002;
+constexpr int UnknownTimerExitCode = 1003;
+constexpr int NoTimer = -1;
+
+void logDroppedException(const char* where)
+{
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << "Exception in " << where << " dropped: " << e.what();
+    } catch (...) {
+        coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << "Exception of unknown type in " << where << " dropped";
+    }
+}
+
+} // namespace
+
+ThreadContext::ThreadContext(QObject* parent)
+    : QObject(parent)
+{
+    static const bool registered = [] {
+        qRegisterMetaType<std::function<void(void)>>(QMetaObject::normalizedType("function<void (void)>"));
+        qRegisterMetaType<std::exception_ptr*>("std::exception_ptr*");
+        return true;
+    }();
+    Q_UNUSED(registered);
+}
+
+ThreadContext::~ThreadContext()
+{
+    if (m_delayedCalls.isEmpty())
+        return;
+    QThread* home = thread();
+    if (home && home != QThread::currentThread() && home->isRunning()) {
+        // A Qt timer can only be stopped on its own thread, and one left
+        // running would fire at a deleted object.
+        coreLog(Kor::ALWAYS, Kor::LOG_WARNING)
+            << "ThreadContext destroyed outside its thread; its delayed calls are aborted there";
+        QMetaObject::invokeMethod(this, "abortAllDelayedCallsInThread", Qt::BlockingQueuedConnection);
+    }
+    abortAllDelayedCallsInThread();
+}
+
+Qt::ConnectionType ThreadContext::connectionFor(CallMode mode) const
+{
+    if (mode == Asynchronous)
+        return Qt::QueuedConnection;
+    return thread() == QThread::currentThread() ? Qt::DirectConnection : Qt::BlockingQueuedConnection;
+}
+
+// A waiting call to a thread that does not run would never come back.
+bool ThreadContext::canWaitFor(const char* what) const
+{
+    const QThread* home = thread();
+    if (home == QThread::currentThread() || (home && home->isRunning()))
+        return true;
+    coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << "ThreadContext::" << what
+                                         << ": the context's thread is not running; nothing was done";
+    return false;
+}
+
+void ThreadContext::call(std::function<void()> fn, CallMode mode)
+{
+    std::exception_ptr exception;
+    std::exception_ptr* exOut = mode == Synchronous ? &exception : nullptr;
+    const Qt::ConnectionType connection = connectionFor(mode);
+    if (connection == Qt::BlockingQueuedConnection && !canWaitFor("call"))
+        return;
+    // The functor form skips the lookup of the method by name and the
+    // marshalling of its arguments through the meta-type system, which cost
+    // several times a bare queued call.
+    QMetaObject::invokeMethod(
+        this, [this, fn = std::move(fn), exOut]() mutable { callInThread(std::move(fn), exOut); }, connection);
+    if (exception)
+        std::rethrow_exception(exception);
+}
+
+void ThreadContext::callInThread(std::function<void(void)> fn, std::exception_ptr* exOut)
+{
+    try {
+        fn();
+    } catch (...) {
+        if (exOut)
+            *exOut = std::current_exception();
+        else
+            logDroppedException("ThreadContext::call");
+    }
+}
+
+int ThreadContext::delayedCall(int msDelay, std::function<void()> fn)
+{
+    if (!fn) {
+        coreLog(Kor::ALWAYS, Kor::LOG_WARNING) << "ThreadContext::delayedCall without a function; nothing scheduled";
+        return NoTimer;
+    }
+    if (msDelay < 0) {
+        coreLog(Kor::ALWAYS, Kor::LOG_WARNING)
+            << "ThreadContext::delayedCall with negative delay " << msDelay << "; runs without delay";
+        msDelay = 0;
+    }
+    int timerId = NoTimer;
+    const Qt::ConnectionType connection = connectionFor(Synchronous);
+    if (connection == Qt::BlockingQueuedConnection && !canWaitFor("delayedCall"))
+        return NoTimer;
+    QMetaObject::invokeMethod(this, "delayedCallInThread", connection, Q_ARG(int, msDelay),
+                              Q_ARG(std::function<void(void)>, fn), Q_ARG(int*, &timerId));
+    return timerId;
+}
+
+void ThreadContext::delayedCallInThread(int msDelay, std::function<void(void)> fn, int* timerIdOut)
+{
+    auto* timer = new QBasicTimer;
+    timer->start(msDelay, this);
+    const int id = timer->timerId();
+    *timerIdOut = id;
+    if (id < 0 || !timer->isActive()) {
+        coreLog(Kor::ALWAYS, Kor::LOG_ERROR)
+            << "Fatal internal error: Timer not started in ThreadContext::delayedCall(int, std::function<void (void)>)";
+        delete timer;
+        *timerIdOut = NoTimer;
+        QCoreApplication::exit(TimerNotStartedExitCode);
+        return;
+    }
+    m_delayedCalls.insert(id, DelayedCall{ timer, std::move(fn) });
+}
+
+void ThreadContext::timerEvent(QTimerEvent* event)
+{
+    const auto it = m_delayedCalls.find(event->timerId());
+    if (it == m_delayedCalls.end()) {
+        coreLog(Kor::ALWAYS, Kor::LOG_ERROR)
+            << "Fatal internal error: Unknown timerId in ThreadContext::timerEvent(QTimerEvent *)";
+        QCoreApplication::exit(UnknownTimerExitCode);
+        event->ignore();
+        return;
+    }
+    // Out of the map before it runs: it runs once, and may schedule or abort.
+    DelayedCall pending = std::move(it.value());
+    m_delayedCalls.erase(it);
+    pending.timer->stop();
+    delete pending.timer;
+    try {
+        pending.function();
+    } catch (...) {
+        logDroppedException("ThreadContext::delayedCall");
+    }
+}
+
+void ThreadContext::abortDelayedCall(int timerId, CallMode mode)
+{
+    const Qt::ConnectionType connection = connectionFor(mode);
+    if (connection == Qt::BlockingQueuedConnection && !canWaitFor("abortDelayedCall"))
+        return;
+    QMetaObject::invokeMethod(this, "abortDelayedCallInThread", connection, Q_ARG(int, timerId));
+}
+
+void ThreadContext::abortDelayedCallInThread(int timerId)
+{
+    const auto it = m_delayedCalls.find(timerId);
+    if (it == m_delayedCalls.end()) {
+        coreLog(Kor::ALWAYS, Kor::LOG_WARNING) << "Attempt to abort delayed call with unknown timer ID";
+        return;
+    }
+    DelayedCall pending = std::move(it.value());
+    m_delayedCalls.erase(it);
+    pending.timer->stop();
+    delete pending.timer;
+}
+
+void ThreadContext::abortAllDelayedCalls(CallMode mode)
+{
+    const Qt::ConnectionType connection = connectionFor(mode);
+    if (connection == Qt::BlockingQueuedConnection && !canWaitFor("abortAllDelayedCalls"))
+        return;
+    QMetaObject::invokeMethod(this, "abortAllDelayedCallsInThread", connection);
+}
+
+void ThreadContext::abortAllDelayedCallsInThread()
+{
+    const QList<int> ids = m_delayedCalls.keys();
+    for (int id : ids)
+        abortDelayedCallInThread(id);
+}
+
+} // namespace Kor::NS

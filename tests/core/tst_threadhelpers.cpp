@@ -1,0 +1,248 @@
+// Owner and borrower threads, the scope guard, the event-loop ping and
+// thread names.
+#include <Kor/KorCore.h>
+#include <Kor/LogModule.h>
+
+#include <QFile>
+#include <QSemaphore>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <unistd.h>
+
+#include <atomic>
+
+using namespace Kor::NS;
+
+namespace {
+
+// Records where and in which order it was destroyed.
+class Tracked : public QObject
+{
+public:
+    Tracked(int tag, QList<int>* deleted, QList<QThread*>* threads)
+        : m_tag(tag), m_deleted(deleted), m_threads(threads)
+    {
+    }
+    ~Tracked() override
+    {
+        m_deleted->append(m_tag);
+        m_threads->append(QThread::currentThread());
+    }
+
+private:
+    int m_tag;
+    QList<int>* m_deleted;
+    QList<QThread*>* m_threads;
+};
+
+QByteArray threadComm(pid_t tid)
+{
+    QFile file(QStringLiteral("/proc/self/task/%1/comm").arg(tid));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll().trimmed();
+}
+
+} // namespace
+
+class tst_ThreadHelpers : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void ownerThreadOwnsAndDeletesInOrder();
+    void ownerThreadThatNeverRanDeletesNothing();
+    void borrowerThreadGivesObjectsBack();
+    void scopeGuard_data();
+    void scopeGuard();
+    void eventLoopPingAtItsInterval();
+    void threadName_data();
+    void threadName();
+    void threadNameOfAnotherThread();
+
+private:
+    QStringList newLines();
+
+    QTemporaryDir m_dir;
+    QString m_logFile;
+    qsizetype m_seen = 0;
+};
+
+void tst_ThreadHelpers::initTestCase()
+{
+    m_logFile = m_dir.filePath("helpers");
+    Kor::LogModule::Start(Kor::LogModule::LogFile, QFile::encodeName(m_logFile).constData(), "test", "test");
+    Kor::LogModule::SetGlobalInfoSeverity(Kor::TRACE);
+    Kor::LogModule::SetInfoSeverity(Kor::LogModule::AllOutputs, Kor::TRACE);
+    Kor::LogModule::LogFileFlush(true);
+    Kor::LogModule::EnableTime(false);
+}
+
+QStringList tst_ThreadHelpers::newLines()
+{
+    Kor::LogModule::LogFilePrepareStop();
+    QFile file(m_logFile + ".log");
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray all = file.readAll();
+    const QByteArray fresh = all.mid(m_seen);
+    m_seen = all.size();
+    QStringList lines = QString::fromUtf8(fresh).split('\n');
+    lines.removeAll(QString());
+    return lines;
+}
+
+void tst_ThreadHelpers::ownerThreadOwnsAndDeletesInOrder()
+{
+    QList<int> deleted;
+    QList<QThread*> deletedOn;
+    OwnerThread owner;
+    auto* first = new Tracked(1, &deleted, &deletedOn);
+    owner.add(first);
+    owner.start();
+    auto* second = new Tracked(2, &deleted, &deletedOn); // added while the loop runs
+    owner.add(second);
+    QCOMPARE(first->thread(), &owner);
+    QCOMPARE(second->thread(), &owner);
+    QVERIFY(deleted.isEmpty());
+    owner.quit();
+    QVERIFY(owner.wait());
+    QCOMPARE(deleted, QList<int>({ 1, 2 }));
+    QCOMPARE(deletedOn, QList<QThread*>({ &owner, &owner }));
+}
+
+void tst_ThreadHelpers::ownerThreadThatNeverRanDeletesNothing()
+{
+    QList<int> deleted;
+    QList<QThread*> deletedOn;
+    auto* object = new Tracked(1, &deleted, &deletedOn);
+    {
+        OwnerThread owner;
+        owner.add(object);
+    }
+    QVERIFY(deleted.isEmpty());
+    delete object; // its thread is gone and never ran: no events to miss
+    QCOMPARE(deleted, QList<int>({ 1 }));
+}
+
+void tst_ThreadHelpers::borrowerThreadGivesObjectsBack()
+{
+    QThread other;
+    other.start();
+    QObject mine;
+    auto* theirs = new QObject;
+    theirs->moveToThread(&other);
+
+    BorrowerThread borrower;
+    borrower.add(&mine);
+    QMetaObject::invokeMethod(theirs, [&] { borrower.add(theirs); }, Qt::BlockingQueuedConnection);
+    borrower.start();
+    QCOMPARE(mine.thread(), &borrower);
+    QCOMPARE(theirs->thread(), &borrower);
+    borrower.quit();
+    QVERIFY(borrower.wait());
+    QCOMPARE(mine.thread(), QThread::currentThread());
+    QCOMPARE(theirs->thread(), &other);
+    theirs->deleteLater();
+    other.quit();
+    QVERIFY(other.wait());
+}
+
+void tst_ThreadHelpers::scopeGuard_data()
+{
+    QTest::addColumn<bool>("finish");
+    QTest::addColumn<bool>("copy");
+    QTest::addColumn<int>("runs");
+    QTest::newRow("unfinished") << false << false << 1;
+    QTest::newRow("finished") << true << false << 0;
+    QTest::newRow("unfinished copy") << false << true << 2;
+    QTest::newRow("finished before copying") << true << true << 0;
+}
+
+void tst_ThreadHelpers::scopeGuard()
+{
+    QFETCH(bool, finish);
+    QFETCH(bool, copy);
+    QFETCH(int, runs);
+    int ran = 0;
+    {
+        ScopeGuard guard([&] { ++ran; });
+        if (finish)
+            guard.finished();
+        if (copy)
+            ScopeGuard copied(guard);
+    }
+    QCOMPARE(ran, runs);
+}
+
+void tst_ThreadHelpers::eventLoopPingAtItsInterval()
+{
+    newLines();
+    const QString line = QStringLiteral("[EventLoopPing] pinger is alive!");
+    auto count = [&](const QStringList& lines) {
+        return int(std::count_if(lines.begin(), lines.end(), [&](const QString& l) { return l.contains(line); }));
+    };
+    int seen = 0;
+    {
+        EventLoopPing ping(QStringLiteral("pinger"), 10);
+        seen = count(newLines());
+        QCOMPARE(seen, 1); // written by the constructor
+        QTRY_VERIFY((seen += count(newLines())) >= 4);
+    }
+    // Destroyed, its pending timer goes with it: while a second ping with
+    // the same interval speaks three times, the first stays silent.
+    EventLoopPing witness(QStringLiteral("witness"), 10);
+    int witnessed = 0;
+    int late = 0;
+    QTRY_VERIFY([&] {
+        const QStringList lines = newLines();
+        late += count(lines);
+        witnessed += int(lines.filter(QStringLiteral("witness is alive!")).size());
+        return witnessed >= 3;
+    }());
+    QCOMPARE(late, 0);
+}
+
+void tst_ThreadHelpers::threadName_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QByteArray>("shown");
+    QTest::newRow("short") << QByteArray("worker") << QByteArray("worker");
+    QTest::newRow("blanks") << QByteArray("net io 2") << QByteArray("net io 2");
+    QTest::newRow("cut at 15 bytes") << QByteArray("averyveryverylongname") << QByteArray("averyveryverylo");
+}
+
+void tst_ThreadHelpers::threadName()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, shown);
+    const QByteArray before = threadComm(gettid());
+    SetCurrentThreadName(name.constData());
+    QCOMPARE(threadComm(gettid()), shown);
+    SetCurrentThreadName(nullptr); // logged, nothing changes
+    QCOMPARE(threadComm(gettid()), shown);
+    SetCurrentThreadName(before.constData());
+}
+
+void tst_ThreadHelpers::threadNameOfAnotherThread()
+{
+    std::atomic<pid_t> tid{ 0 };
+    QSemaphore keepAlive;
+    QThread* blocker = QThread::create([&] {
+        SetCurrentThreadName("blocked one");
+        tid = gettid();
+        keepAlive.acquire();
+    });
+    blocker->start();
+    QTRY_VERIFY(tid.load() != 0);
+    QCOMPARE(threadComm(tid.load()), QByteArray("blocked one"));
+    QCOMPARE(threadComm(gettid()) == "blocked one", false);
+    keepAlive.release();
+    QVERIFY(blocker->wait());
+    delete blocker;
+}
+
+QTEST_GUILESS_MAIN(tst_ThreadHelpers)
+#include "tst_threadhelpers.moc"
