@@ -1,5 +1,7 @@
 // The traced mutex locker: settings, log lines and the trace file while
 // threads hold and wait.
+#include "LogLines.h"
+
 #include <Kor/KorCore.h>
 #include <Kor/LogModule.h>
 
@@ -102,16 +104,7 @@ void tst_KorMutexLocker::cleanupTestCase()
 
 QStringList tst_KorMutexLocker::newLines()
 {
-    Kor::LogModule::LogFilePrepareStop();
-    QFile file(m_logFile + ".log");
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray all = file.readAll();
-    const QByteArray fresh = all.mid(m_seen);
-    m_seen = all.size();
-    QStringList lines = QString::fromUtf8(fresh).split('\n');
-    lines.removeAll(QString());
-    return lines;
+    return newLogLines(m_logFile + ".log", m_seen);
 }
 
 void tst_KorMutexLocker::tracingOffWritesTheKeysAsFalse()

@@ -1,4 +1,6 @@
 // Log messages and the Qt message bridge, read back from a real log file.
+#include "LogLines.h"
+
 #include <Kor/KorCore.h>
 #include <Kor/LogModule.h>
 
@@ -59,16 +61,7 @@ void tst_LogMessage::init()
 // The lines that reached the file since the last call.
 QStringList tst_LogMessage::newLines()
 {
-    Kor::LogModule::LogFilePrepareStop();
-    QFile file(m_logFile + ".log");
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray all = file.readAll();
-    const QByteArray fresh = all.mid(m_seen);
-    m_seen = all.size();
-    QStringList lines = QString::fromUtf8(fresh).split('\n');
-    lines.removeAll(QString());
-    return lines;
+    return newLogLines(m_logFile + ".log", m_seen);
 }
 
 void tst_LogMessage::routes()

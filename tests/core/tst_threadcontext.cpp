@@ -1,5 +1,7 @@
 // ThreadContext: calls in each mode, delayed calls, aborts and lifetime,
 // across threads.
+#include "LogLines.h"
+
 #include <Kor/KorCore.h>
 #include <Kor/LogModule.h>
 
@@ -78,16 +80,7 @@ void tst_ThreadContext::cleanup()
 
 QStringList tst_ThreadContext::newLines()
 {
-    Kor::LogModule::LogFilePrepareStop();
-    QFile file(m_logFile + ".log");
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray all = file.readAll();
-    const QByteArray fresh = all.mid(m_seen);
-    m_seen = all.size();
-    QStringList lines = QString::fromUtf8(fresh).split('\n');
-    lines.removeAll(QString());
-    return lines;
+    return newLogLines(m_logFile + ".log", m_seen);
 }
 
 ThreadContext* tst_ThreadContext::contextInWorker()

@@ -1,5 +1,7 @@
 // Owner and borrower threads, the scope guard, the event-loop ping and
 // thread names.
+#include "LogLines.h"
+
 #include <Kor/KorCore.h>
 #include <Kor/LogModule.h>
 
@@ -82,16 +84,7 @@ void tst_ThreadHelpers::initTestCase()
 
 QStringList tst_ThreadHelpers::newLines()
 {
-    Kor::LogModule::LogFilePrepareStop();
-    QFile file(m_logFile + ".log");
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray all = file.readAll();
-    const QByteArray fresh = all.mid(m_seen);
-    m_seen = all.size();
-    QStringList lines = QString::fromUtf8(fresh).split('\n');
-    lines.removeAll(QString());
-    return lines;
+    return newLogLines(m_logFile + ".log", m_seen);
 }
 
 void tst_ThreadHelpers::ownerThreadOwnsAndDeletesInOrder()
