@@ -72,8 +72,8 @@ public:
 protected:
     void Init() override
     {
+        initOnOwnThread = IsCurrent(); // before the event that tests wait for
         record("init");
-        initOnOwnThread = IsCurrent();
         Proc::Init();
     }
 
@@ -143,10 +143,11 @@ void tst_Thread::startRunsInitFirst()
     Kor::AutoPointer<Recorder> p = new Recorder("Worker Thread");
     std::atomic<std::int64_t> tid{0};
     std::atomic<bool> onThread{false};
+    // Recorded last: the test reads the other two once it sees the event.
     QVERIFY(p->Post([&] {
-        p->record("message");
         tid = Kor::Platform::currentThreadId();
         onThread = p->IsCurrent();
+        p->record("message");
     }));
     QVERIFY(!p->IsStarted());
     QVERIFY(p->Begin());
