@@ -1,5 +1,7 @@
 // The file functions on real files: within and across file systems, on full
 // and read-only mounts where the machine lets the test mount a tmpfs.
+#include "LogLines.h"
+
 #include <Kor/KorCore.h>
 #include <Kor/LogModule.h>
 
@@ -134,15 +136,7 @@ void tst_FileUtils::init()
 
 QStringList tst_FileUtils::newLines()
 {
-    Kor::LogModule::LogFilePrepareStop();
-    QFile file(m_logDir.filePath("log.log"));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray all = file.readAll();
-    QStringList lines = QString::fromUtf8(all.mid(m_seen)).split('\n');
-    m_seen = all.size();
-    lines.removeAll(QString());
-    return lines;
+    return newLogLines(m_logDir.filePath("log.log"), m_seen);
 }
 
 bool tst_FileUtils::logged(const QString& text)

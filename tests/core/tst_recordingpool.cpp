@@ -1,4 +1,6 @@
 // Call-pool paths from a set-up file of our own, and the time range value.
+#include "LogLines.h"
+
 #include <Kor/KorCore.h>
 #include <Kor/LogModule.h>
 
@@ -73,15 +75,7 @@ void tst_RecordingPool::cleanupTestCase()
 
 QStringList tst_RecordingPool::newLogLines()
 {
-    Kor::LogModule::LogFilePrepareStop();
-    QFile file(m_dir.filePath("log.log"));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray all = file.readAll();
-    QStringList lines = QString::fromUtf8(all.mid(m_seen)).split('\n');
-    m_seen = all.size();
-    lines.removeAll(QString());
-    return lines;
+    return ::newLogLines(m_dir.filePath("log.log"), m_seen);
 }
 
 void tst_RecordingPool::constants()

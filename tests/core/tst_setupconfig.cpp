@@ -1,4 +1,6 @@
 // The set-up file and the data-folder layout, on real files.
+#include "LogLines.h"
+
 #include <Kor/KorCore.h>
 #include <Kor/LogModule.h>
 #include <Kor/SocketAddress.h>
@@ -79,14 +81,7 @@ void tst_SetupConfig::writeSetup(const QByteArray& settingsBody)
 
 QStringList tst_SetupConfig::newLogLines()
 {
-    Kor::LogModule::LogFilePrepareStop();
-    QFile file(m_dir.filePath("log.log"));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray all = file.readAll();
-    QStringList lines = QString::fromUtf8(all.mid(m_seen)).split('\n');
-    m_seen = all.size();
-    lines.removeAll(QString());
+    QStringList lines = ::newLogLines(m_dir.filePath("log.log"), m_seen);
     for (QString& line : lines)
         line = line.mid(line.indexOf(' ') + 1); // drop the type mark
     return lines;
