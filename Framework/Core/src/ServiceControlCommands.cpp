@@ -317,34 +317,38 @@ bool ServiceControl::uninstallService()
     return false;
 }
 
-bool ServiceControl::startService()
+namespace {
+// Opens the own service, sends a start or stop and logs whether it settled
+// in the wanted state.
+template <class Open, class Control>
+bool settleOwnService(Open open, Control control, unsigned long wanted, const char* done, const char* failed)
 {
-    const QString handle = OpenServiceHandle(ownServiceName());
+    const QString handle = open(ownServiceName());
     if (handle.isEmpty()) {
         failure() << "Could not find service. error = " << static_cast<unsigned int>(lastError());
         return false;
     }
-    if (ControlService(handle, startControl, stateStartPending) == stateRunning) {
-        info() << "The service is started.";
+    if (control(handle) == wanted) {
+        info() << done;
         return true;
     }
-    failure() << "The service could not be started. error = " << static_cast<unsigned int>(lastError());
+    failure() << failed << static_cast<unsigned int>(lastError());
     return false;
+}
+} // namespace
+
+bool ServiceControl::startService()
+{
+    return settleOwnService(OpenServiceHandle,
+                            [](const QString& handle) { return ControlService(handle, startControl, stateStartPending); },
+                            stateRunning, "The service is started.", "The service could not be started. error = ");
 }
 
 bool ServiceControl::stopService()
 {
-    const QString handle = OpenServiceHandle(ownServiceName());
-    if (handle.isEmpty()) {
-        failure() << "Could not find service. error = " << static_cast<unsigned int>(lastError());
-        return false;
-    }
-    if (ControlService(handle, stopControl, stateStopPending) == stateStopped) {
-        info() << "The service is stopped.";
-        return true;
-    }
-    failure() << "The service could not be stopped. error = " << static_cast<unsigned int>(lastError());
-    return false;
+    return settleOwnService(OpenServiceHandle,
+                            [](const QString& handle) { return ControlService(handle, stopControl, stateStopPending); },
+                            stateStopped, "The service is stopped.", "The service could not be stopped. error = ");
 }
 
 bool ServiceControl::statusService()
