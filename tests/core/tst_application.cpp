@@ -1,6 +1,7 @@
 // The application object in-process: construction, registries, parameters,
 // the settings store and the machine identity.
 #include "MachineStore_p.h"
+#include "ParameterRegistry_p.h"
 
 #include <Kor/KorCore.h>
 #include <Kor/LogModule.h>
@@ -49,6 +50,8 @@ private slots:
     void noSettingsFileYet();
     void builtInParameters();
     void parameterReplacement();
+    void commandLineParse_data();
+    void commandLineParse();
     void settingsWriteBack();
     void settingsGroups();
     void settingsRemoveAndReset();
@@ -161,6 +164,37 @@ void tst_Application::parameterReplacement()
     QCOMPARE(q.getDescription(), "other");
     q.setType(Parameter::MultipleValues);
     QVERIFY(!(q == p));
+}
+
+void tst_Application::commandLineParse_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<QString>("single"); // the property of -s afterwards
+    QTest::newRow("plain words") << "prog a b" << "prog a b" << int(Parameter::Continue) << "";
+    QTest::newRow("unknown options keep their values")
+        << "prog --x 1 2 -y" << "prog --x 1 2 -y" << int(Parameter::Continue) << "";
+    QTest::newRow("single value takes the first") << "prog -s one two" << "prog" << int(Parameter::Continue) << "one";
+    QTest::newRow("long and short name") << "prog --single v" << "prog" << int(Parameter::Continue) << "v";
+    QTest::newRow("single value missing") << "prog -s" << "prog" << int(Parameter::Continue) << "";
+    QTest::newRow("failed handler stops the parse")
+        << "prog -f -s late" << "prog" << int(Parameter::Failed) << "";
+}
+
+void tst_Application::commandLineParse()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, arguments);
+    QFETCH(int, state);
+    QFETCH(QString, single);
+    QCoreApplication::instance()->setProperty("pSingle", QVariant());
+    ParameterRegistry registry;
+    registry.add("single", "s", "pSingle", QString(), Parameter::SingleValue, "one value");
+    registry.add("flag", "f", QString(), "noSuchHandler", Parameter::NoValue, "a handler that cannot run");
+    QCOMPARE(int(registry.assign(line.split(' '))), state);
+    QCOMPARE(registry.arguments().join(' '), arguments);
+    QCOMPARE(QCoreApplication::instance()->property("pSingle").toString(), single);
 }
 
 void tst_Application::settingsWriteBack()

@@ -5,6 +5,7 @@
 #include "CoreLog_p.h"
 #include "CrashHandler_p.h"
 #include "KorException.h"
+#include "ParameterRegistry_p.h"
 #include "PidFile_p.h"
 #include "ServiceControl.h"
 #include "SetupConfigData.h"
@@ -74,7 +75,8 @@ QString moduleNameOf(const QString& filePath)
 
 } // namespace
 
-Application::Application(QSharedPointer<QCoreApplication> app) : QObject(nullptr), m_coreApplication(app)
+Application::Application(QSharedPointer<QCoreApplication> app)
+    : QObject(nullptr), m_coreApplication(app), m_parameterRegistry(std::make_unique<ParameterRegistry>())
 {
     if (s_pInstance)
         throw MultipleApplicationException("Only one instance of Application allowed");
@@ -202,7 +204,7 @@ int Application::main()
     } catch (const KorException& e) {
         coreLog(Kor::ALWAYS, Kor::LOG_WARNING) << "Error while setting default working directory: " << e.what();
     }
-    const Parameter::ProcessState state = assignArguments();
+    const Parameter::ProcessState state = m_parameterRegistry->assign(QCoreApplication::arguments());
     const bool ended = state == Parameter::Finished || state == Parameter::Failed;
     // The console goes quiet before the data folders are derived, so that a
     // listing such as --help ends with its own last line.

@@ -19,9 +19,11 @@
 #include <QVariant>
 
 #include <atomic>
+#include <memory>
 
 namespace Kor::NS {
 
+class ParameterRegistry;
 class SetupConfigData;
 
 // The frame of every program of the family: one object per process that
@@ -148,8 +150,6 @@ private slots:
     virtual void keyboardInput(const QString& line);
 
 private:
-    Parameter::ProcessState assignArguments();
-    Parameter::ProcessState assignParameter(const QString& name, const QList<QString>& values);
     // false when the settings live on no file (none named, or not a regular file).
     bool initSettings();
     void setSignaling();
@@ -159,9 +159,7 @@ private:
     QString shortModuleName() const;
 
     QSharedPointer<QCoreApplication> m_coreApplication;
-    QMap<QString, QSharedPointer<Parameter>> m_parameterMap;
-    QList<QSharedPointer<Parameter>> m_parameters;
-    QList<QString> m_arguments;
+    std::unique_ptr<ParameterRegistry> m_parameterRegistry;
     QSharedPointer<QSettings> m_settings;
     QString m_moduleFileName;
     QString m_moduleName;

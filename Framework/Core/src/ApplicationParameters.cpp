@@ -3,6 +3,7 @@
 
 #include "CoreLog_p.h"
 #include "CrashHandler_p.h"
+#include "ParameterRegistry_p.h"
 #include "ServiceControl.h"
 #include "StdInReader_p.h"
 
@@ -13,23 +14,6 @@
 namespace Kor::NS {
 
 namespace {
-
-// Removes the holder of a key; a holder that keeps its other name stays
-// registered under it.
-void releaseKey(QMap<QString, QSharedPointer<Parameter>>& map, QList<QSharedPointer<Parameter>>& list,
-                const QString& key, bool isLongKey)
-{
-    const QSharedPointer<Parameter> holder = map.take(key);
-    if (!holder)
-        return;
-    const QString& otherName = isLongKey ? holder->getShortName() : holder->getLongName();
-    if (otherName.isEmpty())
-        list.removeAll(holder);
-    else if (isLongKey)
-        holder->setLongName(QString());
-    else
-        holder->setShortName(QString());
-}
 
 bool isUsableText(const QVariant& value)
 {
@@ -54,74 +38,18 @@ void prepareConsoleListing()
 void Application::registerParameter(const QString& longName, const QString& shortName, const QString& propertyName,
                                     const QString& functionName, Parameter::Type type, const QString& description)
 {
-    const QString longKey = QLatin1String("--") + longName;
-    const QString shortKey = QLatin1String("-") + shortName;
-    if (!longName.isEmpty())
-        releaseKey(m_parameterMap, m_parameters, longKey, true);
-    if (!shortName.isEmpty())
-        releaseKey(m_parameterMap, m_parameters, shortKey, false);
-    auto parameter = QSharedPointer<Parameter>::create(longName, shortName, propertyName, functionName, type,
-                                                       description);
-    m_parameters.append(parameter);
-    if (!longName.isEmpty())
-        m_parameterMap.insert(longKey, parameter);
-    if (!shortName.isEmpty())
-        m_parameterMap.insert(shortKey, parameter);
+    m_parameterRegistry->add(longName, shortName, propertyName, functionName, type, description);
 }
 
-const QList<QSharedPointer<Parameter>>& Application::parameters() const { return m_parameters; }
-const QList<QString>& Application::arguments() const { return m_arguments; }
-
-Parameter::ProcessState Application::assignArguments()
-{
-    QString current;
-    QList<QString> pending;
-    Parameter::ProcessState state = Parameter::Continue;
-    auto assignCurrent = [&] {
-        if (current.isEmpty()) {
-            m_arguments.append(pending);
-            return;
-        }
-        state = assignParameter(current, pending);
-        if (state == Parameter::Unhandled) {
-            coreLog(Kor::DEBUG, Kor::LOG_INFO) << "Unknown parameter '" << current << "'";
-            state = Parameter::Continue;
-        }
-    };
-    for (const QString& word : QCoreApplication::arguments()) {
-        if (!word.startsWith(QLatin1Char('-'))) {
-            pending.append(word);
-            continue;
-        }
-        assignCurrent();
-        current = word;
-        pending.clear();
-        if (state == Parameter::Finished || state == Parameter::Failed)
-            return state;
-    }
-    assignCurrent();
-    return state;
-}
-
-Parameter::ProcessState Application::assignParameter(const QString& name, const QList<QString>& values)
-{
-    QList<QVariant> list;
-    for (const QString& value : values)
-        list.append(QVariant(value));
-    const auto it = m_parameterMap.constFind(name);
-    if (it != m_parameterMap.constEnd())
-        return it.value()->assignValues(list);
-    m_arguments.append(name);
-    m_arguments.append(values);
-    return Parameter::Unhandled;
-}
+const QList<QSharedPointer<Parameter>>& Application::parameters() const { return m_parameterRegistry->parameters(); }
+const QList<QString>& Application::arguments() const { return m_parameterRegistry->arguments(); }
 
 Parameter::ProcessState Application::printHelp()
 {
     prepareConsoleListing();
     printLine(QStringLiteral("Help:"));
     const QString indent(20, QLatin1Char(' '));
-    for (const QSharedPointer<Parameter>& parameter : m_parameters) {
+    for (const QSharedPointer<Parameter>& parameter : parameters()) {
         if (parameter->getDescription().isEmpty())
             continue;
         const QString& shortName = parameter->getShortName();

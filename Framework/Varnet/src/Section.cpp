@@ -166,7 +166,8 @@ std::optional<ReadError> readBytes(const char* path, QByteArray& bytes)
     QFile file(name);
     if (!file.open(QIODevice::ReadOnly))
         return ReadError{file.errorString()};
-    bytes = file.read(qint64(Section::s_maxFileSize) + 1);
+    // Asking for the limit itself would reserve that much for every small file.
+    bytes = file.read(qMin(file.size(), qint64(Section::s_maxFileSize)) + 1);
     if (bytes.size() > qsizetype(Section::s_maxFileSize))
         return ReadError{QStringLiteral("file larger than %1 bytes").arg(Section::s_maxFileSize)};
     if (file.error() != QFileDevice::NoError)
