@@ -155,6 +155,10 @@ private:
     void setSignaling();
     void startLogging(const QString& logFile);
     void configureLogging(bool asService);
+    // SIGHUP in service mode: one reload at a time, on the main thread; a
+    // request during a reload brings one more after it.
+    void requestReload();
+    void reloadLogSettings();
     QString chooseLogFile();
     QString shortModuleName() const;
 
@@ -174,6 +178,7 @@ private:
     QThread* m_keyboardReader = nullptr;
     std::atomic<bool> m_quitting{false};
     bool m_allowMultipleInstances = false;
+    bool m_reloadQueued = false; // main thread only
 
     static SetupConfigData* s_setupConfig;
     static QRecursiveMutex s_settingsLock;
