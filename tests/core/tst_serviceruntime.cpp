@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -107,6 +108,8 @@ private slots:
     void watchdogPings();
     void watchdogIgnored_data();
     void watchdogIgnored();
+    void journal_data();
+    void journal();
 };
 
 void tst_ServiceRuntime::startAndStop()
@@ -347,6 +350,59 @@ void tst_ServiceRuntime::watchdogIgnored()
     QVERIFY(!log.contains("hears from us"));
     if (!line.isEmpty())
         QVERIFY2(log.contains(line), log.constData());
+}
+
+void tst_ServiceRuntime::journal_data()
+{
+    QTest::addColumn<bool>("service");
+    QTest::addColumn<QString>("stream"); // which file JOURNAL_STREAM names, if any
+    QTest::addColumn<bool>("journaled");
+    QTest::newRow("service, stream is standard error") << true << "stderr" << true;
+    QTest::newRow("service, no stream") << true << QString() << false;
+    QTest::newRow("service, stream is another file") << true << "other" << false;
+    QTest::newRow("console, stream is standard error") << false << "stderr" << false;
+}
+
+// Standard error carries the journal's lines only where JOURNAL_STREAM names
+// it: each physical line with its priority, no time column; the end line too.
+void tst_ServiceRuntime::journal()
+{
+    QFETCH(bool, service);
+    QFETCH(QString, stream);
+    QFETCH(bool, journaled);
+    HostFixture host;
+    host.env().insert("TESTHOST_MODE", "journal");
+    NotifySocket manager(host.path("notify"));
+    QVERIFY(manager.isBound());
+    if (service)
+        host.env().insert("NOTIFY_SOCKET", host.path("notify"));
+    host.writeFile("stderr", QByteArray());
+    host.writeFile("other", QByteArray());
+    if (!stream.isEmpty()) {
+        struct stat st{};
+        QCOMPARE(::stat(QFile::encodeName(host.path(stream)).constData(), &st), 0);
+        host.env().insert("JOURNAL_STREAM", QStringLiteral("%1:%2").arg(st.st_dev).arg(st.st_ino));
+    }
+    QProcess process;
+    process.setStandardErrorFile(host.path("stderr"), QIODevice::Append);
+    QStringList arguments{ "-i", host.path("app.ini") };
+    if (service)
+        arguments << "-service";
+    QVERIFY(host.startReady(process, arguments));
+    QVERIFY(HostFixture::endBySignal(process, SIGTERM));
+
+    const QByteArray journal = host.readFile(host.path("stderr"));
+    QCOMPARE(host.readFile(host.path("app.ini")).contains("Journal=INFO"), service);
+    if (!journaled) {
+        QVERIFY2(!journal.contains("journal info"), journal.constData());
+        return;
+    }
+    for (const char* line : { "<6>I journal info\n", "<4>W journal warning\n", "<3>E journal error\n",
+                              "<6>I journal first\n<6>journal second\n", "<5>I service end with pid" })
+        QVERIFY2(journal.contains(line), journal.constData());
+    QVERIFY(!journal.contains("journal trace"));
+    for (const QByteArray& line : journal.split('\n'))
+        QVERIFY2(line.isEmpty() || (line.startsWith('<') && line.at(2) == '>'), line.constData());
 }
 
 QTEST_GUILESS_MAIN(tst_ServiceRuntime)

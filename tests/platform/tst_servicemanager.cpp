@@ -103,6 +103,8 @@ private slots:
     void notifyMessages();
     void watchdogSettings_data();
     void watchdogSettings();
+    void journalStream_data();
+    void journalStream();
 
     void writeUnit();
     void writeUnitExisting();
@@ -441,6 +443,36 @@ void TestServiceManager::watchdogSettings()
                                                     pid.isNull() ? nullptr : pid.constData(), 77);
     QCOMPARE(int(setting.kind), kind);
     QCOMPARE(qulonglong(setting.intervalUs), interval);
+}
+
+void TestServiceManager::journalStream_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<qulonglong>("device");
+    QTest::addColumn<qulonglong>("inode");
+    QTest::newRow("plain") << QByteArray("8:4711") << true << 8ull << 4711ull;
+    QTest::newRow("large") << QByteArray("18446744073709551615:1") << true << 18446744073709551615ull << 1ull;
+    QTest::newRow("empty") << QByteArray("") << false << 0ull << 0ull;
+    QTest::newRow("no colon") << QByteArray("84711") << false << 0ull << 0ull;
+    QTest::newRow("no inode") << QByteArray("8:") << false << 0ull << 0ull;
+    QTest::newRow("blank") << QByteArray("8: 4711") << false << 0ull << 0ull;
+    QTest::newRow("two colons") << QByteArray("8:47:11") << false << 0ull << 0ull;
+    QTest::newRow("negative") << QByteArray("-8:4711") << false << 0ull << 0ull;
+}
+
+void TestServiceManager::journalStream()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(bool, valid);
+    QFETCH(qulonglong, device);
+    QFETCH(qulonglong, inode);
+    std::uint64_t gotDevice = 0, gotInode = 0;
+    QCOMPARE(parseJournalStream(text.toStdString(), gotDevice, gotInode), valid);
+    if (valid) {
+        QCOMPARE(qulonglong(gotDevice), device);
+        QCOMPARE(qulonglong(gotInode), inode);
+    }
 }
 
 void TestServiceManager::writeUnit()

@@ -2,6 +2,7 @@
 #include <Kor/LogObject.h>
 
 #include "LogFile_p.h"
+#include "LogJournal_p.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -154,6 +155,10 @@ private slots:
     void fifoIsNoLogFile();
     void historyOnDateChange();
     void logObjects();
+    void journalPriority_data();
+    void journalPriority();
+    void journalEntry_data();
+    void journalEntry();
 
 private:
     QString base() const { return m_dir->path() + "/app"; }
@@ -722,6 +727,55 @@ void tst_LogModule::logObjects()
     object->Log(Kor::LOG_INFO, __FILE__, __LINE__, Kor::INFO, "after clean-up");
     QCOMPARE(Kor::LogObject::getLogObject("Obj"), object);
     QCOMPARE(readLines(logPath()), (QStringList{"Obj 5%", "Obj.part sub", "Obj after clean-up"}));
+}
+
+
+void tst_LogModule::journalPriority_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<int>("severity");
+    QTest::addColumn<int>("priority");
+    QTest::newRow("trace") << int(Kor::LOG_DETAIL) << int(Kor::TRACE) << 7;
+    QTest::newRow("debug") << int(Kor::LOG_INFO) << int(Kor::DEBUG) << 7;
+    QTest::newRow("info") << int(Kor::LOG_INFO) << int(Kor::INFO) << 6;
+    QTest::newRow("always") << int(Kor::LOG_INFO) << int(Kor::ALWAYS) << 5;
+    QTest::newRow("trace warning") << int(Kor::LOG_WARNING) << int(Kor::TRACE) << 4;
+    QTest::newRow("always warning") << int(Kor::LOG_WARNING) << int(Kor::ALWAYS) << 4;
+    QTest::newRow("debug error") << int(Kor::LOG_ERROR) << int(Kor::DEBUG) << 3;
+    QTest::newRow("always error") << int(Kor::LOG_ERROR) << int(Kor::ALWAYS) << 3;
+    QTest::newRow("info detail") << int(Kor::LOG_DETAIL) << int(Kor::INFO) << 6;
+}
+
+void tst_LogModule::journalPriority()
+{
+    QFETCH(int, type);
+    QFETCH(int, severity);
+    QFETCH(int, priority);
+    QCOMPARE(Kor::detail::journalPriority(Kor::LogEntryType(type), severity), priority);
+}
+
+void tst_LogModule::journalEntry_data()
+{
+    QTest::addColumn<QByteArray>("entry");
+    QTest::addColumn<int>("skip");
+    QTest::addColumn<QByteArray>("journal");
+    QTest::newRow("one line") << QByteArray("I text\n") << 0 << QByteArray("<6>I text\n");
+    QTest::newRow("time column left out") << QByteArray("2024/03/05 14:07:09,042 W text\n") << 24
+                                          << QByteArray("<6>W text\n");
+    QTest::newRow("every line prefixed") << QByteArray("TTTI a\nb\n\nc\n") << 3
+                                         << QByteArray("<6>I a\n<6>b\n<6>\n<6>c\n");
+    QTest::newRow("no line feed at the end") << QByteArray("a\nb") << 0 << QByteArray("<6>a\n<6>b\n");
+}
+
+// The journal splits records at line feeds: each line needs its own prefix.
+void tst_LogModule::journalEntry()
+{
+    QFETCH(QByteArray, entry);
+    QFETCH(int, skip);
+    QFETCH(QByteArray, journal);
+    std::string out;
+    Kor::detail::appendJournalEntry(out, entry.constData(), std::size_t(entry.size()), std::size_t(skip), 6);
+    QCOMPARE(QByteArray::fromStdString(out), journal);
 }
 
 QTEST_GUILESS_MAIN(tst_LogModule)

@@ -357,7 +357,7 @@ int Application::run(bool asService)
 
         // The end lines are written whatever the operator turned down.
         Kor::LogModule::SetGlobalInfoSeverity(Kor::INFO);
-        Kor::LogModule::SetInfoSeverity(Kor::LogModule::AllOutputs, Kor::INFO);
+        Kor::LogModule::SetInfoSeverity(Kor::LogModule::AllOutputs | Kor::LogModule::Journal, Kor::INFO);
         coreLog(Kor::ALWAYS, Kor::LOG_INFO) << "service end with pid " << m_pid << ".";
         if (pidFile && !pidFile->release())
             coreLog(Kor::ALWAYS, Kor::LOG_WARNING) << "pid file '" << m_pidFileName << "' could not be removed.";

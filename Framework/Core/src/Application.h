@@ -155,6 +155,8 @@ private:
     void setSignaling();
     void startLogging(const QString& logFile);
     void configureLogging(bool asService);
+    // getLogLevel() with another default for a missing key.
+    Kor::LogSeverity logLevelSetting(const QString& name, Kor::LogSeverity defaultLevel);
     // SIGHUP in service mode: one reload at a time, on the main thread; a
     // request during a reload brings one more after it.
     void requestReload();

@@ -4,6 +4,7 @@
 #include "CoreLog_p.h"
 #include "KorMutexLocker_p.h"
 #include "ServiceControl.h"
+#include "ServiceManager.h"
 
 #include <Kor/KorString.h>
 #include <Kor/LogModule.h>
@@ -233,8 +234,13 @@ void Application::resetSettings()
 
 Kor::LogSeverity Application::getLogLevel(QString name)
 {
+    return logLevelSetting(name, Kor::TRACE);
+}
+
+Kor::LogSeverity Application::logLevelSetting(const QString& name, Kor::LogSeverity defaultLevel)
+{
     const QString key = QLatin1String("Loglevel/") + name;
-    const QVariant value = setting(key, QVariant(QStringLiteral("TRACE")), false);
+    const QVariant value = setting(key, QVariant(severityName(defaultLevel)), false);
     const std::optional<Kor::LogSeverity> parsed = parseSeverity(value);
     const Kor::LogSeverity severity = parsed.value_or(Kor::TRACE);
     // A name is kept as the operator wrote it; everything else is rewritten.
@@ -283,6 +289,11 @@ void Application::configureLogging(bool asService)
     if (asService) {
         Kor::LogModule::SetInfoSeverity(Kor::LogModule::Console, Kor::DISABLED);
         Kor::LogModule::SetInfoSeverity(Kor::LogModule::DebugWindow, Kor::DISABLED);
+        // Under systemd standard error is the journal; anywhere else the
+        // output stays off, so that a service started by hand writes nothing
+        // there.
+        Kor::LogModule::SetInfoSeverity(Kor::LogModule::Journal, logLevelSetting(QStringLiteral("Journal"), Kor::INFO));
+        Kor::LogModule::Enable(Kor::LogModule::Journal, Kor::Platform::standardErrorIsJournal());
     } else {
         Kor::LogModule::SetInfoSeverity(Kor::LogModule::Console, getLogLevel(QStringLiteral("Console")));
         Kor::LogModule::SetInfoSeverity(Kor::LogModule::DebugWindow, getLogLevel(QStringLiteral("DebugWindow")));
@@ -350,6 +361,8 @@ void Application::reloadLogSettings()
                 [](int level) { Kor::LogModule::SetGlobalInfoSeverity(level); });
     severityKey("LogFile", Kor::LogModule::GetInfoSeverity(Kor::LogModule::LogFile),
                 [](int level) { Kor::LogModule::SetInfoSeverity(Kor::LogModule::LogFile, level); });
+    severityKey("Journal", Kor::LogModule::GetInfoSeverity(Kor::LogModule::Journal),
+                [](int level) { Kor::LogModule::SetInfoSeverity(Kor::LogModule::Journal, level); });
 
     auto numberKey = [&](const char* name, long long current, auto apply) {
         const QString key = QLatin1String(name);
