@@ -152,6 +152,9 @@ private slots:
     void previousFile_data();
     void previousFile();
     void historyKeepsNewest();
+    void historyBySize();
+    void historySelection_data();
+    void historySelection();
     void fifoIsNoLogFile();
     void historyOnDateChange();
     void logObjects();
@@ -177,6 +180,7 @@ void tst_LogModule::init()
     LogModule::LogFileMode(0);
     LogModule::LogFileHistoryPath("");
     LogModule::LogFileDeleteMode(0);
+    LogModule::LogFileHistoryMaxBytes(0);
     LogModule::LogFileFlush(true);
     LogModule::LogFileBufferSize(4096);
     LogModule::setLogWarning(0);
@@ -682,6 +686,64 @@ void tst_LogModule::historyKeepsNewest()
     QCOMPARE(folder.entryList(QDir::Files, QDir::Name),
              (QStringList{"app.20240201-000000_1.log", "app.20240305-140709.log", "app.log",
                           "other.20200101-000000.log"}));
+}
+
+// Files beyond the size limit go, oldest first, each with a line in the new
+// file; the live file and files that are not this log's history stay.
+void tst_LogModule::historyBySize()
+{
+    const QString dir = m_dir->path();
+    writeFile(logPath(), QByteArray(300, 'n') + "\n", QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)));
+    writeFile(dir + "/app.20240201-000000.log", QByteArray(300, 'b') + "\n");
+    writeFile(dir + "/app.20240101-000000.log", QByteArray(300, 'a') + "\n");
+    const QStringList strangers{"app2.20200101-000000.log", "app.20200101-000000.log.bak", "app.notes.log",
+                                "other.20200101-000000.log", "app.2020-01-01.log"};
+    for (const QString& name : strangers)
+        writeFile(dir + "/" + name, QByteArray(5000, 'x'));
+    startFile();
+    LogModule::LogFileMode(1);
+    LogModule::LogFileHistoryMaxBytes(700);
+    logLine(Kor::INFO, "now");
+    QDir folder(dir);
+    QStringList expected = strangers;
+    expected << "app.20240201-000000.log" << "app.20240305-140709.log" << "app.log";
+    expected.sort();
+    QCOMPARE(folder.entryList(QDir::Files, QDir::Name), expected);
+    const QStringList lines = readLines(logPath());
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines.first(), "History file " + dir + "/app.20240101-000000.log deleted: the history keeps at most 700 bytes");
+    QCOMPARE(lines.last(), QStringLiteral("now"));
+}
+
+void tst_LogModule::historySelection_data()
+{
+    QTest::addColumn<int>("keep");
+    QTest::addColumn<qulonglong>("maxBytes");
+    QTest::addColumn<QStringList>("deleted");
+    // From the newest: d 10 bytes, c_1 20 (newer than c by its counter),
+    // c 30, b 35, a 40; together 10, 30, 60, 95, 135.
+    QTest::newRow("no limits") << 0 << 0ull << QStringList();
+    QTest::newRow("two files") << 2 << 0ull << QStringList{"c", "b", "a"};
+    QTest::newRow("more allowed than there are") << 9 << 0ull << QStringList();
+    QTest::newRow("59 bytes") << 0 << 59ull << QStringList{"c", "b", "a"};
+    QTest::newRow("exactly 60 bytes") << 0 << 60ull << QStringList{"b", "a"};
+    QTest::newRow("newest alone too large") << 0 << 5ull << QStringList{"c_1", "c", "b", "a"};
+    QTest::newRow("both, count stricter") << 1 << 1000ull << QStringList{"c_1", "c", "b", "a"};
+    QTest::newRow("both, size stricter") << 4 << 35ull << QStringList{"c", "b", "a"};
+}
+
+void tst_LogModule::historySelection()
+{
+    QFETCH(int, keep);
+    QFETCH(qulonglong, maxBytes);
+    QFETCH(QStringList, deleted);
+    const std::vector<Kor::detail::HistoryEntry> entries{
+        {"20240101-000000", 0, "a", 40}, {"20240301-000000", 0, "d", 10}, {"20240201-000000", 0, "c", 30},
+        {"20240201-000000", 1, "c_1", 20}, {"20240115-000000", 0, "b", 35}};
+    QStringList got;
+    for (const std::string& name : Kor::detail::historyToDelete(entries, keep, maxBytes))
+        got << QString::fromStdString(name);
+    QCOMPARE(got, deleted);
 }
 
 void tst_LogModule::historyOnDateChange()

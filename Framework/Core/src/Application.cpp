@@ -34,6 +34,7 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace Kor::NS {
 
@@ -347,6 +348,8 @@ int Application::run(bool asService)
         Kor::LogModule::Enable(Kor::LogModule::LogFile, true);
         coreLog(Kor::ALWAYS, Kor::LOG_INFO) << "service start with pid " << m_pid << ".";
         coreLog(Kor::ALWAYS, Kor::LOG_INFO) << "current working directory: " << QDir::currentPath();
+        for (const QString& note : std::exchange(m_startNotes, {}))
+            coreLog(Kor::ALWAYS, Kor::LOG_WARNING) << note;
         moduleLog(Kor::ALWAYS, Kor::LOG_INFO) << "MachineId:  " << getMachineId();
         if (s_CallPoolId.isNull())
             s_CallPoolId = getMachineId();

@@ -298,6 +298,7 @@ void Application::configureLogging(bool asService)
         Kor::LogModule::SetInfoSeverity(Kor::LogModule::Console, getLogLevel(QStringLiteral("Console")));
         Kor::LogModule::SetInfoSeverity(Kor::LogModule::DebugWindow, getLogLevel(QStringLiteral("DebugWindow")));
     }
+    configureHistoryLimits();
     if (threadId)
         Kor::LogModule::EnableThreadID(true, true);
     if (nameSize != Unset)
@@ -311,6 +312,37 @@ void Application::configureLogging(bool asService)
 } // namespace Kor::NS
 
 namespace Kor::NS {
+
+namespace {
+
+// Beyond these a limit is a typing error rather than a wish.
+constexpr qint64 MaxHistoryFiles = 1000000;
+constexpr qint64 MaxHistoryMegabytes = qint64(1) << 30;
+
+} // namespace
+
+void Application::configureHistoryLimits()
+{
+    // Neither key is written: without them the history keeps everything.
+    auto limit = [this](const char* name, qint64 maximum) -> qint64 {
+        const QString key = QLatin1String(name);
+        if (!containsSetting(key))
+            return 0;
+        const QVariant value = setting(key, QVariant(0), true);
+        bool ok = false;
+        const qint64 n = value.toString().trimmed().toLongLong(&ok);
+        if (ok && n >= 0 && n <= maximum)
+            return n;
+        m_startNotes << QStringLiteral("%1 '%2' is no number from 0 to %3; the history is not limited by it")
+                            .arg(key, value.toString())
+                            .arg(maximum);
+        return 0;
+    };
+    const qint64 files = limit("Loglevel/LogFileHistoryMaxFiles", MaxHistoryFiles);
+    const qint64 megabytes = limit("Loglevel/LogFileHistoryMaxMegabytes", MaxHistoryMegabytes);
+    Kor::LogModule::LogFileDeleteMode(int(files));
+    Kor::LogModule::LogFileHistoryMaxBytes((unsigned long long)(megabytes) << 20);
+}
 
 void Application::reloadLogSettings()
 {

@@ -341,6 +341,21 @@ void LogModule::LogFileDeleteMode(int mode)
     control().file.setDeleteMode(mode);
 }
 
+int LogModule::GetLogFileDeleteMode()
+{
+    return control().file.deleteMode();
+}
+
+void LogModule::LogFileHistoryMaxBytes(unsigned long long bytes)
+{
+    control().file.setHistoryMaxBytes(std::uint64_t(bytes));
+}
+
+unsigned long long LogModule::GetLogFileHistoryMaxBytes()
+{
+    return control().file.historyMaxBytes();
+}
+
 bool LogModule::LogFileEnableAsyncWriting(int bufferSize, int batchLines)
 {
     if (bufferSize <= 0)

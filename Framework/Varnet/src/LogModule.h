@@ -109,6 +109,13 @@ public:
     // 0 keeps every history file; n > 0 keeps the n newest of this log,
     // checked whenever a file is moved into the history folder.
     static void LogFileDeleteMode(int mode);
+    static int GetLogFileDeleteMode();
+    // 0 keeps history files whatever their size; bytes > 0 deletes the
+    // oldest history files of this log while all of them together hold
+    // more, checked with the delete mode. The newest one always stays. Each
+    // deleted file gets a line at the top of the next file.
+    static void LogFileHistoryMaxBytes(unsigned long long bytes);
+    static unsigned long long GetLogFileHistoryMaxBytes();
     // Hands file lines to one writer thread through a queue of at most
     // bufferSize bytes; a caller whose line does not fit waits, nothing is
     // dropped (a line longer than the whole queue waits for an empty one).
