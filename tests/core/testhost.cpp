@@ -67,6 +67,20 @@ public:
                 }
             });
             timer->start(10);
+        } else if (mode == "tick") {
+            // A TRACE line now and then: shows which level the log file has.
+            auto* timer = new QTimer(this);
+            connect(timer, &QTimer::timeout, this, [n = 0]() mutable {
+                LogMessage(nullptr, Kor::String(), Kor::TRACE, Kor::LOG_DETAIL) << "trace tick " << n++;
+            });
+            timer->start(10);
+        } else if (mode == "journal") {
+            // One line of each kind that the journal tells apart.
+            LogMessage(nullptr, Kor::String(), Kor::INFO, Kor::LOG_INFO) << "journal info";
+            LogMessage(nullptr, Kor::String(), Kor::ALWAYS, Kor::LOG_WARNING) << "journal warning";
+            LogMessage(nullptr, Kor::String(), Kor::INFO, Kor::LOG_ERROR) << "journal error";
+            LogMessage(nullptr, Kor::String(), Kor::TRACE, Kor::LOG_DETAIL) << "journal trace";
+            LogMessage(nullptr, Kor::String(), Kor::INFO, Kor::LOG_INFO) << "journal first\njournal second";
         } else if (mode == "raise") {
             QTimer::singleShot(0, [] { ::raise(SIGFPE); });
             QTimer::singleShot(50, this, [this] { std::puts("STILL RUNNING"); std::fflush(stdout); quit(); });

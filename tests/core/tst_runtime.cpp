@@ -2,6 +2,7 @@
 // a real host program is started and its output, log, PID and settings files read.
 #include "HostFixture.h"
 
+#include <QDateTime>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
@@ -13,6 +14,8 @@ class tst_Runtime : public QObject
 {
     Q_OBJECT
 private slots:
+    void historyLimits_data();
+    void historyLimits();
     void helpListing();
     void versionListing();
     void listingsCreateNoPidFile_data();
@@ -488,6 +491,55 @@ void tst_Runtime::logFileStaysInStartFolder()
     QVERIFY(!QFile::exists(host.path("bin/testhost.log")));
     const QStringList history = QDir(host.root()).entryList({ "testhost.*.log" }, QDir::Files);
     QCOMPARE(history.size(), 1);
+}
+
+void tst_Runtime::historyLimits_data()
+{
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<QStringList>("history"); // this program's history files left
+    QTest::addColumn<QByteArray>("line");
+    const QStringList all{ "testhost.20240101-000000.log", "testhost.20240201-000000.log",
+                           "testhost.20240301-000000.log", "testhost.20240305-140709.log" };
+    QTest::newRow("unlimited") << QByteArray() << all << QByteArray();
+    QTest::newRow("two files") << QByteArray("LogFileHistoryMaxFiles=2\n") << all.mid(2)
+                               << QByteArray("History file " + QByteArray("%1") + "/testhost.20240201-000000.log deleted");
+    QTest::newRow("one megabyte") << QByteArray("LogFileHistoryMaxMegabytes=1\n") << all.mid(2)
+                                  << QByteArray("the history keeps at most 1048576 bytes");
+    QTest::newRow("negative") << QByteArray("LogFileHistoryMaxFiles=-2\n") << all
+                              << QByteArray("LogFileHistoryMaxFiles '-2' is no number from 0 to 1000000");
+    QTest::newRow("absurd") << QByteArray("LogFileHistoryMaxMegabytes=99999999999999\n") << all
+                            << QByteArray("LogFileHistoryMaxMegabytes '99999999999999' is no number");
+}
+
+// The limits apply when the live file moves into the history at the start;
+// files of other programs in the folder stay.
+void tst_Runtime::historyLimits()
+{
+    QFETCH(QByteArray, settings);
+    QFETCH(QStringList, history);
+    QFETCH(QByteArray, line);
+    HostFixture host;
+    host.env().insert("TESTHOST_MODE", "quit");
+    host.writeFile("app.ini", "[Loglevel]\n" + settings);
+    const QByteArray half(600 * 1024, 'x');
+    for (const char* old : { "log/testhost.20240101-000000.log", "log/testhost.20240201-000000.log",
+                             "log/testhost.20240301-000000.log", "log/other.20200101-000000.log",
+                             "log/testhost.old.log" })
+        host.writeFile(old, half);
+    host.writeFile("log/testhost.log", "earlier run\n");
+    QFile live(host.logFile());
+    QVERIFY(live.open(QIODevice::ReadWrite));
+    QVERIFY(live.setFileTime(QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)), QFileDevice::FileModificationTime));
+    live.close();
+    QCOMPARE(host.run({ "-i", host.path("app.ini") }), 0);
+    const QStringList left = QDir(host.path("log")).entryList({ "testhost.2*.log" }, QDir::Files, QDir::Name);
+    QCOMPARE(left, history);
+    QVERIFY(QFile::exists(host.path("log/other.20200101-000000.log")));
+    QVERIFY(QFile::exists(host.path("log/testhost.old.log")));
+    const QByteArray log = host.readFile(host.logFile());
+    if (!line.isEmpty())
+        QVERIFY2(log.contains(line.replace("%1", QFile::encodeName(host.path("log")))), log.constData());
+    QCOMPARE(host.readFile(host.path("app.ini")).contains("History"), settings.contains("History"));
 }
 
 QTEST_GUILESS_MAIN(tst_Runtime)

@@ -91,6 +91,8 @@ private slots:
     void install_data();
     void install();
     void installTwice();
+    void installWatchdog_data();
+    void installWatchdog();
     void installFailures_data();
     void installFailures();
     void lifecycle();
@@ -202,6 +204,37 @@ void tst_ServiceCommands::install()
     const QByteArray calls = host.calls();
     VERIFY_SAID(calls, "daemon-reload\n");
     QCOMPARE(calls.contains("enable " + unit.toUtf8() + "\n"), sibling);
+}
+
+void tst_ServiceCommands::installWatchdog_data()
+{
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<QByteArray>("unitLine");
+    QTest::addColumn<bool>("complaint");
+    QTest::newRow("no setting") << QByteArray("[Other]\nx=1\n") << QByteArray() << false;
+    QTest::newRow("off") << QByteArray("[Service]\nWatchdogSec=0\n") << QByteArray() << false;
+    QTest::newRow("30 seconds") << QByteArray("[Service]\nWatchdogSec=30\n") << QByteArray("WatchdogSec=30\n") << false;
+    QTest::newRow("negative") << QByteArray("[Service]\nWatchdogSec=-4\n") << QByteArray() << true;
+    QTest::newRow("not a number") << QByteArray("[Service]\nWatchdogSec=half\n") << QByteArray() << true;
+}
+
+// The setting is read at install and never written back.
+void tst_ServiceCommands::installWatchdog()
+{
+    QFETCH(QByteArray, settings);
+    QFETCH(QByteArray, unitLine);
+    QFETCH(bool, complaint);
+    ServiceHost host;
+    host.writeFile("app.ini", settings);
+    const QByteArray output = host.command({ "-i", host.path("app.ini"), "-install" });
+    VERIFY_SAID(output, "The service is installed.");
+    QCOMPARE(output.contains("Service/WatchdogSec '"), complaint);
+    const QByteArray text = host.readFile(host.unitFile());
+    VERIFY_SAID(text, "ExecReload=/bin/kill -HUP $MAINPID\n");
+    QCOMPARE(text.contains("WatchdogSec="), !unitLine.isEmpty());
+    if (!unitLine.isEmpty())
+        VERIFY_SAID(text, unitLine);
+    QCOMPARE(host.readFile(host.path("app.ini")).contains("WatchdogSec"), settings.contains("WatchdogSec"));
 }
 
 void tst_ServiceCommands::installTwice()

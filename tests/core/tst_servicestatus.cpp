@@ -42,12 +42,12 @@ void tst_ServiceStatus::messages_data()
     QTest::addColumn<ulong>("state");
     QTest::addColumn<ulong>("waitHint");
     QTest::addColumn<QByteArray>("message");
-    QTest::newRow("starting") << ulong(SERVICE_START_PENDING) << 0ul << QByteArray("STATUS=starting, check point 1");
+    QTest::newRow("starting") << ulong(SERVICE_START_PENDING) << 0ul << QByteArray("STATUS=starting");
     QTest::newRow("starting with a hint") << ulong(SERVICE_START_PENDING) << 2500ul
-                                          << QByteArray("STATUS=starting, check point 1\nEXTEND_TIMEOUT_USEC=2500000");
-    QTest::newRow("running") << ulong(SERVICE_RUNNING) << 0ul << QByteArray("READY=1\nSTATUS=running\nMAINPID=42");
+                                          << QByteArray("STATUS=starting\nEXTEND_TIMEOUT_USEC=2500000");
+    QTest::newRow("running") << ulong(SERVICE_RUNNING) << 0ul << QByteArray("READY=1\nSTATUS=running since 2024-03-05 14:07:09, pid 42\nMAINPID=42");
     QTest::newRow("stopping") << ulong(SERVICE_STOP_PENDING) << 0ul
-                              << QByteArray("STOPPING=1\nSTATUS=stopping, check point 1");
+                              << QByteArray("STOPPING=1\nSTATUS=stopping");
     QTest::newRow("stopped") << ulong(SERVICE_STOPPED) << 0ul << QByteArray("STATUS=stopped, exit code 4294967295");
 }
 
@@ -59,7 +59,7 @@ void tst_ServiceStatus::messages()
     ServiceStatus status;
     unsigned long counter = 1;
     updateServiceStatus(status, counter, state, 0xFFFFFFFF, waitHint);
-    QCOMPARE(QByteArray::fromStdString(serviceStatusMessage(status, 42)), message);
+    QCOMPARE(QByteArray::fromStdString(serviceStatusMessage(status, 42, "2024-03-05 14:07:09")), message);
 }
 
 QTEST_APPLESS_MAIN(tst_ServiceStatus)

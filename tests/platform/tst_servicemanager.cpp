@@ -101,6 +101,10 @@ private slots:
     void notifyFails_data();
     void notifyFails();
     void notifyMessages();
+    void watchdogSettings_data();
+    void watchdogSettings();
+    void journalStream_data();
+    void journalStream();
 
     void writeUnit();
     void writeUnitExisting();
@@ -189,20 +193,22 @@ void TestServiceManager::unitText_data()
     QTest::addColumn<QByteArray>("user");
     QTest::addColumn<QStringList>("dependencies");
     QTest::addColumn<bool>("automatic");
+    QTest::addColumn<int>("watchdog");
     QTest::addColumn<QByteArray>("text");
 
     QTest::newRow("plain") << QByteArray("Kor Recorder") << QByteArray("/opt/kor/bin/Kor.Recorder")
-                           << QByteArray() << QStringList() << false
+                           << QByteArray() << QStringList() << false << 0
                            << QByteArray("[Unit]\n"
                                          "Description=Kor Recorder\n"
                                          "\n[Service]\n"
                                          "Type=notify\n"
                                          "NotifyAccess=main\n"
                                          "ExecStart=\"/opt/kor/bin/Kor.Recorder\" -service\n"
+                                         "ExecReload=/bin/kill -HUP $MAINPID\n"
                                          "WorkingDirectory=/opt/kor/bin\n");
     QTest::newRow("plain with user and dependencies")
         << QByteArray("Recorder") << QByteArray("/opt/kor/bin/rec") << QByteArray("kor")
-        << QStringList{"Kor Base", "net-store"} << false
+        << QStringList{"Kor Base", "net-store"} << false << 0
         << QByteArray("[Unit]\n"
                       "Description=Recorder\n"
                       "After=Kor\\x20Base.service\n"
@@ -213,10 +219,11 @@ void TestServiceManager::unitText_data()
                       "Type=notify\n"
                       "NotifyAccess=main\n"
                       "ExecStart=\"/opt/kor/bin/rec\" -service\n"
+                      "ExecReload=/bin/kill -HUP $MAINPID\n"
                       "WorkingDirectory=/opt/kor/bin\n"
                       "User=kor\n");
     QTest::newRow("sibling") << QByteArray("Kor Steward") << QByteArray("/opt/kor/bin/Kor Steward")
-                             << QByteArray() << QStringList() << true
+                             << QByteArray() << QStringList() << true << 30
                              << QByteArray("[Unit]\n"
                                            "Description=Kor Steward\n"
                                            "StartLimitIntervalSec=0\n"
@@ -224,6 +231,8 @@ void TestServiceManager::unitText_data()
                                            "Type=notify\n"
                                            "NotifyAccess=main\n"
                                            "ExecStart=\"/opt/kor/bin/Kor Steward\" -service\n"
+                                           "ExecReload=/bin/kill -HUP $MAINPID\n"
+                                           "WatchdogSec=30\n"
                                            "WorkingDirectory=/opt/kor/bin\n"
                                            "Restart=on-failure\n"
                                            "RestartSec=60\n"
@@ -231,7 +240,7 @@ void TestServiceManager::unitText_data()
                                            "WantedBy=multi-user.target\n");
     QTest::newRow("sibling with user and dependency, odd characters")
         << QByteArray("Kor 100%") << QByteArray("/srv/a b/$x%y;z/K\xc3\xb6r") << QByteArray("svc%u")
-        << QStringList{"Kor Base"} << true
+        << QStringList{"Kor Base"} << true << -5
         << QByteArray("[Unit]\n"
                       "Description=Kor 100%%\n"
                       "After=Kor\\x20Base.service\n"
@@ -241,6 +250,7 @@ void TestServiceManager::unitText_data()
                       "Type=notify\n"
                       "NotifyAccess=main\n"
                       "ExecStart=\"/srv/a b/$x%%y;z/K\xc3\xb6r\" -service\n"
+                      "ExecReload=/bin/kill -HUP $MAINPID\n"
                       "WorkingDirectory=/srv/a b/$x%%y;z\n"
                       "User=svc%%u\n"
                       "Restart=on-failure\n"
@@ -256,8 +266,9 @@ void TestServiceManager::unitText()
     QFETCH(QByteArray, user);
     QFETCH(QStringList, dependencies);
     QFETCH(bool, automatic);
+    QFETCH(int, watchdog);
     QFETCH(QByteArray, text);
-    UnitDescription unit{name.toStdString(), path.toStdString(), user.toStdString(), {}, automatic};
+    UnitDescription unit{name.toStdString(), path.toStdString(), user.toStdString(), {}, automatic, watchdog};
     for (const QString& d : dependencies)
         unit.dependencies.push_back(d.toStdString());
     QCOMPARE(QByteArray::fromStdString(systemdUnitText(unit)), text);
@@ -395,10 +406,73 @@ void TestServiceManager::notifyMessages()
     QCOMPARE(notifyStatus("line\none\r"), std::string("STATUS=line one "));
     QCOMPARE(notifyMainPid(4242), std::string("MAINPID=4242"));
     QCOMPARE(notifyMessage({notifyStopping, notifyStatus("0")}), std::string("STOPPING=1\nSTATUS=0"));
+    QCOMPARE(notifyReloading(12345678), std::string("RELOADING=1\nMONOTONIC_USEC=12345678"));
     qputenv("NOTIFY_SOCKET", "@kor-unused");
     int error = 0;
     QVERIFY(!sendNotify("", error));
     QCOMPARE(error, EINVAL);
+}
+
+void TestServiceManager::watchdogSettings_data()
+{
+    QTest::addColumn<QByteArray>("usec"); // null: not set
+    QTest::addColumn<QByteArray>("pid");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<qulonglong>("interval");
+    QTest::newRow("not set") << QByteArray() << QByteArray() << int(WatchdogSetting::Off) << 0ull;
+    QTest::newRow("ours, no pid") << QByteArray("3000000") << QByteArray() << int(WatchdogSetting::On) << 3000000ull;
+    QTest::newRow("ours by pid") << QByteArray("500") << QByteArray("77") << int(WatchdogSetting::On) << 500ull;
+    QTest::newRow("empty pid") << QByteArray("500") << QByteArray("") << int(WatchdogSetting::On) << 500ull;
+    QTest::newRow("other pid") << QByteArray("500") << QByteArray("78") << int(WatchdogSetting::OtherProcess) << 0ull;
+    QTest::newRow("pid garbage") << QByteArray("500") << QByteArray("x") << int(WatchdogSetting::OtherProcess) << 0ull;
+    QTest::newRow("zero") << QByteArray("0") << QByteArray() << int(WatchdogSetting::Invalid) << 0ull;
+    QTest::newRow("empty") << QByteArray("") << QByteArray() << int(WatchdogSetting::Invalid) << 0ull;
+    QTest::newRow("negative") << QByteArray("-1") << QByteArray() << int(WatchdogSetting::Invalid) << 0ull;
+    QTest::newRow("trailing text") << QByteArray("10s") << QByteArray() << int(WatchdogSetting::Invalid) << 0ull;
+    QTest::newRow("overflow") << QByteArray("99999999999999999999") << QByteArray() << int(WatchdogSetting::Invalid)
+                              << 0ull;
+}
+
+void TestServiceManager::watchdogSettings()
+{
+    QFETCH(QByteArray, usec);
+    QFETCH(QByteArray, pid);
+    QFETCH(int, kind);
+    QFETCH(qulonglong, interval);
+    const WatchdogSetting setting = watchdogSetting(usec.isNull() ? nullptr : usec.constData(),
+                                                    pid.isNull() ? nullptr : pid.constData(), 77);
+    QCOMPARE(int(setting.kind), kind);
+    QCOMPARE(qulonglong(setting.intervalUs), interval);
+}
+
+void TestServiceManager::journalStream_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<qulonglong>("device");
+    QTest::addColumn<qulonglong>("inode");
+    QTest::newRow("plain") << QByteArray("8:4711") << true << 8ull << 4711ull;
+    QTest::newRow("large") << QByteArray("18446744073709551615:1") << true << 18446744073709551615ull << 1ull;
+    QTest::newRow("empty") << QByteArray("") << false << 0ull << 0ull;
+    QTest::newRow("no colon") << QByteArray("84711") << false << 0ull << 0ull;
+    QTest::newRow("no inode") << QByteArray("8:") << false << 0ull << 0ull;
+    QTest::newRow("blank") << QByteArray("8: 4711") << false << 0ull << 0ull;
+    QTest::newRow("two colons") << QByteArray("8:47:11") << false << 0ull << 0ull;
+    QTest::newRow("negative") << QByteArray("-8:4711") << false << 0ull << 0ull;
+}
+
+void TestServiceManager::journalStream()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(bool, valid);
+    QFETCH(qulonglong, device);
+    QFETCH(qulonglong, inode);
+    std::uint64_t gotDevice = 0, gotInode = 0;
+    QCOMPARE(parseJournalStream(text.toStdString(), gotDevice, gotInode), valid);
+    if (valid) {
+        QCOMPARE(qulonglong(gotDevice), device);
+        QCOMPARE(qulonglong(gotInode), inode);
+    }
 }
 
 void TestServiceManager::writeUnit()

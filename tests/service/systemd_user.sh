@@ -63,6 +63,14 @@ property() { systemctl --user show -p "$1" --value "$unit"; }
 expect "The service is installed." -install
 expect "The service is started." -start
 expect "Status is 'SERVICE_RUNNING'" -status
+# A reload ends (READY=1 after RELOADING=1) and leaves the service running.
+if timeout 30 systemctl --user reload "$unit" && [ "$(property ActiveState)" = active ] \
+    && [[ "$(property StatusText)" == "running since "* ]]; then
+    echo "PASS: reload"
+else
+    echo "FAIL: reload, ActiveState=$(property ActiveState) StatusText=$(property StatusText)"
+    failed=1
+fi
 expect "The service is stopped." -stop
 result=$(property Result) status=$(property ExecMainStatus)
 if [ "$result" != success ] || [ "$status" != 0 ]; then
@@ -75,5 +83,5 @@ if [ "$load" != not-found ]; then
     echo "FAIL: after -uninstall LoadState=$load"
     failed=1
 fi
-[ $failed -eq 0 ] && echo "5 passed, 0 failed" || echo "FAILED"
+[ $failed -eq 0 ] && echo "6 passed, 0 failed" || echo "FAILED"
 exit $failed

@@ -2,6 +2,7 @@
 #include <Kor/LogObject.h>
 
 #include "LogFile_p.h"
+#include "LogJournal_p.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -151,9 +152,16 @@ private slots:
     void previousFile_data();
     void previousFile();
     void historyKeepsNewest();
+    void historyBySize();
+    void historySelection_data();
+    void historySelection();
     void fifoIsNoLogFile();
     void historyOnDateChange();
     void logObjects();
+    void journalPriority_data();
+    void journalPriority();
+    void journalEntry_data();
+    void journalEntry();
 
 private:
     QString base() const { return m_dir->path() + "/app"; }
@@ -172,6 +180,7 @@ void tst_LogModule::init()
     LogModule::LogFileMode(0);
     LogModule::LogFileHistoryPath("");
     LogModule::LogFileDeleteMode(0);
+    LogModule::LogFileHistoryMaxBytes(0);
     LogModule::LogFileFlush(true);
     LogModule::LogFileBufferSize(4096);
     LogModule::setLogWarning(0);
@@ -679,6 +688,64 @@ void tst_LogModule::historyKeepsNewest()
                           "other.20200101-000000.log"}));
 }
 
+// Files beyond the size limit go, oldest first, each with a line in the new
+// file; the live file and files that are not this log's history stay.
+void tst_LogModule::historyBySize()
+{
+    const QString dir = m_dir->path();
+    writeFile(logPath(), QByteArray(300, 'n') + "\n", QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)));
+    writeFile(dir + "/app.20240201-000000.log", QByteArray(300, 'b') + "\n");
+    writeFile(dir + "/app.20240101-000000.log", QByteArray(300, 'a') + "\n");
+    const QStringList strangers{"app2.20200101-000000.log", "app.20200101-000000.log.bak", "app.notes.log",
+                                "other.20200101-000000.log", "app.2020-01-01.log"};
+    for (const QString& name : strangers)
+        writeFile(dir + "/" + name, QByteArray(5000, 'x'));
+    startFile();
+    LogModule::LogFileMode(1);
+    LogModule::LogFileHistoryMaxBytes(700);
+    logLine(Kor::INFO, "now");
+    QDir folder(dir);
+    QStringList expected = strangers;
+    expected << "app.20240201-000000.log" << "app.20240305-140709.log" << "app.log";
+    expected.sort();
+    QCOMPARE(folder.entryList(QDir::Files, QDir::Name), expected);
+    const QStringList lines = readLines(logPath());
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines.first(), "History file " + dir + "/app.20240101-000000.log deleted: the history keeps at most 700 bytes");
+    QCOMPARE(lines.last(), QStringLiteral("now"));
+}
+
+void tst_LogModule::historySelection_data()
+{
+    QTest::addColumn<int>("keep");
+    QTest::addColumn<qulonglong>("maxBytes");
+    QTest::addColumn<QStringList>("deleted");
+    // From the newest: d 10 bytes, c_1 20 (newer than c by its counter),
+    // c 30, b 35, a 40; together 10, 30, 60, 95, 135.
+    QTest::newRow("no limits") << 0 << 0ull << QStringList();
+    QTest::newRow("two files") << 2 << 0ull << QStringList{"c", "b", "a"};
+    QTest::newRow("more allowed than there are") << 9 << 0ull << QStringList();
+    QTest::newRow("59 bytes") << 0 << 59ull << QStringList{"c", "b", "a"};
+    QTest::newRow("exactly 60 bytes") << 0 << 60ull << QStringList{"b", "a"};
+    QTest::newRow("newest alone too large") << 0 << 5ull << QStringList{"c_1", "c", "b", "a"};
+    QTest::newRow("both, count stricter") << 1 << 1000ull << QStringList{"c_1", "c", "b", "a"};
+    QTest::newRow("both, size stricter") << 4 << 35ull << QStringList{"c", "b", "a"};
+}
+
+void tst_LogModule::historySelection()
+{
+    QFETCH(int, keep);
+    QFETCH(qulonglong, maxBytes);
+    QFETCH(QStringList, deleted);
+    const std::vector<Kor::detail::HistoryEntry> entries{
+        {"20240101-000000", 0, "a", 40}, {"20240301-000000", 0, "d", 10}, {"20240201-000000", 0, "c", 30},
+        {"20240201-000000", 1, "c_1", 20}, {"20240115-000000", 0, "b", 35}};
+    QStringList got;
+    for (const std::string& name : Kor::detail::historyToDelete(entries, keep, maxBytes))
+        got << QString::fromStdString(name);
+    QCOMPARE(got, deleted);
+}
+
 void tst_LogModule::historyOnDateChange()
 {
     // Between UTC-12 and UTC+14 the local date always differs, so moving the
@@ -722,6 +789,55 @@ void tst_LogModule::logObjects()
     object->Log(Kor::LOG_INFO, __FILE__, __LINE__, Kor::INFO, "after clean-up");
     QCOMPARE(Kor::LogObject::getLogObject("Obj"), object);
     QCOMPARE(readLines(logPath()), (QStringList{"Obj 5%", "Obj.part sub", "Obj after clean-up"}));
+}
+
+
+void tst_LogModule::journalPriority_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<int>("severity");
+    QTest::addColumn<int>("priority");
+    QTest::newRow("trace") << int(Kor::LOG_DETAIL) << int(Kor::TRACE) << 7;
+    QTest::newRow("debug") << int(Kor::LOG_INFO) << int(Kor::DEBUG) << 7;
+    QTest::newRow("info") << int(Kor::LOG_INFO) << int(Kor::INFO) << 6;
+    QTest::newRow("always") << int(Kor::LOG_INFO) << int(Kor::ALWAYS) << 5;
+    QTest::newRow("trace warning") << int(Kor::LOG_WARNING) << int(Kor::TRACE) << 4;
+    QTest::newRow("always warning") << int(Kor::LOG_WARNING) << int(Kor::ALWAYS) << 4;
+    QTest::newRow("debug error") << int(Kor::LOG_ERROR) << int(Kor::DEBUG) << 3;
+    QTest::newRow("always error") << int(Kor::LOG_ERROR) << int(Kor::ALWAYS) << 3;
+    QTest::newRow("info detail") << int(Kor::LOG_DETAIL) << int(Kor::INFO) << 6;
+}
+
+void tst_LogModule::journalPriority()
+{
+    QFETCH(int, type);
+    QFETCH(int, severity);
+    QFETCH(int, priority);
+    QCOMPARE(Kor::detail::journalPriority(Kor::LogEntryType(type), severity), priority);
+}
+
+void tst_LogModule::journalEntry_data()
+{
+    QTest::addColumn<QByteArray>("entry");
+    QTest::addColumn<int>("skip");
+    QTest::addColumn<QByteArray>("journal");
+    QTest::newRow("one line") << QByteArray("I text\n") << 0 << QByteArray("<6>I text\n");
+    QTest::newRow("time column left out") << QByteArray("2024/03/05 14:07:09,042 W text\n") << 24
+                                          << QByteArray("<6>W text\n");
+    QTest::newRow("every line prefixed") << QByteArray("TTTI a\nb\n\nc\n") << 3
+                                         << QByteArray("<6>I a\n<6>b\n<6>\n<6>c\n");
+    QTest::newRow("no line feed at the end") << QByteArray("a\nb") << 0 << QByteArray("<6>a\n<6>b\n");
+}
+
+// The journal splits records at line feeds: each line needs its own prefix.
+void tst_LogModule::journalEntry()
+{
+    QFETCH(QByteArray, entry);
+    QFETCH(int, skip);
+    QFETCH(QByteArray, journal);
+    std::string out;
+    Kor::detail::appendJournalEntry(out, entry.constData(), std::size_t(entry.size()), std::size_t(skip), 6);
+    QCOMPARE(QByteArray::fromStdString(out), journal);
 }
 
 QTEST_GUILESS_MAIN(tst_LogModule)

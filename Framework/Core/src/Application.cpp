@@ -20,6 +20,7 @@
 #include <Kor/VarnetVersion.h>
 
 #include "Platform.h"
+#include "ServiceManager.h"
 #include "Signals.h"
 
 #include <QDir>
@@ -27,7 +28,14 @@
 #include <QFileInfo>
 #include <QMetaObject>
 
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <memory>
 #include <optional>
+#include <utility>
 
 namespace Kor::NS {
 
@@ -290,6 +298,32 @@ bool takePidFile(PidFile& pidFile, const QString& pid, const QString& name)
     return false;
 }
 
+// When the service manager watches us, a timer on the main thread's loop
+// tells it at half its interval that the loop still runs; a hung loop then
+// gets the service restarted.
+std::unique_ptr<QTimer> startWatchdog()
+{
+    const Kor::Platform::WatchdogSetting watchdog = Kor::Platform::watchdogFromEnvironment();
+    switch (watchdog.kind) {
+    case Kor::Platform::WatchdogSetting::Off:
+    case Kor::Platform::WatchdogSetting::OtherProcess:
+        return nullptr;
+    case Kor::Platform::WatchdogSetting::Invalid:
+        coreLog(Kor::ALWAYS, Kor::LOG_WARNING) << "WATCHDOG_USEC '" << QString::fromStdString(watchdog.text)
+                                               << "' is no positive number of microseconds; it is ignored";
+        return nullptr;
+    case Kor::Platform::WatchdogSetting::On:
+        break;
+    }
+    const std::uint64_t halfMs = std::max<std::uint64_t>(watchdog.intervalUs / 2000, 1);
+    const int intervalMs = int(std::min<std::uint64_t>(halfMs, std::uint64_t(std::numeric_limits<int>::max())));
+    auto timer = std::make_unique<QTimer>();
+    QObject::connect(timer.get(), &QTimer::timeout, [] { ServiceControl::reportAlive(); });
+    timer->start(intervalMs);
+    coreLog(Kor::ALWAYS, Kor::LOG_INFO) << "Watchdog: the service manager hears from us every " << intervalMs << " ms";
+    return timer;
+}
+
 } // namespace
 
 int Application::run(bool asService)
@@ -301,6 +335,10 @@ int Application::run(bool asService)
         serviceControl.waitForStart();
     }
     setSignaling();
+    // The manager's reload request; at a console SIGHUP still means the
+    // terminal has gone.
+    if (asService && !Kor::Platform::useHangupForReload())
+        coreLog(Kor::ALWAYS, Kor::LOG_WARNING) << "SIGHUP could not be set up for reloading the settings";
 
     std::optional<PidFile> pidFile;
     if (!m_allowMultipleInstances)
@@ -312,16 +350,19 @@ int Application::run(bool asService)
         Kor::LogModule::Enable(Kor::LogModule::LogFile, true);
         coreLog(Kor::ALWAYS, Kor::LOG_INFO) << "service start with pid " << m_pid << ".";
         coreLog(Kor::ALWAYS, Kor::LOG_INFO) << "current working directory: " << QDir::currentPath();
+        for (const QString& note : std::exchange(m_startNotes, {}))
+            coreLog(Kor::ALWAYS, Kor::LOG_WARNING) << note;
         moduleLog(Kor::ALWAYS, Kor::LOG_INFO) << "MachineId:  " << getMachineId();
         if (s_CallPoolId.isNull())
             s_CallPoolId = getMachineId();
         moduleLog(Kor::ALWAYS, Kor::LOG_INFO) << "CallPoolId: " << s_CallPoolId;
+        const std::unique_ptr<QTimer> watchdog = asService ? startWatchdog() : nullptr;
         init();
         result = exec();
 
         // The end lines are written whatever the operator turned down.
         Kor::LogModule::SetGlobalInfoSeverity(Kor::INFO);
-        Kor::LogModule::SetInfoSeverity(Kor::LogModule::AllOutputs, Kor::INFO);
+        Kor::LogModule::SetInfoSeverity(Kor::LogModule::AllOutputs | Kor::LogModule::Journal, Kor::INFO);
         coreLog(Kor::ALWAYS, Kor::LOG_INFO) << "service end with pid " << m_pid << ".";
         if (pidFile && !pidFile->release())
             coreLog(Kor::ALWAYS, Kor::LOG_WARNING) << "pid file '" << m_pidFileName << "' could not be removed.";
@@ -368,15 +409,34 @@ void Application::setSignaling()
     // The handler itself sets the flag: a long init() that polls quitting()
     // learns of the signal before the event loop runs.
     Kor::Platform::setQuitFlag(&m_quitting);
-    notifier = new SignalNotifier([](int, const char* name, bool closing) {
+    notifier = new SignalNotifier([](int signalNumber, const char* name, bool closing) {
         if (closing) {
             coreLog(Kor::ALWAYS, Kor::LOG_INFO) << "Closing by signal: " << name;
             if (Application* app = Application::instance())
                 app->quit();
+        } else if (Kor::Platform::signalKind(signalNumber) == Kor::Platform::SignalKind::Reload) {
+            if (Application* app = Application::instance())
+                app->requestReload();
         } else {
             coreLog(Kor::ALWAYS, Kor::LOG_INFO) << "Received signal: " << name;
         }
     });
+}
+
+void Application::requestReload()
+{
+    // Requests that come while one is queued are served by it: it reads the
+    // file as it is then. Those that come during a reload queue the next.
+    if (m_reloadQueued)
+        return;
+    m_reloadQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_reloadQueued = false;
+            reloadLogSettings();
+        },
+        Qt::QueuedConnection);
 }
 
 const QString& Application::moduleFileName() const { return m_moduleFileName; }

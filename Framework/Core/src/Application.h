@@ -15,6 +15,7 @@
 #include <QSettings>
 #include <QSharedPointer>
 #include <QString>
+#include <QStringList>
 #include <QThread>
 #include <QVariant>
 
@@ -155,6 +156,13 @@ private:
     void setSignaling();
     void startLogging(const QString& logFile);
     void configureLogging(bool asService);
+    // getLogLevel() with another default for a missing key.
+    Kor::LogSeverity logLevelSetting(const QString& name, Kor::LogSeverity defaultLevel);
+    void configureHistoryLimits();
+    // SIGHUP in service mode: one reload at a time, on the main thread; a
+    // request during a reload brings one more after it.
+    void requestReload();
+    void reloadLogSettings();
     QString chooseLogFile();
     QString shortModuleName() const;
 
@@ -172,6 +180,10 @@ private:
     QThread* m_keyboardReader = nullptr;
     std::atomic<bool> m_quitting{false};
     bool m_allowMultipleInstances = false;
+    bool m_reloadQueued = false; // main thread only
+    // Complaints about settings found before the log file opened; logged
+    // once it is open, so that they reach it.
+    QStringList m_startNotes;
 
     static SetupConfigData* s_setupConfig;
     static QRecursiveMutex s_settingsLock;

@@ -3,13 +3,19 @@
 
 #include "CoreLog_p.h"
 #include "KorMutexLocker_p.h"
+#include "ServiceControl.h"
+#include "ServiceManager.h"
 
 #include <Kor/KorString.h>
 #include <Kor/LogModule.h>
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
+
+#include <memory>
+#include <optional>
 
 namespace Kor::NS {
 
@@ -39,6 +45,36 @@ constexpr int KeepAllHistory = 0;
 
 // 4294967295 in the low 32 bits means "leave the module's default".
 constexpr quint32 Unset = 0xFFFFFFFFu;
+
+// A severity's name in any case, or its number; nothing for other values.
+std::optional<Kor::LogSeverity> parseSeverity(const QVariant& value)
+{
+    const QString text = value.toString().toUpper();
+    for (int i = 0; i <= Kor::DISABLED; ++i)
+        if (text == QLatin1String(SeverityNames[i]))
+            return Kor::LogSeverity(i);
+    bool isNumber = false;
+    const int n = value.toInt(&isNumber);
+    if (isNumber && n >= 0 && n <= Kor::DISABLED)
+        return Kor::LogSeverity(n);
+    return std::nullopt;
+}
+
+// Why a settings file cannot be reloaded, or empty when it can.
+QString unreadableReason(const QString& path)
+{
+    if (path.isEmpty())
+        return QStringLiteral("no settings file is configured");
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QStringLiteral("the file is missing");
+    if (!info.isFile())
+        return QStringLiteral("it is not a regular file");
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("it cannot be read: ") + file.errorString();
+    return {};
+}
 
 } // namespace
 
@@ -198,15 +234,18 @@ void Application::resetSettings()
 
 Kor::LogSeverity Application::getLogLevel(QString name)
 {
+    return logLevelSetting(name, Kor::TRACE);
+}
+
+Kor::LogSeverity Application::logLevelSetting(const QString& name, Kor::LogSeverity defaultLevel)
+{
     const QString key = QLatin1String("Loglevel/") + name;
-    const QVariant value = setting(key, QVariant(QStringLiteral("TRACE")), false);
-    const QString text = value.toString().toUpper();
-    for (int i = 0; i <= Kor::DISABLED; ++i)
-        if (text == QLatin1String(SeverityNames[i]))
-            return Kor::LogSeverity(i);
-    const int n = value.toInt();
-    const Kor::LogSeverity severity = n >= 0 && n <= Kor::DISABLED ? Kor::LogSeverity(n) : Kor::TRACE;
-    changeSetting(key, QVariant(severityName(severity)));
+    const QVariant value = setting(key, QVariant(severityName(defaultLevel)), false);
+    const std::optional<Kor::LogSeverity> parsed = parseSeverity(value);
+    const Kor::LogSeverity severity = parsed.value_or(Kor::TRACE);
+    // A name is kept as the operator wrote it; everything else is rewritten.
+    if (!parsed || value.toString().toUpper() != severityName(severity))
+        changeSetting(key, QVariant(severityName(severity)));
     return severity;
 }
 
@@ -250,10 +289,16 @@ void Application::configureLogging(bool asService)
     if (asService) {
         Kor::LogModule::SetInfoSeverity(Kor::LogModule::Console, Kor::DISABLED);
         Kor::LogModule::SetInfoSeverity(Kor::LogModule::DebugWindow, Kor::DISABLED);
+        // Under systemd standard error is the journal; anywhere else the
+        // output stays off, so that a service started by hand writes nothing
+        // there.
+        Kor::LogModule::SetInfoSeverity(Kor::LogModule::Journal, logLevelSetting(QStringLiteral("Journal"), Kor::INFO));
+        Kor::LogModule::Enable(Kor::LogModule::Journal, Kor::Platform::standardErrorIsJournal());
     } else {
         Kor::LogModule::SetInfoSeverity(Kor::LogModule::Console, getLogLevel(QStringLiteral("Console")));
         Kor::LogModule::SetInfoSeverity(Kor::LogModule::DebugWindow, getLogLevel(QStringLiteral("DebugWindow")));
     }
+    configureHistoryLimits();
     if (threadId)
         Kor::LogModule::EnableThreadID(true, true);
     if (nameSize != Unset)
@@ -262,6 +307,126 @@ void Application::configureLogging(bool asService)
         Kor::LogModule::SetNameDotted(dotted != 0);
     if (separated != Unset)
         Kor::LogModule::SetNameSeparated(separated != 0);
+}
+
+} // namespace Kor::NS
+
+namespace Kor::NS {
+
+namespace {
+
+// Beyond these a limit is a typing error rather than a wish.
+constexpr qint64 MaxHistoryFiles = 1000000;
+constexpr qint64 MaxHistoryMegabytes = qint64(1) << 30;
+
+} // namespace
+
+void Application::configureHistoryLimits()
+{
+    // Neither key is written: without them the history keeps everything.
+    auto limit = [this](const char* name, qint64 maximum) -> qint64 {
+        const QString key = QLatin1String(name);
+        if (!containsSetting(key))
+            return 0;
+        const QVariant value = setting(key, QVariant(0), true);
+        bool ok = false;
+        const qint64 n = value.toString().trimmed().toLongLong(&ok);
+        if (ok && n >= 0 && n <= maximum)
+            return n;
+        m_startNotes << QStringLiteral("%1 '%2' is no number from 0 to %3; the history is not limited by it")
+                            .arg(key, value.toString())
+                            .arg(maximum);
+        return 0;
+    };
+    const qint64 files = limit("Loglevel/LogFileHistoryMaxFiles", MaxHistoryFiles);
+    const qint64 megabytes = limit("Loglevel/LogFileHistoryMaxMegabytes", MaxHistoryMegabytes);
+    Kor::LogModule::LogFileDeleteMode(int(files));
+    Kor::LogModule::LogFileHistoryMaxBytes((unsigned long long)(megabytes) << 20);
+}
+
+void Application::reloadLogSettings()
+{
+    ServiceControl::reportReloading();
+    QString path;
+    {
+        QMutexLocker locker(&s_settingsLock);
+        if (!m_settingsFileName.isEmpty() && initSettings())
+            path = QFileInfo(m_settings->fileName()).absoluteFilePath();
+    }
+    QString failure = unreadableReason(path);
+    // A fresh object: a long-lived one keeps reporting an error it met once.
+    std::unique_ptr<QSettings> fresh;
+    if (failure.isEmpty()) {
+        fresh = std::make_unique<QSettings>(path, QSettings::IniFormat);
+        fresh->beginGroup(QStringLiteral("Loglevel"));
+        if (fresh->status() != QSettings::NoError)
+            failure = QStringLiteral("it is no valid settings file");
+        else if (fresh->childKeys().isEmpty())
+            failure = QStringLiteral("it holds no [Loglevel] settings");
+    }
+    if (!failure.isEmpty()) {
+        coreLog(Kor::ALWAYS, Kor::LOG_WARNING) << "Reloading the log settings from " << path << " failed: " << failure
+                                               << "; they stay as they were";
+        ServiceControl::reportReloaded();
+        return;
+    }
+
+    QStringList changes;
+    QStringList rejected;
+    auto severityKey = [&](const char* name, int current, auto apply) {
+        const QString key = QLatin1String(name);
+        if (!fresh->contains(key))
+            return;
+        const QVariant value = fresh->value(key);
+        const std::optional<Kor::LogSeverity> parsed = parseSeverity(value);
+        if (!parsed) {
+            rejected << QStringLiteral("%1 '%2' is no log level, %3 stays")
+                            .arg(key, value.toString(), severityName(current));
+            return;
+        }
+        if (*parsed == current)
+            return;
+        apply(*parsed);
+        changes << QStringLiteral("%1 %2 -> %3").arg(key, severityName(current), severityName(*parsed));
+    };
+    severityKey("Global", Kor::LogModule::GetGlobalInfoSeverity(),
+                [](int level) { Kor::LogModule::SetGlobalInfoSeverity(level); });
+    severityKey("LogFile", Kor::LogModule::GetInfoSeverity(Kor::LogModule::LogFile),
+                [](int level) { Kor::LogModule::SetInfoSeverity(Kor::LogModule::LogFile, level); });
+    severityKey("Journal", Kor::LogModule::GetInfoSeverity(Kor::LogModule::Journal),
+                [](int level) { Kor::LogModule::SetInfoSeverity(Kor::LogModule::Journal, level); });
+
+    auto numberKey = [&](const char* name, long long current, auto apply) {
+        const QString key = QLatin1String(name);
+        if (!fresh->contains(key))
+            return;
+        const long long value = fresh->value(key).toLongLong();
+        if (value == current)
+            return;
+        apply(value);
+        changes << QStringLiteral("%1 %2 -> %3").arg(key).arg(current).arg(value);
+    };
+    numberKey("LogFileWarning", Kor::LogModule::getLogWarning(),
+              [](long long value) { Kor::LogModule::setLogWarning(int(value)); });
+    numberKey("ThreadID", Kor::LogModule::ThreadIDEnabled() ? 1 : 0,
+              [](long long value) { Kor::LogModule::EnableThreadID(value != 0, value != 0); });
+    auto nameKey = [&](const char* name, long long current, auto apply) {
+        const QString key = QLatin1String(name);
+        if (fresh->contains(key) && quint32(fresh->value(key).toULongLong()) != Unset)
+            numberKey(name, current, apply);
+    };
+    nameKey("LoggerNameSize", Kor::LogModule::GetNameMinSize(),
+            [](long long value) { Kor::LogModule::SetNameMinSize(int(value)); });
+    nameKey("LoggerNameDotted", Kor::LogModule::GetNameDotted() ? 1 : 0,
+            [](long long value) { Kor::LogModule::SetNameDotted(value != 0); });
+    nameKey("LoggerNameSeparated", Kor::LogModule::GetNameSeparated() ? 1 : 0,
+            [](long long value) { Kor::LogModule::SetNameSeparated(value != 0); });
+
+    QString summary = changes.isEmpty() ? QStringLiteral("nothing changed") : changes.join(QStringLiteral(", "));
+    if (!rejected.isEmpty())
+        summary += QStringLiteral("; ") + rejected.join(QStringLiteral("; "));
+    coreLog(Kor::ALWAYS, Kor::LOG_INFO) << "Log settings reloaded from " << path << ": " << summary;
+    ServiceControl::reportReloaded();
 }
 
 } // namespace Kor::NS

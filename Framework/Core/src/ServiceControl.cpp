@@ -7,6 +7,7 @@
 #include "ServiceStatus_p.h"
 #include "Signals.h"
 
+#include <QDateTime>
 #include <QSocketNotifier>
 
 #include <condition_variable>
@@ -33,6 +34,7 @@ constexpr std::chrono::seconds kReportInterval{1000};
 std::mutex g_statusLock;
 ServiceStatus g_srvstatus;       // under g_statusLock
 unsigned long g_checkPoint = 1;  // under g_statusLock; never reset
+std::string g_runningSince;      // under g_statusLock; local time the running state was first reported
 std::atomic<bool> g_hstatus{false}; // the handler is registered: reports have somewhere to go
 
 // Wakes the start sequence's loops when a flag changes.
@@ -69,20 +71,21 @@ void updateServiceStatus(ServiceStatus& status, unsigned long& checkPointCounter
     status.checkPoint = state == SERVICE_RUNNING || state == SERVICE_STOPPED ? 0 : checkPointCounter++;
 }
 
-std::string serviceStatusMessage(const ServiceStatus& status, std::int64_t pid)
+std::string serviceStatusMessage(const ServiceStatus& status, std::int64_t pid, const std::string& runningSince)
 {
     using namespace Platform;
-    const std::string checkPoint = std::to_string(status.checkPoint);
     switch (status.currentState) {
     case SERVICE_START_PENDING:
         if (status.waitHint)
-            return notifyMessage({ notifyStatus("starting, check point " + checkPoint),
+            return notifyMessage({ notifyStatus("starting"),
                                    notifyExtendTimeout(std::uint64_t(status.waitHint) * 1000) });
-        return notifyStatus("starting, check point " + checkPoint);
+        return notifyStatus("starting");
     case SERVICE_RUNNING:
-        return notifyMessage({ notifyReady, notifyStatus("running"), notifyMainPid(pid) });
+        return notifyMessage({ notifyReady,
+                               notifyStatus("running since " + runningSince + ", pid " + std::to_string(pid)),
+                               notifyMainPid(pid) });
     case SERVICE_STOP_PENDING:
-        return notifyMessage({ notifyStopping, notifyStatus("stopping, check point " + checkPoint) });
+        return notifyMessage({ notifyStopping, notifyStatus("stopping") });
     default:
         return notifyStatus("stopped, exit code " + std::to_string(status.win32ExitCode));
     }
@@ -214,13 +217,41 @@ void ServiceControl::run()
     serviceMain.join();
 }
 
+void ServiceControl::reportReloading()
+{
+    if (!g_hstatus)
+        return;
+    int error = 0;
+    if (!Platform::sendNotify(Platform::notifyReloading(Platform::monotonicMicroseconds()), error))
+        coreLog(Kor::INFO, Kor::LOG_ERROR) << "Reporting the reload failed, error= " << error;
+}
+
+void ServiceControl::reportReloaded()
+{
+    if (!g_hstatus || currentState() != SERVICE_RUNNING)
+        return;
+    SetStatus(SERVICE_RUNNING, 0, 0);
+}
+
+void ServiceControl::reportAlive()
+{
+    if (!g_hstatus)
+        return;
+    int error = 0;
+    if (!Platform::sendNotify(std::string(Platform::notifyWatchdog), error))
+        coreLog(Kor::INFO, Kor::LOG_ERROR) << "Watchdog ping failed, error= " << error;
+}
+
 int ServiceControl::SetStatus(unsigned long state, unsigned long exitCode, unsigned long waitHint)
 {
     std::string message;
     {
         std::lock_guard guard(g_statusLock);
+        // The repeated reports of the running state keep the first time.
+        if (state == SERVICE_RUNNING && g_srvstatus.currentState != SERVICE_RUNNING)
+            g_runningSince = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toStdString();
         updateServiceStatus(g_srvstatus, g_checkPoint, state, exitCode, waitHint);
-        message = serviceStatusMessage(g_srvstatus, std::int64_t(QCoreApplication::applicationPid()));
+        message = serviceStatusMessage(g_srvstatus, std::int64_t(QCoreApplication::applicationPid()), g_runningSince);
     }
     int error = 0;
     if (Platform::sendNotify(message, error))

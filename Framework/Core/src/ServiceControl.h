@@ -37,6 +37,15 @@ public:
     static void ServiceMain(unsigned long argc, wchar_t** argv);
     static void ServerControlHandler(unsigned long control);
 
+    // A reload of the settings begins (with the monotonic time the manager
+    // wants) and has ended, also when it failed: the manager shows the unit
+    // "reloading" in between. Both do nothing unless the service-main
+    // sequence reached the manager; the end is reported only while running.
+    static void reportReloading();
+    static void reportReloaded();
+    // The watchdog's ping: the main loop is alive.
+    static void reportAlive();
+
     // The service commands; each logs its outcome and returns whether it
     // succeeded. An empty account installs under the manager's default; a
     // password is not stored. The service is Application::serviceName(); its

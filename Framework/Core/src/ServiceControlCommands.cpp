@@ -116,6 +116,25 @@ std::string executableOf(const QString& commandLine)
     return end < 0 ? std::string() : commandLine.mid(1, end - 1).toStdString();
 }
 
+// "Service/WatchdogSec" of the settings file, whole seconds; read here only
+// and never written, so that a program without it keeps its file as it was.
+int watchdogSeconds()
+{
+    Application* app = Application::instance();
+    if (!app)
+        return 0;
+    const QString key = QStringLiteral("Service/WatchdogSec");
+    const QVariant value = app->setting(key, QVariant(0), true);
+    bool ok = false;
+    const int seconds = value.toString().trimmed().toInt(&ok);
+    if (!ok || seconds < 0) {
+        coreLog(Kor::ALWAYS, Kor::LOG_WARNING) << key << " '" << value.toString()
+                                               << "' is no whole number of seconds; the unit gets no watchdog";
+        return 0;
+    }
+    return seconds;
+}
+
 } // namespace
 
 QString serviceStateName(unsigned long state)
@@ -182,6 +201,7 @@ QString ServiceControl::CreateServiceHandle(const QString& name, const QString& 
     for (const QString& dependency : serviceDependencyNames(dependencies))
         description.dependencies.push_back(dependency.toStdString());
     description.automaticStart = isSibling(name);
+    description.watchdogSeconds = watchdogSeconds();
     const std::string text = P::systemdUnitText(description);
     if (text.empty()) {
         failure() << "The service name, account, dependencies or program path cannot be written into a unit file";

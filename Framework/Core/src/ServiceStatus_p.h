@@ -37,10 +37,11 @@ inline constexpr unsigned long SERVICE_ACCEPT_STOP_AND_SHUTDOWN = 5;
 KORCORE_AUTOTEST_EXPORT void updateServiceStatus(ServiceStatus& status, unsigned long& checkPointCounter,
                                                  unsigned long state, unsigned long exitCode,
                                                  unsigned long waitHint);
-// The datagram that tells the service manager of the record: STATUS= with
-// the check point while starting (and EXTEND_TIMEOUT_USEC= from the wait
-// hint), READY=1 when running, STOPPING=1 when stopping, STATUS= with the
-// exit code when stopped.
-KORCORE_AUTOTEST_EXPORT std::string serviceStatusMessage(const ServiceStatus& status, std::int64_t pid);
+// The datagram that tells the service manager of the record, with the
+// STATUS= text an operator reads: "starting" (and EXTEND_TIMEOUT_USEC= from
+// the wait hint), READY=1 and "running since <runningSince>, pid <pid>",
+// STOPPING=1 and "stopping", and the exit code when stopped.
+KORCORE_AUTOTEST_EXPORT std::string serviceStatusMessage(const ServiceStatus& status, std::int64_t pid,
+                                                         const std::string& runningSince);
 
 } // namespace Kor::NS

@@ -32,6 +32,12 @@ std::string systemdUnitName(const std::string& serviceName);
 
 inline constexpr std::string_view notifyReady = "READY=1";
 inline constexpr std::string_view notifyStopping = "STOPPING=1";
+inline constexpr std::string_view notifyWatchdog = "WATCHDOG=1";
+// "RELOADING=1" and the CLOCK_MONOTONIC time of the reload's start in one
+// datagram; the manager keeps the unit "reloading" until READY=1 follows.
+std::string notifyReloading(std::uint64_t monotonicMicroseconds);
+// CLOCK_MONOTONIC in microseconds, the clock the notify protocol uses.
+std::uint64_t monotonicMicroseconds();
 // "STATUS=<text>"; line breaks in the text become blanks, since each line of
 // a datagram is an assignment of its own.
 std::string notifyStatus(const std::string& text);
@@ -52,6 +58,33 @@ bool notifySocketPresent();
 // (ENOENT for a missing path, ECONNREFUSED for a path that is no socket).
 bool sendNotify(const std::string& message, int& error);
 
+// ---- Watchdog ----------------------------------------------------------------
+
+struct WatchdogSetting {
+    enum Kind {
+        Off,          // WATCHDOG_USEC not set
+        On,           // ping every intervalUs / 2
+        Invalid,      // WATCHDOG_USEC is 0, negative or not a whole number
+        OtherProcess, // WATCHDOG_PID names another process
+    };
+    Kind kind = Off;
+    std::uint64_t intervalUs = 0;
+    std::string text; // the value as found, for the log line of an Invalid one
+};
+// From the two variables' values (nullptr: not set) and our process id.
+WatchdogSetting watchdogSetting(const char* watchdogUsec, const char* watchdogPid, std::int64_t ownPid);
+// The same for this process's environment.
+WatchdogSetting watchdogFromEnvironment();
+
+// ---- The journal -----------------------------------------------------------
+
+// JOURNAL_STREAM's "<device>:<inode>", both decimal; false for anything else.
+bool parseJournalStream(std::string_view text, std::uint64_t& device, std::uint64_t& inode);
+// JOURNAL_STREAM names the file standard error is open on: the service
+// manager connected it to the journal (and not, say, a terminal the program
+// was started from with the variable inherited).
+bool standardErrorIsJournal();
+
 // ---- Unit files ------------------------------------------------------------
 
 struct UnitDescription {
@@ -60,6 +93,7 @@ struct UnitDescription {
     std::string user;                     // User=, left out when empty
     std::vector<std::string> dependencies; // service names, each After= and Requires=
     bool automaticStart = false;          // enabled at boot, restarted 60 s after a failure
+    int watchdogSeconds = 0;              // WatchdogSec=, left out when 0 or less
 };
 
 // The unit file text, or empty when a field cannot be written into a unit

@@ -18,6 +18,7 @@
 #include <sys/syscall.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <ctime>
 #include <unistd.h>
 
 extern char** environ;
@@ -229,6 +230,87 @@ std::string notifyMessage(std::initializer_list<std::string_view> assignments)
     return out;
 }
 
+std::string notifyReloading(std::uint64_t monotonicMicroseconds)
+{
+    return "RELOADING=1\nMONOTONIC_USEC=" + std::to_string(monotonicMicroseconds);
+}
+
+std::uint64_t monotonicMicroseconds()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return std::uint64_t(now.tv_sec) * 1000000u + std::uint64_t(now.tv_nsec) / 1000u;
+}
+
+namespace {
+
+// A whole decimal number without sign, blanks or anything after it.
+bool parseUnsigned(std::string_view text, std::uint64_t& value)
+{
+    if (text.empty() || text.size() > 20)
+        return false;
+    std::uint64_t result = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        const std::uint64_t digit = std::uint64_t(c - '0');
+        if (result > (UINT64_MAX - digit) / 10)
+            return false;
+        result = result * 10 + digit;
+    }
+    value = result;
+    return true;
+}
+
+} // namespace
+
+WatchdogSetting watchdogSetting(const char* watchdogUsec, const char* watchdogPid, std::int64_t ownPid)
+{
+    WatchdogSetting setting;
+    if (!watchdogUsec)
+        return setting;
+    setting.text = watchdogUsec;
+    std::uint64_t pid = 0;
+    // An unset or empty WATCHDOG_PID means the whole service, so us too.
+    if (watchdogPid && *watchdogPid && (!parseUnsigned(watchdogPid, pid) || std::int64_t(pid) != ownPid)) {
+        setting.kind = WatchdogSetting::OtherProcess;
+        return setting;
+    }
+    std::uint64_t interval = 0;
+    if (!parseUnsigned(setting.text, interval) || interval == 0) {
+        setting.kind = WatchdogSetting::Invalid;
+        return setting;
+    }
+    setting.kind = WatchdogSetting::On;
+    setting.intervalUs = interval;
+    return setting;
+}
+
+WatchdogSetting watchdogFromEnvironment()
+{
+    return watchdogSetting(std::getenv("WATCHDOG_USEC"), std::getenv("WATCHDOG_PID"), std::int64_t(::getpid()));
+}
+
+bool parseJournalStream(std::string_view text, std::uint64_t& device, std::uint64_t& inode)
+{
+    const auto colon = text.find(':');
+    if (colon == std::string_view::npos)
+        return false;
+    return parseUnsigned(text.substr(0, colon), device) && parseUnsigned(text.substr(colon + 1), inode);
+}
+
+bool standardErrorIsJournal()
+{
+    const char* value = std::getenv("JOURNAL_STREAM");
+    std::uint64_t device = 0, inode = 0;
+    if (!value || !parseJournalStream(value, device, inode))
+        return false;
+    struct stat st{};
+    if (::fstat(STDERR_FILENO, &st) != 0)
+        return false;
+    return std::uint64_t(st.st_dev) == device && std::uint64_t(st.st_ino) == inode;
+}
+
 bool notifySocketPresent()
 {
     const char* value = std::getenv("NOTIFY_SOCKET");
@@ -318,6 +400,10 @@ std::string systemdUnitText(const UnitDescription& unit)
     text += "Type=notify\n";
     text += "NotifyAccess=main\n";
     text += "ExecStart=" + quotedExecPath(unit.executablePath) + " -service\n";
+    // SIGHUP makes a running service re-read its log settings.
+    text += "ExecReload=/bin/kill -HUP $MAINPID\n";
+    if (unit.watchdogSeconds > 0)
+        text += "WatchdogSec=" + std::to_string(unit.watchdogSeconds) + '\n';
     // WorkingDirectory= takes the rest of the line as the path and does not
     // unquote it: blanks are written as they are.
     text += "WorkingDirectory=" + escapeSpecifiers(parentFolder(unit.executablePath)) + '\n';

@@ -14,6 +14,7 @@ enum class SignalKind {
     Other,   // not handled
     Closing, // SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGABRT: the program should quit
     Report,  // SIGILL, SIGFPE, SIGSEGV, SIGBUS: logged when raised by a process
+    Reload,  // SIGHUP after useHangupForReload(): re-read the settings, keep running
 };
 
 SignalKind signalKind(int signalNumber);
@@ -25,6 +26,12 @@ const char* signalName(int signalNumber);
 // takes the default action. Returns true when already installed.
 bool installSignalHandlers();
 bool signalHandlersInstalled();
+
+// From now on SIGHUP asks for a reload instead of closing the program: its
+// records still come through the pipe, it no longer sets the quit flag, and
+// every further one is handled the same way (no reset to the default action).
+// Installs the handlers first when they are not yet; false when that fails.
+bool useHangupForReload();
 
 // Read end of the pipe (non-blocking), -1 before installSignalHandlers().
 int signalPipeReadFd();

@@ -31,6 +31,8 @@ std::atomic<std::atomic<bool>*> quitFlag{nullptr};
 // While a service dispatcher runs, SIGTERM records go here instead.
 int stopPipeFds[2] = {-1, -1};
 std::atomic<bool> stopRouted{false};
+// SIGHUP is the service manager's reload request.
+std::atomic<bool> hangupReloads{false};
 static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<std::atomic<bool>*>::is_always_lock_free,
               "the handler may only touch lock-free atomics");
 bool signalsInstalled = false;
@@ -126,9 +128,12 @@ void handleFault(int signalNumber, siginfo_t* info, void* context)
 void dispatch(int signalNumber, siginfo_t* info, void* context)
 {
     const int savedErrno = errno;
+    const SignalKind kind = signalKind(signalNumber);
     if (signalNumber == SIGTERM && stopRouted.load(std::memory_order_acquire)) {
         postRecord(stopPipeFds[1], signalNumber);
-    } else if (signalKind(signalNumber) == SignalKind::Closing) {
+    } else if (kind == SignalKind::Reload) {
+        postRecord(signalNumber);
+    } else if (kind == SignalKind::Closing) {
         restoreTerminal();
         if (std::atomic<bool>* flag = quitFlag.load(std::memory_order_acquire))
             flag->store(true, std::memory_order_release);
@@ -185,6 +190,8 @@ bool createPipe()
 
 SignalKind signalKind(int signalNumber)
 {
+    if (signalNumber == SIGHUP && hangupReloads.load(std::memory_order_acquire))
+        return SignalKind::Reload;
     for (int s : closingSignals)
         if (s == signalNumber)
             return SignalKind::Closing;
@@ -230,6 +237,16 @@ bool signalHandlersInstalled()
 {
     std::lock_guard guard(installLock);
     return signalsInstalled;
+}
+
+bool useHangupForReload()
+{
+    if (!installSignalHandlers())
+        return false;
+    std::lock_guard guard(installLock);
+    // Set before the new disposition: a SIGHUP in between is already a reload.
+    hangupReloads.store(true, std::memory_order_release);
+    return installDispatcher(SIGHUP, 0);
 }
 
 void setQuitFlag(std::atomic<bool>* flag)

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <utility>
 
 namespace Kor::detail {
 
@@ -51,6 +52,23 @@ std::uint64_t countLines(const char* data, std::size_t size)
 }
 
 } // namespace
+
+std::vector<std::string> historyToDelete(std::vector<HistoryEntry> entries, int keep, std::uint64_t maxBytes)
+{
+    std::sort(entries.begin(), entries.end(), [](const HistoryEntry& a, const HistoryEntry& b) {
+        return a.stamp != b.stamp ? a.stamp > b.stamp : a.counter > b.counter;
+    });
+    std::vector<std::string> doomed;
+    std::uint64_t total = 0;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        total += entries[i].size;
+        const bool tooMany = keep > 0 && i >= std::size_t(keep);
+        const bool tooLarge = maxBytes > 0 && total > maxBytes;
+        if (i > 0 && (tooMany || tooLarge))
+            doomed.push_back(entries[i].name);
+    }
+    return doomed;
+}
 
 void setLogFileClock(LogClock clock)
 {
@@ -109,6 +127,24 @@ void LogFile::setDeleteMode(int keep)
 {
     std::lock_guard guard(m_mutex);
     m_keep = std::max(keep, 0);
+}
+
+int LogFile::deleteMode()
+{
+    std::lock_guard guard(m_mutex);
+    return m_keep;
+}
+
+void LogFile::setHistoryMaxBytes(std::uint64_t bytes)
+{
+    std::lock_guard guard(m_mutex);
+    m_maxBytes = bytes;
+}
+
+std::uint64_t LogFile::historyMaxBytes()
+{
+    std::lock_guard guard(m_mutex);
+    return m_maxBytes;
 }
 
 void LogFile::setFlush(bool on)
@@ -208,6 +244,7 @@ bool LogFile::openNow(int date)
         opening += m_userData + '\n';
     if (!m_failureNotice.empty())
         opening += reopenedLine();
+    opening += std::exchange(m_historyNotes, std::string());
     if (opening.empty())
         return true;
     writeOut(opening.data(), opening.size(), false);
@@ -338,7 +375,7 @@ void LogFile::moveToHistory()
                         .c_str());
         return;
     }
-    if (m_keep > 0)
+    if (m_keep > 0 || m_maxBytes > 0)
         pruneHistory(toLocal(folder));
 }
 
@@ -357,25 +394,35 @@ std::string LogFile::historyName(const std::string& folder, const std::string& s
 
 void LogFile::pruneHistory(const std::string& folder)
 {
+    // Only names the history mode gives this log's files: the live file and
+    // files of other programs in the same folder are never touched.
     const std::size_t slash = m_base.rfind('/');
     const QString base = fromLocal(slash == std::string::npos ? m_base : m_base.substr(slash + 1));
     const QRegularExpression pattern(QStringLiteral("^%1\\.(\\d{8}-\\d{6})(?:_(\\d+))?\\.log$")
                                          .arg(QRegularExpression::escape(base)));
-    struct Entry { QString stamp; int counter; QString name; };
-    std::vector<Entry> entries;
+    std::vector<HistoryEntry> entries;
     QDir dir(fromLocal(folder));
-    for (const QString& name : dir.entryList(QDir::Files)) {
-        const QRegularExpressionMatch match = pattern.match(name);
+    for (const QFileInfo& info : dir.entryInfoList(QDir::Files)) {
+        const QRegularExpressionMatch match = pattern.match(info.fileName());
         if (match.hasMatch())
-            entries.push_back({match.captured(1), match.captured(2).toInt(), name});
+            entries.push_back({toLocal(match.captured(1)), match.captured(2).toInt(), toLocal(info.fileName()),
+                               std::uint64_t(info.size())});
     }
-    if (entries.size() <= std::size_t(m_keep))
-        return;
-    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-        return a.stamp != b.stamp ? a.stamp > b.stamp : a.counter > b.counter;
-    });
-    for (std::size_t i = std::size_t(m_keep); i < entries.size(); ++i)
-        dir.remove(entries[i].name);
+    for (const std::string& name : historyToDelete(std::move(entries), m_keep, m_maxBytes)) {
+        const std::string path = folder + "/" + name;
+        std::string text = dir.remove(fromLocal(name))
+            ? "History file " + path + " deleted: the history keeps "
+            : "History file " + path + " could not be deleted; the history should keep ";
+        text += m_keep > 0 ? "at most " + std::to_string(m_keep) + " files" : std::string();
+        if (m_maxBytes > 0)
+            text += std::string(m_keep > 0 ? " and " : "") + "at most " + std::to_string(m_maxBytes) + " bytes";
+        LineBuffer line;
+        int date;
+        beginLine(line, LOG_INFO, nullptr, &date);
+        line.append(text.data(), text.size());
+        endLine(line);
+        m_historyNotes.append(line.data(), line.size());
+    }
 }
 
 } // namespace Kor::detail

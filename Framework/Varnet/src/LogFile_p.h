@@ -21,6 +21,21 @@
 
 namespace Kor::detail {
 
+// A history file of this log: its name's time stamp and counter give the
+// order, newest first.
+struct HistoryEntry
+{
+    std::string stamp; // yyyyMMdd-HHmmss
+    int counter = 0;   // the _n before ".log", 0 without
+    std::string name;
+    std::uint64_t size = 0;
+};
+// The names of the history files to delete: those beyond the newest keep
+// (0: no limit) and those that, with all newer ones, hold more than
+// maxBytes (0: no limit). The newest file is always kept.
+VARNET_EXPORT std::vector<std::string> historyToDelete(std::vector<HistoryEntry> entries, int keep,
+                                                       std::uint64_t maxBytes);
+
 // Milliseconds of a monotonic clock.
 using LogClock = std::int64_t (*)();
 // For tests: the clock that paces the attempts to reopen the log file; null
@@ -44,6 +59,9 @@ public:
     void setMode(int mode);
     int mode();
     void setDeleteMode(int keep);
+    int deleteMode();
+    void setHistoryMaxBytes(std::uint64_t bytes);
+    std::uint64_t historyMaxBytes();
     void setFlush(bool on);
     void setBufferSize(int bytes);
 
@@ -87,6 +105,9 @@ private:
     std::string m_historyFolder;
     int m_mode = 0;
     int m_keep = 0;
+    std::uint64_t m_maxBytes = 0;
+    // Lines about deleted history files, for the top of the next file.
+    std::string m_historyNotes;
     bool m_flushEach = true;
     std::vector<char> m_buffer = std::vector<char>(4096);
     std::size_t m_used = 0;

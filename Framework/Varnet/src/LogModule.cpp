@@ -5,6 +5,7 @@
 #include "LogModule.h"
 
 #include "LogFile_p.h"
+#include "LogJournal_p.h"
 #include "LogFormatter_p.h"
 #include "LogWriter_p.h"
 #include "Platform.h"
@@ -27,14 +28,16 @@ namespace {
 constexpr int kNoLine = INT_MAX; // threshold when no output takes any line
 constexpr int kMaxNameMinSize = 255;
 
-enum Slot { ConsoleSlot, DebugWindowSlot, LogFileSlot, SlotCount };
-constexpr int kSlotOutput[SlotCount] = {LogModule::Console, LogModule::DebugWindow, LogModule::LogFile};
+enum Slot { ConsoleSlot, DebugWindowSlot, LogFileSlot, JournalSlot, SlotCount };
+constexpr int kSlotOutput[SlotCount] = {LogModule::Console, LogModule::DebugWindow, LogModule::LogFile,
+                                        LogModule::Journal};
+constexpr int kEveryOutput = LogModule::AllOutputs | LogModule::Journal;
 
 // Read by every logging thread without a lock. All are trivially
 // destructible, so lines logged during process exit still find them.
 constinit std::atomic<int> g_enabled{0};
 constinit std::atomic<int> g_global{INFO};
-constinit std::atomic<int> g_severity[SlotCount]{INFO, INFO, INFO};
+constinit std::atomic<int> g_severity[SlotCount]{INFO, INFO, INFO, INFO};
 // The lowest line severity that some enabled output accepts, the global
 // severity included; WouldLog() needs nothing else.
 constinit std::atomic<int> g_threshold{kNoLine};
@@ -80,7 +83,7 @@ void recomputeThreshold()
 
 void setEnabled(int outputs, bool on)
 {
-    const int mask = outputs & LogModule::AllOutputs;
+    const int mask = outputs & kEveryOutput;
     if (on)
         g_enabled.fetch_or(mask, std::memory_order_relaxed);
     else
@@ -108,6 +111,16 @@ bool writeStream(std::FILE* stream, const detail::LineBuffer& line, int& error)
         return true;
     error = errno ? errno : EIO;
     return false;
+}
+
+// One write for the whole entry, so that its lines stay together.
+void writeToJournal(const detail::LineBuffer& line, LogEntryType type, int severity)
+{
+    std::string entry;
+    detail::appendJournalEntry(entry, line.data(), line.size(), detail::timeColumnSize(),
+                               detail::journalPriority(type, severity));
+    std::fwrite(entry.data(), 1, entry.size(), stderr);
+    std::fflush(stderr);
 }
 
 void writeToFile(const detail::LineBuffer& line, int date)
@@ -182,7 +195,7 @@ bool LogModule::Start(int outputs, const char* file, const char*, const char*)
         c.writer.drain(); // lines queued so far belong into the old file
         c.file.setBase(base);
     }
-    g_enabled.store(outputs & AllOutputs, std::memory_order_relaxed);
+    g_enabled.store(outputs & kEveryOutput, std::memory_order_relaxed);
     if (outputs & LogFile)
         c.file.arm();
     recomputeThreshold();
@@ -226,7 +239,7 @@ bool LogModule::Enable(int outputs, bool on)
 
 bool LogModule::IsEnabled(int output)
 {
-    return (g_enabled.load(std::memory_order_relaxed) & output & AllOutputs) != 0;
+    return (g_enabled.load(std::memory_order_relaxed) & output & kEveryOutput) != 0;
 }
 
 void LogModule::SetGlobalInfoSeverity(int severity)
@@ -284,7 +297,7 @@ void LogModule::LogV(LogEntryType type, const char*, int, int severity, const ch
     for (int slot = 0; slot < SlotCount; ++slot)
         to[slot] = (enabled & kSlotOutput[slot]) && passes(severity, g_severity[slot].load(std::memory_order_relaxed));
     to[DebugWindowSlot] = to[DebugWindowSlot] && debuggerAttached();
-    if (!to[ConsoleSlot] && !to[DebugWindowSlot] && !to[LogFileSlot])
+    if (!to[ConsoleSlot] && !to[DebugWindowSlot] && !to[LogFileSlot] && !to[JournalSlot])
         return;
 
     detail::LineBuffer text;
@@ -299,6 +312,8 @@ void LogModule::LogV(LogEntryType type, const char*, int, int severity, const ch
         writeStream(stderr, text, error);
     if (to[LogFileSlot])
         writeToFile(text, date);
+    if (to[JournalSlot])
+        writeToJournal(text, type, severity);
 }
 
 void LogModule::LogFileUserdata(const char* text)
@@ -324,6 +339,21 @@ int LogModule::GetLogFileMode()
 void LogModule::LogFileDeleteMode(int mode)
 {
     control().file.setDeleteMode(mode);
+}
+
+int LogModule::GetLogFileDeleteMode()
+{
+    return control().file.deleteMode();
+}
+
+void LogModule::LogFileHistoryMaxBytes(unsigned long long bytes)
+{
+    control().file.setHistoryMaxBytes(std::uint64_t(bytes));
+}
+
+unsigned long long LogModule::GetLogFileHistoryMaxBytes()
+{
+    return control().file.historyMaxBytes();
 }
 
 bool LogModule::LogFileEnableAsyncWriting(int bufferSize, int batchLines)

@@ -7,7 +7,7 @@
 
 namespace Kor {
 
-// The process-wide log module: formats lines and writes them to up to three
+// The process-wide log module: formats lines and writes them to up to four
 // outputs. All functions may be called from any thread at any time, also
 // while other threads log and during process exit; a line that was accepted
 // is never lost while its outputs can be written, and lines are never torn or
@@ -38,7 +38,13 @@ public:
         Console = 2,     // standard output
         DebugWindow = 4, // standard error, only while a debugger is attached
         LogFile = 8,     // <file>.log
+        // The three outputs every program has; Journal is left out, so that
+        // a mask of them never switches it on by the way.
         AllOutputs = 14,
+        // Standard error for the journal of the service manager: every line
+        // with its syslog priority "<N>" in front and without the time column.
+        // Switched on only by whoever knows standard error is the journal.
+        Journal = 16,
         // Stop(): the asynchronous writer thread (its queue is written first).
         AsyncWriter = int(0xF0000000),
     };
@@ -103,6 +109,13 @@ public:
     // 0 keeps every history file; n > 0 keeps the n newest of this log,
     // checked whenever a file is moved into the history folder.
     static void LogFileDeleteMode(int mode);
+    static int GetLogFileDeleteMode();
+    // 0 keeps history files whatever their size; bytes > 0 deletes the
+    // oldest history files of this log while all of them together hold
+    // more, checked with the delete mode. The newest one always stays. Each
+    // deleted file gets a line at the top of the next file.
+    static void LogFileHistoryMaxBytes(unsigned long long bytes);
+    static unsigned long long GetLogFileHistoryMaxBytes();
     // Hands file lines to one writer thread through a queue of at most
     // bufferSize bytes; a caller whose line does not fit waits, nothing is
     // dropped (a line longer than the whole queue waits for an empty one).
