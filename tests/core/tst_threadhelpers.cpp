@@ -5,12 +5,14 @@
 #include <Kor/KorCore.h>
 #include <Kor/LogModule.h>
 
+#include <QDir>
 #include <QFile>
 #include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
+#include <csignal>
 #include <unistd.h>
 
 #include <atomic>
@@ -57,6 +59,7 @@ private slots:
     void ownerThreadOwnsAndDeletesInOrder();
     void ownerThreadThatNeverRanDeletesNothing();
     void borrowerThreadGivesObjectsBack();
+    void workerThreadsLeaveOperatorSignalsToOthers();
     void scopeGuard_data();
     void scopeGuard();
     void eventLoopPingAtItsInterval();
@@ -84,6 +87,7 @@ void tst_ThreadHelpers::initTestCase()
 
 QStringList tst_ThreadHelpers::newLines()
 {
+    Kor::LogModule::LogFilePrepareStop(); // the writer thread may hold lines
     return newLogLines(m_logFile + ".log", m_seen);
 }
 
@@ -104,6 +108,52 @@ void tst_ThreadHelpers::ownerThreadOwnsAndDeletesInOrder()
     QVERIFY(owner.wait());
     QCOMPARE(deleted, QList<int>({ 1, 2 }));
     QCOMPARE(deletedOn, QList<QThread*>({ &owner, &owner }));
+}
+
+// SIGTERM and the like must reach the main thread, which acts on them at
+// once, and not a worker parked in a wait.
+void tst_ThreadHelpers::workerThreadsLeaveOperatorSignalsToOthers()
+{
+    auto blocksTerm = [] {
+        sigset_t set;
+        pthread_sigmask(SIG_BLOCK, nullptr, &set);
+        return sigismember(&set, SIGTERM) == 1 && sigismember(&set, SIGINT) == 1 && sigismember(&set, SIGHUP) == 1;
+    };
+    OwnerThread owner;
+    BorrowerThread borrower;
+    for (QThread* thread : { static_cast<QThread*>(&owner), static_cast<QThread*>(&borrower) }) {
+        thread->start();
+        QObject probe;
+        probe.moveToThread(thread);
+        bool blocked = false;
+        QMetaObject::invokeMethod(&probe, [&] { blocked = blocksTerm(); }, Qt::BlockingQueuedConnection);
+        probe.moveToThread(nullptr);
+        thread->quit();
+        QVERIFY(thread->wait());
+        QVERIFY2(blocked, thread->metaObject()->className());
+    }
+    QVERIFY(!blocksTerm());
+
+    // The log module's writer thread, seen from outside; it names itself
+    // once it runs.
+    QVERIFY(Kor::LogModule::LogFileEnableAsyncWriting(1 << 16, 64));
+    auto writerStatus = [] {
+        const QDir tasks(QStringLiteral("/proc/self/task"));
+        for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile comm(tasks.filePath(task + "/comm"));
+            if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "LogWriter")
+                return tasks.filePath(task + "/status");
+        }
+        return QString();
+    };
+    QFile status;
+    QTRY_VERIFY((status.setFileName(writerStatus()), !status.fileName().isEmpty()));
+    QVERIFY(status.open(QIODevice::ReadOnly));
+    const QByteArray text = status.readAll();
+    const qsizetype at = text.indexOf("SigBlk:");
+    QVERIFY(at >= 0);
+    const qulonglong mask = text.mid(at + 7, text.indexOf('\n', at) - at - 7).trimmed().toULongLong(nullptr, 16);
+    QVERIFY(mask & (1ULL << (SIGTERM - 1)));
 }
 
 void tst_ThreadHelpers::ownerThreadThatNeverRanDeletesNothing()

@@ -1,6 +1,7 @@
 #include "OwnerThread.h"
 
 #include "CrashDump.h"
+#include "Signals.h"
 
 namespace Kor::NS {
 
@@ -20,6 +21,7 @@ void OwnerThread::add(QObject* object)
 void OwnerThread::run()
 {
     Platform::prepareThreadForCrashDump();
+    Platform::keepOperatorSignalsAway();
     exec();
     for (QObject* object : std::as_const(m_objects))
         delete object;
@@ -38,6 +40,7 @@ void BorrowerThread::add(QObject* object)
 void BorrowerThread::run()
 {
     Platform::prepareThreadForCrashDump();
+    Platform::keepOperatorSignalsAway();
     exec();
     for (const auto& [object, home] : std::as_const(m_borrowed))
         object->moveToThread(home);

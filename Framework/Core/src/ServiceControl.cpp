@@ -187,6 +187,7 @@ void ServiceControl::ServerControlHandler(unsigned long control)
 void ServiceControl::run()
 {
     Platform::prepareThreadForCrashDump();
+    Platform::keepOperatorSignalsAway();
     if (!Platform::notifySocketPresent() || !Platform::routeStopControl(true)) {
         coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << "Couldn't start as service";
         // In service mode the console is off and the log file not open yet:
@@ -207,6 +208,7 @@ void ServiceControl::run()
     });
     std::thread serviceMain([] {
         Platform::prepareThreadForCrashDump();
+        Platform::keepOperatorSignalsAway();
         ServiceMain(0, nullptr);
     });
     exec();

@@ -2,6 +2,7 @@
 
 #include "Console.h"
 #include "CrashDump.h"
+#include "Signals.h"
 
 #include <QMutex>
 #include <QMutexLocker>
@@ -76,6 +77,7 @@ bool StdInReader::inputEnded() const
 void StdInReader::run()
 {
     Platform::prepareThreadForCrashDump();
+    Platform::keepOperatorSignalsAway();
     {
         QMutexLocker locker(&d->modeLock);
         d->running = true;

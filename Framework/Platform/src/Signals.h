@@ -53,6 +53,13 @@ bool routeStopControl(bool on);
 int stopControlReadFd();
 int readStopControl(unsigned char* out, int max);
 
+// For threads the library starts: keeps the signals an operator sends to the
+// process (SIGINT, SIGTERM, SIGHUP, SIGQUIT) away from the calling thread.
+// The kernel then hands them to a thread that acts on them at once; a worker
+// parked in a wait would otherwise receive them, and a sanitizer runtime that
+// defers handlers until its thread wakes would hold them indefinitely.
+void keepOperatorSignalsAway();
+
 // Writes to a pipe or socket whose reader has gone fail with EPIPE instead
 // of ending the process.
 void ignoreBrokenPipe();

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <mutex>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace Kor::Platform {
@@ -271,6 +272,15 @@ int stopControlReadFd()
 int readStopControl(unsigned char* out, int max)
 {
     return readRecords(stopPipeFds[0], out, max);
+}
+
+void keepOperatorSignalsAway()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        sigaddset(&set, signalNumber);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
 void ignoreBrokenPipe()

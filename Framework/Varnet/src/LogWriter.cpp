@@ -1,6 +1,7 @@
 #include "LogWriter_p.h"
 
 #include "CrashDump.h"
+#include "Signals.h"
 #include "LogFile_p.h"
 #include "LogFormatter_p.h"
 #include "Platform.h"
@@ -143,6 +144,7 @@ int LogWriter::warning()
 void LogWriter::run()
 {
     Platform::prepareThreadForCrashDump();
+    Platform::keepOperatorSignalsAway();
     Platform::setCurrentThreadName("LogWriter");
     std::unique_lock lock(m_mutex);
     for (;;) {

@@ -1,6 +1,7 @@
 #include "Thread.h"
 
 #include "CrashDump.h"
+#include "Signals.h"
 #include "LogModule.h"
 #include "LogObject.h"
 #include "Platform.h"
@@ -102,6 +103,7 @@ bool Thread::Begin()
 void Thread::Main(std::shared_ptr<Private> state, Thread* thread, RefObject* runReference)
 {
     Platform::prepareThreadForCrashDump();
+    Platform::keepOperatorSignalsAway();
     {
         std::lock_guard guard(state->lock); // Begin() has finished its part
         state->id = std::this_thread::get_id();
