@@ -91,6 +91,17 @@ int pairedReloads(const QList<QByteArray>& datagrams)
 const QByteArray InfoLevels = "[Loglevel]\nGlobal=INFO\nLogFile=INFO\n";
 const QByteArray TraceLevels = "[Loglevel]\nGlobal=TRACE\nLogFile=TRACE\n";
 
+// A ticking service with the INFO levels in app.ini, started under the
+// stand-in manager and reported ready.
+bool startTickingService(HostFixture& host, NotifySocket& manager, QProcess& process)
+{
+    host.env().insert("TESTHOST_MODE", "tick");
+    host.writeFile("app.ini", InfoLevels);
+    host.env().insert("NOTIFY_SOCKET", host.path("notify"));
+    return manager.isBound() && host.startReady(process, { "-service", "-i", host.path("app.ini") })
+        && manager.waitFor("READY=1");
+}
+
 } // namespace
 
 class tst_ServiceRuntime : public QObject
@@ -192,14 +203,9 @@ void tst_ServiceRuntime::refusedInstanceReportsItsStop()
 void tst_ServiceRuntime::reloadAppliesTheLevels()
 {
     HostFixture host;
-    host.env().insert("TESTHOST_MODE", "tick");
-    host.writeFile("app.ini", InfoLevels);
     NotifySocket manager(host.path("notify"));
-    QVERIFY(manager.isBound());
-    host.env().insert("NOTIFY_SOCKET", host.path("notify"));
     QProcess process;
-    QVERIFY(host.startReady(process, { "-service", "-i", host.path("app.ini") }));
-    QVERIFY(manager.waitFor("READY=1"));
+    QVERIFY(startTickingService(host, manager, process));
 
     host.writeFile("app.ini", TraceLevels);
     ::kill(pid_t(process.processId()), SIGHUP);
@@ -229,14 +235,9 @@ void tst_ServiceRuntime::reloadAppliesTheLevels()
 void tst_ServiceRuntime::reloadStorm()
 {
     HostFixture host;
-    host.env().insert("TESTHOST_MODE", "tick");
-    host.writeFile("app.ini", InfoLevels);
     NotifySocket manager(host.path("notify"));
-    QVERIFY(manager.isBound());
-    host.env().insert("NOTIFY_SOCKET", host.path("notify"));
     QProcess process;
-    QVERIFY(host.startReady(process, { "-service", "-i", host.path("app.ini") }));
-    QVERIFY(manager.waitFor("READY=1"));
+    QVERIFY(startTickingService(host, manager, process));
     const pid_t pid = pid_t(process.processId());
     for (int i = 0; i < 99; ++i)
         ::kill(pid, SIGHUP);
@@ -267,15 +268,10 @@ void tst_ServiceRuntime::reloadOfABadFile()
     QFETCH(QString, kind);
     QFETCH(QByteArray, line);
     HostFixture host;
-    host.env().insert("TESTHOST_MODE", "tick");
     const QString ini = host.path("app.ini");
-    host.writeFile("app.ini", InfoLevels);
     NotifySocket manager(host.path("notify"));
-    QVERIFY(manager.isBound());
-    host.env().insert("NOTIFY_SOCKET", host.path("notify"));
     QProcess process;
-    QVERIFY(host.startReady(process, { "-service", "-i", ini }));
-    QVERIFY(manager.waitFor("READY=1"));
+    QVERIFY(startTickingService(host, manager, process));
 
     if (kind == "deleted" || kind == "folder")
         QVERIFY(QFile::remove(ini));
