@@ -309,10 +309,6 @@ void Application::configureLogging(bool asService)
         Kor::LogModule::SetNameSeparated(separated != 0);
 }
 
-} // namespace Kor::NS
-
-namespace Kor::NS {
-
 namespace {
 
 // Beyond these a limit is a typing error rather than a wish.
