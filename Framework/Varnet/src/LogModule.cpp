@@ -169,6 +169,37 @@ std::string orEmpty(const char* s)
     return s ? std::string(s) : std::string();
 }
 
+// Routes one line to the outputs that take it; appendText adds the text
+// after the columns.
+template <class AppendText>
+void emitLine(LogEntryType type, int severity, const char* name, const char* subName, AppendText appendText)
+{
+    if (!LogModule::WouldLog(type, severity))
+        return;
+    const int enabled = g_enabled.load(std::memory_order_relaxed);
+    if (!passes(severity, g_global.load(std::memory_order_relaxed)))
+        return;
+    bool to[SlotCount];
+    for (int slot = 0; slot < SlotCount; ++slot)
+        to[slot] = (enabled & kSlotOutput[slot]) && passes(severity, g_severity[slot].load(std::memory_order_relaxed));
+    to[DebugWindowSlot] = to[DebugWindowSlot] && debuggerAttached();
+    if (!to[ConsoleSlot] && !to[DebugWindowSlot] && !to[LogFileSlot])
+        return;
+
+    detail::LineBuffer text;
+    int date = 0;
+    detail::beginLine(text, type, name, subName, &date);
+    appendText(text);
+    detail::endLine(text);
+    int error = 0;
+    if (to[ConsoleSlot] && !writeStream(stdout, text, error))
+        switchConsoleOff(error);
+    if (to[DebugWindowSlot])
+        writeStream(stderr, text, error);
+    if (to[LogFileSlot])
+        writeToFile(text, date);
+}
+
 } // namespace
 
 bool LogModule::Start(int outputs, const char* file, const char*, const char*)
@@ -275,30 +306,14 @@ void LogModule::_LOG(LogEntryType type, const char* file, int line, int severity
 void LogModule::LogV(LogEntryType type, const char*, int, int severity, const char* name, const char* format,
                      va_list args)
 {
-    if (!WouldLog(type, severity))
-        return;
-    const int enabled = g_enabled.load(std::memory_order_relaxed);
-    if (!passes(severity, g_global.load(std::memory_order_relaxed)))
-        return;
-    bool to[SlotCount];
-    for (int slot = 0; slot < SlotCount; ++slot)
-        to[slot] = (enabled & kSlotOutput[slot]) && passes(severity, g_severity[slot].load(std::memory_order_relaxed));
-    to[DebugWindowSlot] = to[DebugWindowSlot] && debuggerAttached();
-    if (!to[ConsoleSlot] && !to[DebugWindowSlot] && !to[LogFileSlot])
-        return;
+    emitLine(type, severity, name, nullptr, [&](detail::LineBuffer& text) { detail::appendText(text, format, args); });
+}
 
-    detail::LineBuffer text;
-    int date = 0;
-    detail::beginLine(text, type, name, &date);
-    detail::appendText(text, format, args);
-    detail::endLine(text);
-    int error = 0;
-    if (to[ConsoleSlot] && !writeStream(stdout, text, error))
-        switchConsoleOff(error);
-    if (to[DebugWindowSlot])
-        writeStream(stderr, text, error);
-    if (to[LogFileSlot])
-        writeToFile(text, date);
+void LogModule::LogUtf16(LogEntryType type, const char*, int, int severity, const char* name,
+                         const char* subName, const char16_t* text, std::size_t length)
+{
+    emitLine(type, severity, name, subName,
+             [&](detail::LineBuffer& line) { detail::appendUtf16(line, text, length); });
 }
 
 void LogModule::LogFileUserdata(const char* text)
