@@ -55,6 +55,7 @@ private slots:
     void cleanupTestCase();
     void enabledLine_data();
     void enabledLine();
+    void asynchronousLine();
 
 private:
     QTemporaryDir m_dir;
@@ -120,6 +121,25 @@ void tst_LogAllocations::enabledLine()
     for (int i = 1; i <= kLines; ++i)
         line(i);
     const unsigned long long made = g_allocations.load(std::memory_order_relaxed) - before;
+    QCOMPARE(made, 0ULL);
+}
+
+// Through the writer thread, each line in a batch of its own (the test waits
+// until it is written): the queue reuses its batches and its own storage.
+void tst_LogAllocations::asynchronousLine()
+{
+    QVERIFY(Kor::LogModule::LogFileEnableAsyncWriting(1 << 20, 1024));
+    auto line = [](int i) {
+        LogMessage(nullptr, NoName, Kor::INFO, Kor::LOG_INFO) << "queued " << i % 10;
+        Kor::LogModule::LogFilePrepareStop();
+    };
+    constexpr int kLines = 200;
+    line(0);
+    const unsigned long long before = g_allocations.load(std::memory_order_relaxed);
+    for (int i = 1; i <= kLines; ++i)
+        line(i);
+    const unsigned long long made = g_allocations.load(std::memory_order_relaxed) - before;
+    Kor::LogModule::Stop(Kor::LogModule::AsyncWriter);
     QCOMPARE(made, 0ULL);
 }
 

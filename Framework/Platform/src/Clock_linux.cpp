@@ -35,6 +35,24 @@ std::int64_t wallClockMs()
     return std::int64_t(now.tv_sec) * 1000 + now.tv_nsec / kNsPerMs;
 }
 
+bool localTime(std::int64_t secondsSinceEpoch, LocalTime& out)
+{
+    // localtime_r() alone keeps the zone it read first; tzset() reads TZ
+    // again, and costs a comparison when it did not change.
+    ::tzset();
+    const time_t seconds = time_t(secondsSinceEpoch);
+    tm fields{};
+    if (!::localtime_r(&seconds, &fields))
+        return false;
+    out.year = fields.tm_year + 1900;
+    out.month = fields.tm_mon + 1;
+    out.day = fields.tm_mday;
+    out.hour = fields.tm_hour;
+    out.minute = fields.tm_min;
+    out.second = fields.tm_sec;
+    return true;
+}
+
 bool wallClockIsCoarse()
 {
     return g_wallClock == CLOCK_REALTIME_COARSE;

@@ -3,7 +3,6 @@
 #include "Platform.h"
 #include "PlatformClock.h"
 
-#include <QDateTime>
 #include <QStringEncoder>
 
 #include <algorithm>
@@ -43,25 +42,26 @@ void putDigits(char* out, int value, int width)
 
 void refreshSecond(ThreadCache& cache, std::int64_t second)
 {
-    // QDateTime once a second per thread; it follows the local zone and its
-    // daylight-saving changes.
-    const QDateTime local = QDateTime::fromSecsSinceEpoch(second);
-    const QDate d = local.date();
-    const QTime t = local.time();
-    const int year = d.year() < 0 ? 0 : d.year() % 10000;
-    char* s = cache.stamp;
-    putDigits(s, year, 4);
-    s[4] = '/';
-    putDigits(s + 5, d.month(), 2);
-    s[7] = '/';
-    putDigits(s + 8, d.day(), 2);
-    s[10] = ' ';
-    putDigits(s + 11, t.hour(), 2);
-    s[13] = ':';
-    putDigits(s + 14, t.minute(), 2);
-    s[16] = ':';
-    putDigits(s + 17, t.second(), 2);
-    cache.date = year * 10000 + d.month() * 100 + d.day();
+    // Once a second per thread; follows the local zone and its
+    // daylight-saving changes. A time the system cannot convert keeps the
+    // text of the second before.
+    Platform::LocalTime local;
+    if (Platform::localTime(second, local)) {
+        const int year = local.year < 0 ? 0 : local.year % 10000;
+        char* s = cache.stamp;
+        putDigits(s, year, 4);
+        s[4] = '/';
+        putDigits(s + 5, local.month, 2);
+        s[7] = '/';
+        putDigits(s + 8, local.day, 2);
+        s[10] = ' ';
+        putDigits(s + 11, local.hour, 2);
+        s[13] = ':';
+        putDigits(s + 14, local.minute, 2);
+        s[16] = ':';
+        putDigits(s + 17, local.second, 2);
+        cache.date = year * 10000 + local.month * 100 + local.day;
+    }
     cache.second = second;
 }
 
