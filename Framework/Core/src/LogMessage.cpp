@@ -25,9 +25,11 @@ constexpr qsizetype kMaxKeptCapacity = 4096;
 // The holder's destructor runs at thread exit. The two plain fields stay
 // readable after it, so a message built by a later thread-local destructor
 // finds no spare storage and uses its own.
+// The library is linked, not loaded later, so its thread-local data can
+// sit at a fixed offset from the thread pointer: read without a call.
 enum class SpareState : unsigned char { Unused, Live, Gone };
-thread_local SpareState t_spareState = SpareState::Unused;
-thread_local QString* t_spare = nullptr;
+[[gnu::tls_model("initial-exec")]] thread_local SpareState t_spareState = SpareState::Unused;
+[[gnu::tls_model("initial-exec")]] thread_local QString* t_spare = nullptr;
 
 struct SpareHolder
 {
