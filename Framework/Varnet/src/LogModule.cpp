@@ -57,6 +57,13 @@ Control& control()
     return *c;
 }
 
+// WouldLog() without the call through the library's symbol table.
+inline bool anyOutputTakes(int severity)
+{
+    const int threshold = g_threshold.load(std::memory_order_relaxed);
+    return severity >= threshold && threshold != kNoLine;
+}
+
 bool passes(int lineSeverity, int severity)
 {
     return severity < DISABLED && lineSeverity >= severity;
@@ -170,11 +177,12 @@ std::string orEmpty(const char* s)
 }
 
 // Routes one line to the outputs that take it; appendText adds the text
-// after the columns.
+// after the columns. Kept out of line: its frame holds the line buffer, which
+// the callers' quick refusal of an unwanted line should not have to set up.
 template <class AppendText>
-void emitLine(LogEntryType type, int severity, const char* name, const char* subName, AppendText appendText)
+[[gnu::noinline]] void emitLine(LogEntryType type, int severity, const char* name, const char* subName, AppendText appendText)
 {
-    if (!LogModule::WouldLog(type, severity))
+    if (!anyOutputTakes(severity))
         return;
     const int enabled = g_enabled.load(std::memory_order_relaxed);
     if (!passes(severity, g_global.load(std::memory_order_relaxed)))
@@ -291,12 +299,13 @@ int LogModule::GetInfoSeverity(int output)
 
 bool LogModule::WouldLog(LogEntryType, int severity)
 {
-    const int threshold = g_threshold.load(std::memory_order_relaxed);
-    return severity >= threshold && threshold != kNoLine;
+    return anyOutputTakes(severity);
 }
 
 void LogModule::_LOG(LogEntryType type, const char* file, int line, int severity, const char* format, ...)
 {
+    if (!anyOutputTakes(severity))
+        return;
     va_list args;
     va_start(args, format);
     LogV(type, file, line, severity, nullptr, format, args);
@@ -306,6 +315,10 @@ void LogModule::_LOG(LogEntryType type, const char* file, int line, int severity
 void LogModule::LogV(LogEntryType type, const char*, int, int severity, const char* name, const char* format,
                      va_list args)
 {
+    // Checked here as well, so that a line nobody takes costs no more than
+    // the check.
+    if (!anyOutputTakes(severity))
+        return;
     emitLine(type, severity, name, nullptr, [&](detail::LineBuffer& text) { detail::appendText(text, format, args); });
 }
 
