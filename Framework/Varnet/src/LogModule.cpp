@@ -180,7 +180,8 @@ std::string orEmpty(const char* s)
 // after the columns. Kept out of line: its frame holds the line buffer, which
 // the callers' quick refusal of an unwanted line should not have to set up.
 template <class AppendText>
-[[gnu::noinline]] void emitLine(LogEntryType type, int severity, const char* name, const char* subName, AppendText appendText)
+[[gnu::noinline]] void emitLine(LogEntryType type, int severity, const char* name, const char* subName,
+                                AppendText appendText)
 {
     if (!anyOutputTakes(severity))
         return;
