@@ -2,7 +2,8 @@
 // in the same configurations: a line below the level, a synchronous file line
 // (buffered, and handed to the kernel per line), and an asynchronous file
 // line from one and from four threads. Both write the same layout to a file
-// of their own.
+// of their own. Each case reports the heap allocations made per line, by
+// any thread of the process, as the counter "allocs/line".
 #include <Kor/LogMessage.h>
 #include <Kor/LogModule.h>
 
@@ -11,14 +12,106 @@
 #include <spdlog/sinks/basic_file_sink.h>
 #include <spdlog/spdlog.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <string>
 #include <unistd.h>
+
+// ---- allocation counting -------------------------------------------------
+// Qt's containers take their memory from malloc, not from operator new, so
+// both are counted: malloc and its kin are replaced for the whole process
+// (glibc keeps its own under the __libc_ names), and operator new goes
+// through the counting malloc.
+
+namespace {
+std::atomic<unsigned long long> g_allocations{0};
+}
+
+extern "C" {
+void* __libc_malloc(size_t);
+void* __libc_calloc(size_t, size_t);
+void* __libc_realloc(void*, size_t);
+void __libc_free(void*);
+
+void* malloc(size_t size)
+{
+    g_allocations.fetch_add(1, std::memory_order_relaxed);
+    return __libc_malloc(size);
+}
+
+void* calloc(size_t count, size_t size)
+{
+    g_allocations.fetch_add(1, std::memory_order_relaxed);
+    return __libc_calloc(count, size);
+}
+
+void* realloc(void* old, size_t size)
+{
+    g_allocations.fetch_add(1, std::memory_order_relaxed);
+    return __libc_realloc(old, size);
+}
+
+void free(void* p)
+{
+    __libc_free(p);
+}
+}
+
+void* operator new(std::size_t size)
+{
+    if (void* p = std::malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+
+void* operator new[](std::size_t size)
+{
+    return operator new(size);
+}
+
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    return std::malloc(size ? size : 1);
+}
+
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
+{
+    return std::malloc(size ? size : 1);
+}
+
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 using Kor::LogModule;
 
 namespace {
+
+// Counts the allocations of the timed loop. With several threads the first
+// one reports the process-wide count; the loop's start and end are barriers
+// for all of them, so nothing outside the loop is counted.
+class AllocationCount
+{
+public:
+    explicit AllocationCount(const benchmark::State& state)
+        : m_reporter(state.thread_index() == 0), m_start(g_allocations.load(std::memory_order_relaxed))
+    {
+    }
+    void report(benchmark::State& state) const
+    {
+        const unsigned long long count = g_allocations.load(std::memory_order_relaxed) - m_start;
+        state.counters["allocs/line"] =
+            benchmark::Counter(m_reporter ? double(count) : 0.0, benchmark::Counter::kAvgIterations);
+    }
+
+private:
+    bool m_reporter;
+    unsigned long long m_start;
+};
 
 const std::filesystem::path& folder()
 {
@@ -60,26 +153,32 @@ void korTeardown(const benchmark::State&) { LogModule::Stop(-1); }
 void BM_Kor_Disabled(benchmark::State& state)
 {
     int i = 0;
+    const AllocationCount allocations(state);
     for (auto _ : state)
         korLine(Kor::DEBUG, ++i);
     state.SetItemsProcessed(state.iterations());
+    allocations.report(state);
 }
 
 // The module's own share of a disabled line, without the message object.
 void BM_Kor_DisabledModule(benchmark::State& state)
 {
     int i = 0;
+    const AllocationCount allocations(state);
     for (auto _ : state)
         LogModule::_LOG(Kor::LOG_INFO, __FILE__, __LINE__, Kor::DEBUG, "text %d", ++i);
     state.SetItemsProcessed(state.iterations());
+    allocations.report(state);
 }
 
 void BM_Kor_File(benchmark::State& state)
 {
     int i = 0;
+    const AllocationCount allocations(state);
     for (auto _ : state)
         korLine(Kor::INFO, ++i);
     state.SetItemsProcessed(state.iterations());
+    allocations.report(state);
 }
 
 // ---- spdlog --------------------------------------------------------------
@@ -118,17 +217,21 @@ void spdTeardown(const benchmark::State&)
 void BM_Spdlog_Disabled(benchmark::State& state)
 {
     int i = 0;
+    const AllocationCount allocations(state);
     for (auto _ : state)
         g_spd->debug("text {}", ++i);
     state.SetItemsProcessed(state.iterations());
+    allocations.report(state);
 }
 
 void BM_Spdlog_File(benchmark::State& state)
 {
     int i = 0;
+    const AllocationCount allocations(state);
     for (auto _ : state)
         g_spd->info("text {}", ++i);
     state.SetItemsProcessed(state.iterations());
+    allocations.report(state);
 }
 
 } // namespace

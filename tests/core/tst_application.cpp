@@ -329,6 +329,12 @@ void tst_Application::machineStoreValues_data()
     QTest::newRow("binary") << QByteArray("\x00\xff[[[=\n=\n", 9) << none;
     QTest::newRow("folder") << QByteArray() << none;
     QTest::newRow("FIFO") << QByteArray() << none;
+    // The last line of the largest store file still counts; one byte more
+    // and the file is refused.
+    const QByteArray tail("[Common]\nUpdaterConfigPath=/last\n");
+    const QByteArray filler = ';' + QByteArray(1024 * 1024 - tail.size() - 2, 'f') + '\n';
+    QTest::newRow("largest file") << filler + tail << QVariant("/last");
+    QTest::newRow("one byte too large") << ' ' + filler + tail << none;
 }
 
 void tst_Application::machineStoreValues()

@@ -195,6 +195,8 @@ void tst_Section::refusesHostileFiles_data()
     const QByteArray external = "<!DOCTYPE a [<!ENTITY x SYSTEM \"file:///etc/passwd\">]><a>&x;</a>";
     QTest::newRow("external entity") << external << QByteArray("declarations");
     QTest::newRow("undeclared entity") << QByteArray("<a>&x;</a>") << QByteArray("line");
+    QTest::newRow("one byte too large") << "<a>" + QByteArray(int(Section::s_maxFileSize) - 6, 'x') + "</a>"
+                                        << QByteArray("larger than");
     QTest::newRow("far too large") << "<a>" + QByteArray(int(Section::s_maxFileSize), 'x') + "</a>"
                                    << QByteArray("larger than");
     const int tooDeep = Section::s_maxDepth + 1;

@@ -2,17 +2,63 @@
 
 #include <Kor/LogModule.h>
 
+#include <QStringDecoder>
 #include <QThread>
 
 #include <cstdarg>
 #include <cstdlib>
+#include <cstring>
+#include <iterator>
 
 namespace Kor::NS {
 
 namespace {
 // Lines carry the position of this class, not of the caller.
 constexpr const char* SourceFile = "Framework/Core/src/LogMessage";
+
+// Text storage kept per thread between two messages. The first capacity
+// holds most lines without growing; storage that one long line made larger
+// than the limit is let go rather than kept for the thread's life.
+constexpr qsizetype kFirstCapacity = 256;
+constexpr qsizetype kMaxKeptCapacity = 4096;
+
+// The holder's destructor runs at thread exit. The two plain fields stay
+// readable after it, so a message built by a later thread-local destructor
+// finds no spare storage and uses its own.
+// The library is linked, not loaded later, so its thread-local data can
+// sit at a fixed offset from the thread pointer: read without a call.
+enum class SpareState : unsigned char { Unused, Live, Gone };
+[[gnu::tls_model("initial-exec")]] thread_local SpareState t_spareState = SpareState::Unused;
+[[gnu::tls_model("initial-exec")]] thread_local QString* t_spare = nullptr;
+
+struct SpareHolder
+{
+    QString text;
+    SpareHolder() { text.reserve(kFirstCapacity); }
+    ~SpareHolder()
+    {
+        t_spareState = SpareState::Gone;
+        t_spare = nullptr;
+    }
+};
+
+QString* threadSpare()
+{
+    if (t_spareState == SpareState::Unused) {
+        thread_local SpareHolder holder;
+        t_spare = &holder.text;
+        t_spareState = SpareState::Live;
+    }
+    return t_spare;
 }
+
+// Decodes each piece as QString::fromUtf8 would: stray bytes become
+// replacement characters and a leading byte-order mark is dropped.
+QStringDecoder utf8Decoder()
+{
+    return QStringDecoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+}
+} // namespace
 
 SharedString LogMessage::dateTimeFormat(QStringLiteral("yyyy/MM/dd HH:mm:ss,zzz"));
 
@@ -41,34 +87,97 @@ LogMessage::LogMessage(Kor::LogObject* logObject, const Kor::String& name, Kor::
     va_end(args);
 }
 
+void LogMessage::takeBuffer()
+{
+    QString* spare = threadSpare();
+    if (spare && !spare->isNull())
+        m_text.swap(*spare);
+}
+
+void LogMessage::returnBuffer()
+{
+    // A nested message on this thread may have given its storage back first;
+    // a copied message shares its text with the copy.
+    QString* spare = threadSpare();
+    if (!spare || !spare->isNull() || !m_text.isDetached() || m_text.capacity() > kMaxKeptCapacity)
+        return;
+    m_text.resize(0);
+    spare->swap(m_text);
+}
+
 void LogMessage::emitLine()
 {
-    // The text travels as the argument of "%s", so per-cent signs in it stay literal.
-    const QByteArray bytes = m_text.toLocal8Bit();
-    if (m_logObject && !m_name.empty())
-        m_logObject->Log(m_name.c_str(), m_level, SourceFile, __LINE__, m_severity, "%s", bytes.constData());
-    else if (m_logObject)
-        m_logObject->Log(m_level, SourceFile, __LINE__, m_severity, "%s", bytes.constData());
-    else
-        Kor::LogModule::_LOG(m_level, SourceFile, __LINE__, m_severity, "%s", bytes.constData());
+    // The characters go to the module as they are: its line is the only copy
+    // of the 8-bit text, and no printf pass can take per-cent signs for
+    // conversions. The log object's name and the message's name make the
+    // logger name, as the log object's own operations would.
+    const char* objectName = m_logObject ? m_logObject->getName().c_str() : nullptr;
+    const char* subName = m_logObject && !m_name.empty() ? m_name.c_str() : nullptr;
+    Kor::LogModule::LogUtf16(m_level, SourceFile, __LINE__, m_severity, objectName, subName,
+                             reinterpret_cast<const char16_t*>(m_text.utf16()), std::size_t(m_text.size()));
+    returnBuffer();
 }
 
 void LogMessage::append(const QString& value) { m_text += value; }
 void LogMessage::appendView(const QStringView& value) { m_text += value; }
 void LogMessage::appendLatin1(const QLatin1String& value) { m_text += value; }
-void LogMessage::appendUtf8(const char* value) { m_text += QString::fromUtf8(value); }
-void LogMessage::appendBytes(const QByteArray& value) { m_text += QString::fromUtf8(value); }
+
+void LogMessage::appendUtf8(const char* value)
+{
+    if (value)
+        appendUtf8Bytes(value, qsizetype(std::strlen(value)));
+}
+
+void LogMessage::appendBytes(const QByteArray& value) { appendUtf8Bytes(value.constData(), value.size()); }
 
 void LogMessage::appendString(const Kor::String& value)
 {
-    m_text += QString::fromUtf8(value.c_str(), qsizetype(value.size()));
+    appendUtf8Bytes(value.c_str(), qsizetype(value.size()));
 }
 
-void LogMessage::appendUuid(const Kor::Uuid& value) { m_text += QString::fromUtf8(value.toString().c_str()); }
+void LogMessage::appendUtf8Bytes(const char* data, qsizetype size)
+{
+    if (size <= 0)
+        return;
+    // Decoded straight into the text's own storage.
+    QStringDecoder decoder = utf8Decoder();
+    const qsizetype start = m_text.size();
+    m_text.resize(start + decoder.requiredSpace(size));
+    const QChar* end = decoder.appendToBuffer(m_text.data() + start, QByteArrayView(data, size));
+    m_text.resize(end - m_text.constData());
+}
+
+void LogMessage::appendUuid(const Kor::Uuid& value)
+{
+    char text[Kor::Uuid::TextSize];
+    value.writeText(text);
+    m_text += QLatin1String(text, qsizetype(sizeof text));
+}
+
 void LogMessage::appendObject(const Kor::Object& value) { m_text += QString::fromUtf8(value.toDebugString().c_str()); }
 void LogMessage::appendChar(const QChar& value) { m_text += value; }
-void LogMessage::appendSigned(qlonglong value) { m_text += QString::number(value); }
-void LogMessage::appendUnsigned(qulonglong value) { m_text += QString::number(value); }
+
+void LogMessage::appendDigits(bool negative, qulonglong magnitude)
+{
+    char16_t digits[21]; // the 20 digits of the largest value and a sign
+    char16_t* const end = std::end(digits);
+    char16_t* first = end;
+    do {
+        *--first = char16_t(u'0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude);
+    if (negative)
+        *--first = u'-';
+    m_text += QStringView(first, end);
+}
+
+void LogMessage::appendSigned(qlonglong value)
+{
+    // Negated as unsigned, so the most negative value has its magnitude too.
+    appendDigits(value < 0, value < 0 ? 0 - qulonglong(value) : qulonglong(value));
+}
+
+void LogMessage::appendUnsigned(qulonglong value) { appendDigits(false, value); }
 void LogMessage::appendDouble(double value) { m_text += QString::number(value, 'g', 6); }
 void LogMessage::appendDateTime(const QDateTime& value) { m_text += value.toString(QString(dateTimeFormat)); }
 void LogMessage::appendVariant(const QVariant& value) { m_text += render(value); }

@@ -49,6 +49,8 @@ public:
         : m_severity(severity), m_level(level), m_logObject(logObject),
           m_wouldLog(Kor::LogModule::WouldLog(level, severity)), m_name(name)
     {
+        if (m_wouldLog)
+            takeBuffer();
     }
     // printf-style initial text (QString::vasprintf rules: %s takes UTF-8).
     LogMessage(Kor::LogObject* logObject, const Kor::String& name, Kor::LogSeverity severity,
@@ -108,6 +110,8 @@ private:
     void appendView(const QStringView& value);
     void appendLatin1(const QLatin1String& value);
     void appendUtf8(const char* value);
+    void appendUtf8Bytes(const char* data, qsizetype size);
+    void appendDigits(bool negative, qulonglong magnitude);
     void appendBytes(const QByteArray& value);
     void appendString(const Kor::String& value);
     void appendUuid(const Kor::Uuid& value);
@@ -119,6 +123,11 @@ private:
     void appendDateTime(const QDateTime& value);
     void appendVariant(const QVariant& value);
     void emitLine();
+    // The thread's spare text storage: lent to the message while it collects
+    // and given back when it has been emitted, so that lines of ordinary
+    // length allocate nothing.
+    void takeBuffer();
+    void returnBuffer();
     static QString render(const QVariant& value);
 
     Kor::LogSeverity m_severity;

@@ -37,7 +37,12 @@ QByteArray readStoreFile(const QString& path)
         logUnusable(path, file.errorString());
         return QByteArray();
     }
-    return file.read(kMaxFileSize);
+    // Sized by the file, so that a start does not take a buffer of the
+    // largest size allowed; capped in case it grew meanwhile.
+    QByteArray content = file.read(qMin(info.size() + 1, kMaxFileSize));
+    if (content.size() > info.size())
+        content += file.read(kMaxFileSize - content.size());
+    return content;
 }
 
 } // namespace

@@ -1,11 +1,11 @@
 #include "LogFormatter_p.h"
 
 #include "Platform.h"
+#include "PlatformClock.h"
 
-#include <QDateTime>
+#include <QStringEncoder>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -30,7 +30,9 @@ struct ThreadCache
     char name[16] = {};
     std::size_t nameSize = 0;
 };
-thread_local ThreadCache t_cache;
+// At a fixed offset from the thread pointer (the library is linked, not
+// loaded later): read on every line without a call.
+[[gnu::tls_model("initial-exec")]] thread_local ThreadCache t_cache;
 
 void putDigits(char* out, int value, int width)
 {
@@ -42,25 +44,26 @@ void putDigits(char* out, int value, int width)
 
 void refreshSecond(ThreadCache& cache, std::int64_t second)
 {
-    // QDateTime once a second per thread; it follows the local zone and its
-    // daylight-saving changes.
-    const QDateTime local = QDateTime::fromSecsSinceEpoch(second);
-    const QDate d = local.date();
-    const QTime t = local.time();
-    const int year = d.year() < 0 ? 0 : d.year() % 10000;
-    char* s = cache.stamp;
-    putDigits(s, year, 4);
-    s[4] = '/';
-    putDigits(s + 5, d.month(), 2);
-    s[7] = '/';
-    putDigits(s + 8, d.day(), 2);
-    s[10] = ' ';
-    putDigits(s + 11, t.hour(), 2);
-    s[13] = ':';
-    putDigits(s + 14, t.minute(), 2);
-    s[16] = ':';
-    putDigits(s + 17, t.second(), 2);
-    cache.date = year * 10000 + d.month() * 100 + d.day();
+    // Once a second per thread; follows the local zone and its
+    // daylight-saving changes. A time the system cannot convert keeps the
+    // text of the second before.
+    Platform::LocalTime local;
+    if (Platform::localTime(second, local)) {
+        const int year = local.year < 0 ? 0 : local.year % 10000;
+        char* s = cache.stamp;
+        putDigits(s, year, 4);
+        s[4] = '/';
+        putDigits(s + 5, local.month, 2);
+        s[7] = '/';
+        putDigits(s + 8, local.day, 2);
+        s[10] = ' ';
+        putDigits(s + 11, local.hour, 2);
+        s[13] = ':';
+        putDigits(s + 14, local.minute, 2);
+        s[16] = ':';
+        putDigits(s + 17, local.second, 2);
+        cache.date = year * 10000 + local.month * 100 + local.day;
+    }
     cache.second = second;
 }
 
@@ -87,9 +90,12 @@ void appendThread(LineBuffer& line, ThreadCache& cache, bool withName, std::int6
     line.append("] ", 2);
 }
 
-void appendName(LineBuffer& line, const char* name)
+void appendName(LineBuffer& line, const char* name, const char* subName)
 {
-    const std::size_t size = name ? std::strlen(name) : 0;
+    const std::size_t nameSize = name ? std::strlen(name) : 0;
+    // "name.subName" when both are there; a sub-name alone is no name.
+    const std::size_t subSize = nameSize && subName ? std::strlen(subName) : 0;
+    const std::size_t size = nameSize + (subSize ? subSize + 1 : 0);
     const int minSize = g_logLayout.nameMinSize.load(std::memory_order_relaxed);
     if (size == 0 && minSize <= 0)
         return;
@@ -99,7 +105,11 @@ void appendName(LineBuffer& line, const char* name)
     if (size) {
         if (separated)
             line.append('<');
-        line.append(name, size);
+        line.append(name, nameSize);
+        if (subSize) {
+            line.append('.');
+            line.append(subName, subSize);
+        }
         if (separated)
             line.append('>');
         used = size + (separated ? 2 : 0);
@@ -157,8 +167,12 @@ void LineBuffer::append(std::size_t count, char c)
 
 void beginLine(LineBuffer& line, LogEntryType type, const char* name, int* date)
 {
-    using namespace std::chrono;
-    const std::int64_t ms = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    beginLine(line, type, name, nullptr, date);
+}
+
+void beginLine(LineBuffer& line, LogEntryType type, const char* name, const char* subName, int* date)
+{
+    const std::int64_t ms = Platform::wallClockMs();
     std::int64_t second = ms / 1000;
     int millis = int(ms % 1000);
     if (millis < 0) { // before 1970: keep the milliseconds positive
@@ -186,7 +200,39 @@ void beginLine(LineBuffer& line, LogEntryType type, const char* name, int* date)
     }
     if (g_logLayout.threadId.load(std::memory_order_relaxed))
         appendThread(line, cache, g_logLayout.threadName.load(std::memory_order_relaxed), second);
-    appendName(line, name);
+    appendName(line, name, subName);
+}
+
+void appendUtf16(LineBuffer& line, const char16_t* text, std::size_t length)
+{
+    // Plain ASCII, by far the most common text, is copied as it is: it reads
+    // the same in every 8-bit encoding.
+    std::size_t ascii = 0;
+    while (ascii < length && text[ascii] < 0x80)
+        ++ascii;
+    if (char* tail = line.reserveTail(ascii)) {
+        for (std::size_t i = 0; i < ascii; ++i)
+            tail[i] = char(text[i]);
+        line.commit(ascii);
+    }
+    // The rest is encoded in pieces that fit the room left, so a line of
+    // ordinary length stays in the line's own storage. A piece never ends
+    // between the two halves of a surrogate pair.
+    constexpr std::size_t kMinPiece = 64;
+    QStringEncoder encoder(QStringEncoder::System, QStringEncoder::Flag::Stateless);
+    for (std::size_t done = ascii; done < length;) {
+        std::size_t piece = std::max(kMinPiece, line.tailRoom() / 4);
+        if (piece >= length - done)
+            piece = length - done;
+        else if (QChar::isHighSurrogate(text[done + piece - 1]))
+            --piece;
+        const QStringView input(text + done, qsizetype(piece));
+        char* tail = line.reserveTail(std::size_t(encoder.requiredSpace(input.size())));
+        if (!tail)
+            return;
+        line.commit(std::size_t(encoder.appendToBuffer(tail, input) - tail));
+        done += piece;
+    }
 }
 
 void appendText(LineBuffer& line, const char* format, va_list args)

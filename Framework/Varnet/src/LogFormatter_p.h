@@ -61,8 +61,13 @@ private:
 // name, as the layout switches say. *date is the line's local date as
 // yyyymmdd, also when the time column is off.
 void beginLine(LineBuffer& line, LogEntryType type, const char* name, int* date);
+// The same with the logger name "name.subName"; subName may be null or empty.
+void beginLine(LineBuffer& line, LogEntryType type, const char* name, const char* subName, int* date);
 // Appends the printf-formatted text, however long.
 void appendText(LineBuffer& line, const char* format, va_list args);
+// Appends UTF-16 text in the local 8-bit encoding, as QString::toLocal8Bit
+// would give it.
+void appendUtf16(LineBuffer& line, const char16_t* text, std::size_t length);
 // Ends the line with a line feed unless the text already ends with one.
 void endLine(LineBuffer& line);
 

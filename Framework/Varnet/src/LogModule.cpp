@@ -60,6 +60,13 @@ Control& control()
     return *c;
 }
 
+// WouldLog() without the call through the library's symbol table.
+inline bool anyOutputTakes(int severity)
+{
+    const int threshold = g_threshold.load(std::memory_order_relaxed);
+    return severity >= threshold && threshold != kNoLine;
+}
+
 bool passes(int lineSeverity, int severity)
 {
     return severity < DISABLED && lineSeverity >= severity;
@@ -182,6 +189,41 @@ std::string orEmpty(const char* s)
     return s ? std::string(s) : std::string();
 }
 
+// Routes one line to the outputs that take it; appendText adds the text
+// after the columns. Kept out of line: its frame holds the line buffer, which
+// the callers' quick refusal of an unwanted line should not have to set up.
+template <class AppendText>
+[[gnu::noinline]] void emitLine(LogEntryType type, int severity, const char* name, const char* subName,
+                                AppendText appendText)
+{
+    if (!anyOutputTakes(severity))
+        return;
+    const int enabled = g_enabled.load(std::memory_order_relaxed);
+    if (!passes(severity, g_global.load(std::memory_order_relaxed)))
+        return;
+    bool to[SlotCount];
+    for (int slot = 0; slot < SlotCount; ++slot)
+        to[slot] = (enabled & kSlotOutput[slot]) && passes(severity, g_severity[slot].load(std::memory_order_relaxed));
+    to[DebugWindowSlot] = to[DebugWindowSlot] && debuggerAttached();
+    if (!to[ConsoleSlot] && !to[DebugWindowSlot] && !to[LogFileSlot] && !to[JournalSlot])
+        return;
+
+    detail::LineBuffer text;
+    int date = 0;
+    detail::beginLine(text, type, name, subName, &date);
+    appendText(text);
+    detail::endLine(text);
+    int error = 0;
+    if (to[ConsoleSlot] && !writeStream(stdout, text, error))
+        switchConsoleOff(error);
+    if (to[DebugWindowSlot])
+        writeStream(stderr, text, error);
+    if (to[LogFileSlot])
+        writeToFile(text, date);
+    if (to[JournalSlot])
+        writeToJournal(text, type, severity);
+}
+
 } // namespace
 
 bool LogModule::Start(int outputs, const char* file, const char*, const char*)
@@ -273,12 +315,13 @@ int LogModule::GetInfoSeverity(int output)
 
 bool LogModule::WouldLog(LogEntryType, int severity)
 {
-    const int threshold = g_threshold.load(std::memory_order_relaxed);
-    return severity >= threshold && threshold != kNoLine;
+    return anyOutputTakes(severity);
 }
 
 void LogModule::_LOG(LogEntryType type, const char* file, int line, int severity, const char* format, ...)
 {
+    if (!anyOutputTakes(severity))
+        return;
     va_list args;
     va_start(args, format);
     LogV(type, file, line, severity, nullptr, format, args);
@@ -288,32 +331,18 @@ void LogModule::_LOG(LogEntryType type, const char* file, int line, int severity
 void LogModule::LogV(LogEntryType type, const char*, int, int severity, const char* name, const char* format,
                      va_list args)
 {
-    if (!WouldLog(type, severity))
+    // Checked here as well, so that a line nobody takes costs no more than
+    // the check.
+    if (!anyOutputTakes(severity))
         return;
-    const int enabled = g_enabled.load(std::memory_order_relaxed);
-    if (!passes(severity, g_global.load(std::memory_order_relaxed)))
-        return;
-    bool to[SlotCount];
-    for (int slot = 0; slot < SlotCount; ++slot)
-        to[slot] = (enabled & kSlotOutput[slot]) && passes(severity, g_severity[slot].load(std::memory_order_relaxed));
-    to[DebugWindowSlot] = to[DebugWindowSlot] && debuggerAttached();
-    if (!to[ConsoleSlot] && !to[DebugWindowSlot] && !to[LogFileSlot] && !to[JournalSlot])
-        return;
+    emitLine(type, severity, name, nullptr, [&](detail::LineBuffer& text) { detail::appendText(text, format, args); });
+}
 
-    detail::LineBuffer text;
-    int date = 0;
-    detail::beginLine(text, type, name, &date);
-    detail::appendText(text, format, args);
-    detail::endLine(text);
-    int error = 0;
-    if (to[ConsoleSlot] && !writeStream(stdout, text, error))
-        switchConsoleOff(error);
-    if (to[DebugWindowSlot])
-        writeStream(stderr, text, error);
-    if (to[LogFileSlot])
-        writeToFile(text, date);
-    if (to[JournalSlot])
-        writeToJournal(text, type, severity);
+void LogModule::LogUtf16(LogEntryType type, const char*, int, int severity, const char* name,
+                         const char* subName, const char16_t* text, std::size_t length)
+{
+    emitLine(type, severity, name, subName,
+             [&](detail::LineBuffer& line) { detail::appendUtf16(line, text, length); });
 }
 
 void LogModule::LogFileUserdata(const char* text)

@@ -4,6 +4,7 @@
 #include "VarnetExport.h"
 
 #include <cstdarg>
+#include <cstddef>
 
 namespace Kor {
 
@@ -90,6 +91,12 @@ public:
     // name may be null or empty: no logger name.
     static void LogV(LogEntryType type, const char* file, int line, int severity, const char* name,
                      const char* format, va_list args);
+    // A line whose text is already UTF-16 (a QString's characters): written
+    // in the local 8-bit encoding without a printf pass or a copy of the
+    // text. The logger name is name, or "name.subName" when both are given;
+    // either may be null or empty.
+    static void LogUtf16(LogEntryType type, const char* file, int line, int severity, const char* name,
+                         const char* subName, const char16_t* text, std::size_t length);
 
     // Log file
     // Text written as the first line of every log file the module opens or

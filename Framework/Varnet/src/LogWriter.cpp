@@ -17,6 +17,7 @@ namespace {
 
 constexpr std::size_t kSpareBatches = 8;
 constexpr std::size_t kSpareBatchBytes = 1024 * 1024;
+constexpr std::size_t kCompactAfter = 64;
 // How long the writer waits for more lines before it counts as idle. Under
 // load this spares the callers a wake-up call per line; an idle program
 // still sleeps without a timer.
@@ -91,7 +92,7 @@ void LogWriter::warnIfFilling(std::size_t size)
 
 void LogWriter::enqueue(const char* data, std::size_t size, int date)
 {
-    Batch* batch = m_queue.empty() ? nullptr : m_queue.back();
+    Batch* batch = queueEmpty() ? nullptr : m_queue.back();
     if (!batch || batch->lines >= m_batchLines || batch->date != date) {
         if (m_spare.empty()) {
             batch = new Batch;
@@ -172,7 +173,7 @@ LogWriter::Batch* LogWriter::takeBatch(std::unique_lock<std::mutex>& lock)
 {
     // Null once stopping and nothing is left.
     bool lingered = false;
-    while (m_queue.empty()) {
+    while (queueEmpty()) {
         if (!m_accepting)
             return nullptr;
         m_writerWaiting = true;
@@ -186,8 +187,21 @@ LogWriter::Batch* LogWriter::takeBatch(std::unique_lock<std::mutex>& lock)
         }
         m_writerWaiting = false;
     }
-    Batch* batch = m_queue.front();
-    m_queue.pop_front();
+    return popFront();
+}
+
+LogWriter::Batch* LogWriter::popFront()
+{
+    Batch* batch = m_queue[m_queueHead++];
+    if (m_queueHead == m_queue.size()) {
+        m_queue.clear(); // keeps the capacity
+        m_queueHead = 0;
+    } else if (m_queueHead >= kCompactAfter && m_queueHead * 2 >= m_queue.size()) {
+        // A queue that never runs empty moves its rest to the front now
+        // and then, so that it does not grow without end.
+        m_queue.erase(m_queue.begin(), m_queue.begin() + std::ptrdiff_t(m_queueHead));
+        m_queueHead = 0;
+    }
     return batch;
 }
 

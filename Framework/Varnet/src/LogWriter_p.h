@@ -8,7 +8,6 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -50,6 +49,8 @@ private:
     void warnIfFilling(std::size_t size);
     void enqueue(const char* data, std::size_t size, int date);
     Batch* takeBatch(std::unique_lock<std::mutex>& lock);
+    bool queueEmpty() const { return m_queueHead == m_queue.size(); }
+    Batch* popFront();
     void recycle(Batch* batch);
     std::size_t queued() const { return std::size_t(m_accepted - m_written); }
 
@@ -58,7 +59,11 @@ private:
     std::condition_variable m_work;    // writer: something to write, or stop
     std::condition_variable m_space;   // callers: room in the queue, or writer gone
     std::condition_variable m_progress;  // drain(): bytes were written
-    std::deque<Batch*> m_queue;
+    // Batches waiting, oldest first from m_queueHead on. Kept in a vector
+    // whose storage is reused: a deque would take and free a block of
+    // memory every few dozen batches.
+    std::vector<Batch*> m_queue;
+    std::size_t m_queueHead = 0;
     std::vector<Batch*> m_spare;
     std::uint64_t m_accepted = 0; // bytes ever queued
     std::uint64_t m_written = 0;  // bytes ever written; the difference is the queue's fill

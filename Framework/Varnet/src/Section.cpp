@@ -166,8 +166,14 @@ std::optional<ReadError> readBytes(const char* path, QByteArray& bytes)
     QFile file(name);
     if (!file.open(QIODevice::ReadOnly))
         return ReadError{file.errorString()};
-    // Asking for the limit itself would reserve that much for every small file.
-    bytes = file.read(qMin(file.size(), qint64(Section::s_maxFileSize)) + 1);
+    // Read as much as the file holds, not the largest size allowed: a buffer
+    // of that size would be taken and given back on every start. One byte
+    // more tells a file that grew past the limit meanwhile.
+    const qint64 limit = qint64(Section::s_maxFileSize) + 1;
+    const qint64 expected = qMin(file.size() + 1, limit);
+    bytes = file.read(expected);
+    if (bytes.size() == expected && expected < limit)
+        bytes += file.read(limit - expected);
     if (bytes.size() > qsizetype(Section::s_maxFileSize))
         return ReadError{QStringLiteral("file larger than %1 bytes").arg(Section::s_maxFileSize)};
     if (file.error() != QFileDevice::NoError)

@@ -76,16 +76,23 @@ bool Uuid::isNull() const
 
 String Uuid::toString() const
 {
+    char text[TextSize];
+    writeText(text);
+    return String(std::string(text, TextSize));
+}
+
+void Uuid::writeText(char (&out)[TextSize]) const
+{
     static const char digits[] = "0123456789abcdef";
-    std::string s = "{";
+    std::size_t at = 0;
+    out[at++] = '{';
     for (std::size_t i = 0; i < m_bytes.size(); ++i) {
         if (i == 4 || i == 6 || i == 8 || i == 10)
-            s += '-';
-        s += digits[m_bytes[i] >> 4];
-        s += digits[m_bytes[i] & 0x0F];
+            out[at++] = '-';
+        out[at++] = digits[m_bytes[i] >> 4];
+        out[at++] = digits[m_bytes[i] & 0x0F];
     }
-    s += '}';
-    return String(s);
+    out[at] = '}';
 }
 
 String Uuid::toDebugString() const

@@ -3,6 +3,7 @@
 #include "Object.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace Kor {
@@ -24,6 +25,10 @@ public:
 
     bool isNull() const;
     String toString() const override;
+    // The text of toString() without a string to hold it, for callers that
+    // must not allocate.
+    static constexpr std::size_t TextSize = 38;
+    void writeText(char (&out)[TextSize]) const;
     String toDebugString() const override;
     void clearRef() override; // becomes null
 
