@@ -109,6 +109,8 @@ class tst_ServiceRuntime : public QObject
     Q_OBJECT
 private slots:
     void startAndStop();
+    void signalAtOnce_data();
+    void signalAtOnce();
     void withoutServiceManager();
     void managerUnreachable();
     void refusedInstanceReportsItsStop();
@@ -157,6 +159,39 @@ void tst_ServiceRuntime::startAndStop()
 }
 
 // Typed by hand: nobody would see the log line, so standard error says it.
+// The manager may stop or reload the service the moment it reported running,
+// before the program's own start-up has gone further.
+void tst_ServiceRuntime::signalAtOnce_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("stop") << SIGTERM;
+    QTest::newRow("reload") << SIGHUP;
+}
+
+void tst_ServiceRuntime::signalAtOnce()
+{
+    QFETCH(int, signalNumber);
+    HostFixture host;
+    host.env().insert("TESTHOST_MODE", "run");
+    NotifySocket manager(host.path("notify"));
+    QVERIFY(manager.isBound());
+    host.env().insert("NOTIFY_SOCKET", host.path("notify"));
+    QProcess process;
+    host.start(process, { "-service" });
+    QVERIFY(manager.waitFor("READY=1"));
+    ::kill(pid_t(process.processId()), signalNumber);
+    if (signalNumber == SIGHUP) {
+        QVERIFY(manager.waitFor("RELOADING=1"));
+        QVERIFY(manager.waitFor("READY=1", 2));
+        QCOMPARE(process.state(), QProcess::Running);
+        QVERIFY(HostFixture::endBySignal(process, SIGTERM));
+    } else {
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitCode(), 0);
+    }
+    QVERIFY(manager.waitFor("STATUS=stopped, exit code 0"));
+}
+
 void tst_ServiceRuntime::withoutServiceManager()
 {
     HostFixture host;

@@ -329,16 +329,17 @@ std::unique_ptr<QTimer> startWatchdog()
 int Application::run(bool asService)
 {
     m_isService = asService;
+    // The manager's reload request; at a console SIGHUP still means the
+    // terminal has gone. Set up before the service reports that it runs: the
+    // manager may send a reload the moment it hears so.
+    if (asService && !Kor::Platform::useHangupForReload())
+        coreLog(Kor::ALWAYS, Kor::LOG_WARNING) << "SIGHUP could not be set up for reloading the settings";
     ServiceControl serviceControl;
     if (asService) {
         serviceControl.start(QThread::InheritPriority);
         serviceControl.waitForStart();
     }
     setSignaling();
-    // The manager's reload request; at a console SIGHUP still means the
-    // terminal has gone.
-    if (asService && !Kor::Platform::useHangupForReload())
-        coreLog(Kor::ALWAYS, Kor::LOG_WARNING) << "SIGHUP could not be set up for reloading the settings";
 
     std::optional<PidFile> pidFile;
     if (!m_allowMultipleInstances)

@@ -113,7 +113,9 @@ ServiceControl* ServiceControl::instance()
 
 void ServiceControl::waitForStart()
 {
-    while (!m_started && !isFinished())
+    // A stop that came in between ends the wait too: the start has been and
+    // gone, and the program must go on to its orderly end.
+    while (!m_started && !m_stopRequested && !isFinished())
         QThread::msleep(100);
 }
 
@@ -152,6 +154,7 @@ void ServiceControl::doServiceStart()
 void ServiceControl::doServiceStop()
 {
     SetStatus(SERVICE_STOP_PENDING, 0, 0);
+    m_stopRequested = true;
     m_started = false;
     flagsChanged();
     requestQuit();
@@ -232,7 +235,11 @@ void ServiceControl::reportReloaded()
 {
     if (!g_hstatus || currentState() != SERVICE_RUNNING)
         return;
-    SetStatus(SERVICE_RUNNING, 0, 0);
+    // READY=1 alone: the main PID and the status text stand as reported at
+    // the start, and a MAINPID= during a reload unsettles the manager.
+    int error = 0;
+    if (!Platform::sendNotify(std::string(Platform::notifyReady), error))
+        coreLog(Kor::INFO, Kor::LOG_ERROR) << "Reporting the end of the reload failed, error= " << error;
 }
 
 void ServiceControl::reportAlive()

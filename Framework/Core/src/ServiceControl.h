@@ -75,6 +75,8 @@ private:
     // Written by the service threads, read by the main thread.
     std::atomic<bool> m_started{false};
     std::atomic<bool> m_stopped{true};
+    // The manager asked for the stop; may come before waitForStart() saw the start.
+    std::atomic<bool> m_stopRequested{false};
 
     static ServiceControl* m_instance;
 };
