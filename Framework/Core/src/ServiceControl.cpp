@@ -236,7 +236,7 @@ void ServiceControl::reportReloaded()
     if (!g_hstatus || currentState() != SERVICE_RUNNING)
         return;
     // READY=1 alone: the main PID and the status text stand as reported at
-    // the start, and a MAINPID= during a reload unsettles the manager.
+    // the start.
     int error = 0;
     if (!Platform::sendNotify(std::string(Platform::notifyReady), error))
         coreLog(Kor::INFO, Kor::LOG_ERROR) << "Reporting the end of the reload failed, error= " << error;
