@@ -21,71 +21,7 @@
 #include <unistd.h>
 
 // ---- allocation counting -------------------------------------------------
-// Qt's containers take their memory from malloc, not from operator new, so
-// both are counted: malloc and its kin are replaced for the whole process
-// (glibc keeps its own under the __libc_ names), and operator new goes
-// through the counting malloc.
-
-namespace {
-std::atomic<unsigned long long> g_allocations{0};
-}
-
-extern "C" {
-void* __libc_malloc(size_t);
-void* __libc_calloc(size_t, size_t);
-void* __libc_realloc(void*, size_t);
-void __libc_free(void*);
-
-void* malloc(size_t size)
-{
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_malloc(size);
-}
-
-void* calloc(size_t count, size_t size)
-{
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_calloc(count, size);
-}
-
-void* realloc(void* old, size_t size)
-{
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_realloc(old, size);
-}
-
-void free(void* p)
-{
-    __libc_free(p);
-}
-}
-
-void* operator new(std::size_t size)
-{
-    if (void* p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-
-void* operator new[](std::size_t size)
-{
-    return operator new(size);
-}
-
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept
-{
-    return std::malloc(size ? size : 1);
-}
-
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
-{
-    return std::malloc(size ? size : 1);
-}
-
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+#include "AllocationCounter.h"
 
 using Kor::LogModule;
 

@@ -1,8 +1,5 @@
 // An enabled log line of the common kinds takes nothing from the heap once
-// its thread has logged before. Every allocation of the process is counted:
-// malloc and its kin are replaced here (glibc keeps its own under the
-// __libc_ names), and operator new and Qt's containers both end up in them.
-// Not built under the sanitizers, which replace malloc themselves.
+// its thread has logged before. Not built under the sanitizers.
 #include <Kor/KorCore.h>
 #include <Kor/LogModule.h>
 #include <Kor/LogObject.h>
@@ -15,33 +12,7 @@
 #include <atomic>
 #include <functional>
 
-namespace {
-std::atomic<unsigned long long> g_allocations{0};
-}
-
-extern "C" {
-void* __libc_malloc(size_t);
-void* __libc_calloc(size_t, size_t);
-void* __libc_realloc(void*, size_t);
-
-void* malloc(size_t size)
-{
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_malloc(size);
-}
-
-void* calloc(size_t count, size_t size)
-{
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_calloc(count, size);
-}
-
-void* realloc(void* old, size_t size)
-{
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_realloc(old, size);
-}
-}
+#include "AllocationCounter.h"
 
 using namespace Kor::NS;
 
