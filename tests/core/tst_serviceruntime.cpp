@@ -91,15 +91,25 @@ int pairedReloads(const QList<QByteArray>& datagrams)
 const QByteArray InfoLevels = "[Loglevel]\nGlobal=INFO\nLogFile=INFO\n";
 const QByteArray TraceLevels = "[Loglevel]\nGlobal=TRACE\nLogFile=TRACE\n";
 
-// A ticking service with the INFO levels in app.ini, started under the
-// stand-in manager and reported ready.
-bool startTickingService(HostFixture& host, NotifySocket& manager, QProcess& process)
+// A host in the given test mode whose service manager is the stand-in
+// socket; service: the host learns of the socket (NOTIFY_SOCKET).
+struct ManagedHost : HostFixture
 {
-    host.env().insert("TESTHOST_MODE", "tick");
+    explicit ManagedHost(const char* mode, bool service = true) : manager(path("notify"))
+    {
+        env().insert("TESTHOST_MODE", mode);
+        if (service)
+            env().insert("NOTIFY_SOCKET", path("notify"));
+    }
+    NotifySocket manager;
+};
+
+// A ticking service with the INFO levels in app.ini, started and reported ready.
+bool startTickingService(ManagedHost& host, QProcess& process)
+{
     host.writeFile("app.ini", InfoLevels);
-    host.env().insert("NOTIFY_SOCKET", host.path("notify"));
-    return manager.isBound() && host.startReady(process, { "-service", "-i", host.path("app.ini") })
-        && manager.waitFor("READY=1");
+    return host.manager.isBound() && host.startReady(process, { "-service", "-i", host.path("app.ini") })
+        && host.manager.waitFor("READY=1");
 }
 
 } // namespace
@@ -127,11 +137,9 @@ private slots:
 
 void tst_ServiceRuntime::startAndStop()
 {
-    HostFixture host;
-    host.env().insert("TESTHOST_MODE", "run");
-    NotifySocket manager(host.path("notify"));
+    ManagedHost host("run");
+    NotifySocket& manager = host.manager;
     QVERIFY(manager.isBound());
-    host.env().insert("NOTIFY_SOCKET", host.path("notify"));
     QProcess process;
     QVERIFY(host.startReady(process, { "-service" }));
     const QByteArray pid = QByteArray::number(process.processId());
@@ -171,11 +179,9 @@ void tst_ServiceRuntime::signalAtOnce_data()
 void tst_ServiceRuntime::signalAtOnce()
 {
     QFETCH(int, signalNumber);
-    HostFixture host;
-    host.env().insert("TESTHOST_MODE", "run");
-    NotifySocket manager(host.path("notify"));
+    ManagedHost host("run");
+    NotifySocket& manager = host.manager;
     QVERIFY(manager.isBound());
-    host.env().insert("NOTIFY_SOCKET", host.path("notify"));
     QProcess process;
     host.start(process, { "-service" });
     QVERIFY(manager.waitFor("READY=1"));
@@ -237,10 +243,10 @@ void tst_ServiceRuntime::refusedInstanceReportsItsStop()
 // reload's line, and a second SIGHUP reloads again instead of ending us.
 void tst_ServiceRuntime::reloadAppliesTheLevels()
 {
-    HostFixture host;
-    NotifySocket manager(host.path("notify"));
+    ManagedHost host("tick");
+    NotifySocket& manager = host.manager;
     QProcess process;
-    QVERIFY(startTickingService(host, manager, process));
+    QVERIFY(startTickingService(host, process));
 
     host.writeFile("app.ini", TraceLevels);
     ::kill(pid_t(process.processId()), SIGHUP);
@@ -269,10 +275,10 @@ void tst_ServiceRuntime::reloadAppliesTheLevels()
 // state is the one in force at the end.
 void tst_ServiceRuntime::reloadStorm()
 {
-    HostFixture host;
-    NotifySocket manager(host.path("notify"));
+    ManagedHost host("tick");
+    NotifySocket& manager = host.manager;
     QProcess process;
-    QVERIFY(startTickingService(host, manager, process));
+    QVERIFY(startTickingService(host, process));
     const pid_t pid = pid_t(process.processId());
     for (int i = 0; i < 99; ++i)
         ::kill(pid, SIGHUP);
@@ -302,11 +308,11 @@ void tst_ServiceRuntime::reloadOfABadFile()
 {
     QFETCH(QString, kind);
     QFETCH(QByteArray, line);
-    HostFixture host;
+    ManagedHost host("tick");
+    NotifySocket& manager = host.manager;
     const QString ini = host.path("app.ini");
-    NotifySocket manager(host.path("notify"));
     QProcess process;
-    QVERIFY(startTickingService(host, manager, process));
+    QVERIFY(startTickingService(host, process));
 
     if (kind == "deleted" || kind == "folder")
         QVERIFY(QFile::remove(ini));
@@ -333,11 +339,9 @@ void tst_ServiceRuntime::reloadOfABadFile()
 // A small interval: pings keep coming while the loop runs.
 void tst_ServiceRuntime::watchdogPings()
 {
-    HostFixture host;
-    host.env().insert("TESTHOST_MODE", "run");
-    NotifySocket manager(host.path("notify"));
+    ManagedHost host("run");
+    NotifySocket& manager = host.manager;
     QVERIFY(manager.isBound());
-    host.env().insert("NOTIFY_SOCKET", host.path("notify"));
     host.env().insert("WATCHDOG_USEC", "200000");
     QProcess process;
     QVERIFY(host.startReady(process, { "-service" }));
@@ -363,11 +367,9 @@ void tst_ServiceRuntime::watchdogIgnored()
     QFETCH(QByteArray, usec);
     QFETCH(QByteArray, pid);
     QFETCH(QByteArray, line);
-    HostFixture host;
-    host.env().insert("TESTHOST_MODE", "run");
-    NotifySocket manager(host.path("notify"));
+    ManagedHost host("run");
+    NotifySocket& manager = host.manager;
     QVERIFY(manager.isBound());
-    host.env().insert("NOTIFY_SOCKET", host.path("notify"));
     host.env().insert("WATCHDOG_USEC", usec);
     if (!pid.isEmpty())
         host.env().insert("WATCHDOG_PID", pid);
@@ -401,12 +403,9 @@ void tst_ServiceRuntime::journal()
     QFETCH(bool, service);
     QFETCH(QString, stream);
     QFETCH(bool, journaled);
-    HostFixture host;
-    host.env().insert("TESTHOST_MODE", "journal");
-    NotifySocket manager(host.path("notify"));
+    ManagedHost host("journal", service);
+    NotifySocket& manager = host.manager;
     QVERIFY(manager.isBound());
-    if (service)
-        host.env().insert("NOTIFY_SOCKET", host.path("notify"));
     host.writeFile("stderr", QByteArray());
     host.writeFile("other", QByteArray());
     if (!stream.isEmpty()) {
