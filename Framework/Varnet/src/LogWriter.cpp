@@ -15,7 +15,6 @@ namespace Kor::detail {
 
 namespace {
 
-constexpr std::size_t kSpareBatches = 8;
 constexpr std::size_t kSpareBatchBytes = 1024 * 1024;
 constexpr std::size_t kCompactAfter = 64;
 // How long the writer waits for more lines before it counts as idle. Under
@@ -99,6 +98,7 @@ void LogWriter::enqueue(const char* data, std::size_t size, int date)
         } else {
             batch = m_spare.back();
             m_spare.pop_back();
+            m_spareBytes -= batch->bytes.capacity();
         }
         batch->date = date;
         m_queue.push_back(batch);
@@ -207,12 +207,17 @@ LogWriter::Batch* LogWriter::popFront()
 
 void LogWriter::recycle(Batch* batch)
 {
-    if (m_spare.size() >= kSpareBatches || batch->bytes.capacity() > kSpareBatchBytes) {
+    // Spares are kept up to what a full queue holds, so that a queue that
+    // fills and empties again, as with several busy threads, takes nothing
+    // new from the heap; a batch that grew unusually large is let go.
+    const std::size_t keep = m_capacity + kSpareBatchBytes;
+    if (batch->bytes.capacity() > kSpareBatchBytes || m_spareBytes + batch->bytes.capacity() > keep) {
         delete batch;
         return;
     }
     batch->bytes.clear();
     batch->lines = 0;
+    m_spareBytes += batch->bytes.capacity();
     m_spare.push_back(batch);
 }
 

@@ -65,6 +65,7 @@ private:
     std::vector<Batch*> m_queue;
     std::size_t m_queueHead = 0;
     std::vector<Batch*> m_spare;
+    std::size_t m_spareBytes = 0; // capacity held by the spares
     std::uint64_t m_accepted = 0; // bytes ever queued
     std::uint64_t m_written = 0;  // bytes ever written; the difference is the queue's fill
     std::size_t m_capacity = 0;
