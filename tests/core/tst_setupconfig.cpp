@@ -155,6 +155,11 @@ void tst_SetupConfig::protocols()
     data.initAfterLogCreation();
     QCOMPARE(Kor::SocketAddress::s_AllowedTypes, policy);
     QCOMPARE(newLogLines(), lines);
+    // Looked up on first use, under the policy just set.
+    const QString expected = element.isNull() ? QString()
+                           : QString::fromUtf8(Kor::SocketAddress::getPrefferedLocalAddress().c_str());
+    QCOMPARE(data.preferredLocalAddress(), expected);
+    QCOMPARE(SetupConfigData(data).preferredLocalAddress(), expected);
 }
 
 void tst_SetupConfig::hostileFiles_data()

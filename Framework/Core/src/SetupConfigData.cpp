@@ -9,6 +9,8 @@
 
 #include <QDir>
 
+#include <mutex>
+
 namespace Kor::NS {
 
 Kor::Section s_setupSection;
@@ -104,7 +106,25 @@ void SetupConfigData::applyAllowedProtocols()
     } else {
         coreLog(Kor::ALWAYS, Kor::LOG_DETAIL) << "Allow IPv4 only";
     }
-    m_preferredLocalAddress = QString::fromUtf8(Kor::SocketAddress::getPrefferedLocalAddress().c_str());
+    m_preferredLocalAddress = std::make_shared<PreferredAddress>();
+}
+
+struct SetupConfigData::PreferredAddress
+{
+    std::once_flag once;
+    QString address;
+};
+
+const QString& SetupConfigData::preferredLocalAddress() const
+{
+    static const QString none;
+    if (!m_preferredLocalAddress)
+        return none;
+    PreferredAddress& preferred = *m_preferredLocalAddress;
+    std::call_once(preferred.once, [&preferred] {
+        preferred.address = QString::fromUtf8(Kor::SocketAddress::getPrefferedLocalAddress().c_str());
+    });
+    return preferred.address;
 }
 
 void SetupConfigData::initDataPaths()

@@ -7,6 +7,8 @@
 #include <QList>
 #include <QString>
 
+#include <memory>
+
 namespace Kor::NS {
 
 // The machine-wide set-up file "setup.xml", read once per process, and the
@@ -61,7 +63,10 @@ public:
     const QString& activeImportsDirPath() const { return m_activeImportsDirPath; }
     const QString& activeRebuildsDirPath() const { return m_activeRebuildsDirPath; }
 
-    const QString& preferredLocalAddress() const { return m_preferredLocalAddress; }
+    // Empty unless the file named the allowed protocols. Asking the system
+    // for its interfaces is left to the first call, so that a start that
+    // never needs the address does not pay for the query.
+    const QString& preferredLocalAddress() const;
 
 private:
     static QString setupFilePath();
@@ -100,7 +105,9 @@ private:
     QString m_activeImportsDirPath;
     QString m_activeRebuildsDirPath;
 
-    QString m_preferredLocalAddress;
+    struct PreferredAddress;
+    // Shared by copies: the address is the machine's, not the record's.
+    std::shared_ptr<PreferredAddress> m_preferredLocalAddress;
 };
 
 // The parsed set-up file, shared by the library; Application::close() releases it.
