@@ -30,3 +30,14 @@ results = json.load(open(sys.argv[1]))["results"]
 example, bare = (r["median"] * 1000 for r in results)
 print(f"median: example {example:.2f} ms, bare {bare:.2f} ms, ratio {example / bare:.2f}")
 PY
+# Instructions executed in user space, loader included: steadier than time on
+# a shared machine, though blind to the kernel's share.
+if command -v valgrind >/dev/null 2>&1; then
+    instructions() {
+        valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null | sed -n 's/.*Collected : //p'
+    }
+    example_ir=$(instructions "$example" --version)
+    bare_ir=$(instructions "$bare")
+    echo "instructions: example $example_ir, bare $bare_ir" \
+        "ratio $(awk -v e="$example_ir" -v b="$bare_ir" 'BEGIN { printf "%.2f", e / b }')"
+fi
