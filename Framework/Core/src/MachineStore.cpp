@@ -2,8 +2,13 @@
 
 #include "CoreLog_p.h"
 
+#include "Platform.h"
+#include "PlatformFiles.h"
+
 #include <QFile>
-#include <QFileInfo>
+
+#include <cerrno>
+#include <string>
 
 namespace Kor::NS::MachineStore {
 
@@ -20,29 +25,15 @@ void logUnusable(const QString& file, const QString& cause)
 // The whole file; empty when it is missing or unusable.
 QByteArray readStoreFile(const QString& path)
 {
-    const QFileInfo info(path);
-    if (!info.exists())
+    std::string content;
+    int error = 0;
+    if (Kor::Platform::readWholeFile(QFile::encodeName(path).toStdString(), kMaxFileSize, content, error))
+        return QByteArray::fromStdString(content);
+    if (error == ENOENT || error == ENOTDIR)
         return QByteArray();
-    // Also keeps a FIFO from blocking the start.
-    if (!info.isFile()) {
-        logUnusable(path, QStringLiteral("not a regular file"));
-        return QByteArray();
-    }
-    if (info.size() > kMaxFileSize) {
-        logUnusable(path, QStringLiteral("larger than %1 bytes").arg(kMaxFileSize));
-        return QByteArray();
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        logUnusable(path, file.errorString());
-        return QByteArray();
-    }
-    // Sized by the file, so that a start does not take a buffer of the
-    // largest size allowed; capped in case it grew meanwhile.
-    QByteArray content = file.read(qMin(info.size() + 1, kMaxFileSize));
-    if (content.size() > info.size())
-        content += file.read(kMaxFileSize - content.size());
-    return content;
+    logUnusable(path, error == EFBIG ? QStringLiteral("larger than %1 bytes").arg(kMaxFileSize)
+                                     : QString::fromStdString(Kor::Platform::errorText(error)));
+    return QByteArray();
 }
 
 } // namespace

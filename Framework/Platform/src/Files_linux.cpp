@@ -2,6 +2,7 @@
 
 #include "Platform.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -29,6 +30,48 @@ int openRetrying(const char* path, int flags, mode_t mode = 0)
         fd = ::open(path, flags, mode);
     } while (fd < 0 && errno == EINTR);
     return fd;
+}
+
+bool readOpenFile(int fd, std::size_t maxBytes, std::string& content, int& error)
+{
+    struct stat st{};
+    if (::fstat(fd, &st) != 0) {
+        error = errno;
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = NotARegularFile;
+        return false;
+    }
+    if (std::uint64_t(st.st_size) > maxBytes) {
+        error = EFBIG;
+        return false;
+    }
+    // Room for the size fstat gave and one byte more, which tells a file that
+    // grew meanwhile; the buffer then doubles, up to one byte past the limit.
+    content.resize(std::size_t(st.st_size) + 1);
+    std::size_t filled = 0;
+    for (;;) {
+        if (filled == content.size()) {
+            if (filled > maxBytes) {
+                error = EFBIG;
+                return false;
+            }
+            content.resize(std::min(maxBytes + 1, 2 * filled));
+        }
+        const ssize_t got = ::read(fd, content.data() + filled, content.size() - filled);
+        if (got == 0)
+            break;
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            error = errno;
+            return false;
+        }
+        filled += std::size_t(got);
+    }
+    content.resize(filled);
+    return true;
 }
 
 std::string folderOf(const std::string& path)
@@ -423,6 +466,22 @@ bool diskSpace(const std::string& path, std::uint64_t& freeBytes, std::uint64_t&
     freeBytes = std::uint64_t(vfs.f_bavail) * vfs.f_frsize;
     totalBytes = std::uint64_t(vfs.f_blocks) * vfs.f_frsize;
     return true;
+}
+
+bool readWholeFile(const std::string& path, std::size_t maxBytes, std::string& content, int& error)
+{
+    content.clear();
+    // O_NONBLOCK: opening a FIFO must not wait for a writer.
+    const int fd = openRetrying(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        error = errno;
+        return false;
+    }
+    const bool ok = readOpenFile(fd, maxBytes, content, error);
+    ::close(fd);
+    if (!ok)
+        content.clear();
+    return ok;
 }
 
 } // namespace Kor::Platform

@@ -1,11 +1,14 @@
 #include "Section.h"
 
+#include "Platform.h"
+#include "PlatformFiles.h"
+
 #include <QFile>
-#include <QFileInfo>
 #include <QString>
 #include <QSysInfo>
 #include <QXmlStreamReader>
 
+#include <cerrno>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -160,25 +163,17 @@ std::optional<ReadError> readBytes(const char* path, QByteArray& bytes)
 {
     if (!path || !*path)
         return ReadError{QStringLiteral("no file name")};
-    const QString name = QFile::decodeName(path);
-    if (!QFileInfo(name).isFile()) // also keeps a FIFO from blocking the open
-        return ReadError{QStringLiteral("not a file: ") + name};
-    QFile file(name);
-    if (!file.open(QIODevice::ReadOnly))
-        return ReadError{file.errorString()};
-    // Read as much as the file holds, not the largest size allowed: a buffer
-    // of that size would be taken and given back on every start. One byte
-    // more tells a file that grew past the limit meanwhile.
-    const qint64 limit = qint64(Section::s_maxFileSize) + 1;
-    const qint64 expected = qMin(file.size() + 1, limit);
-    bytes = file.read(expected);
-    if (bytes.size() == expected && expected < limit)
-        bytes += file.read(limit - expected);
-    if (bytes.size() > qsizetype(Section::s_maxFileSize))
+    std::string content;
+    int error = 0;
+    if (Platform::readWholeFile(path, Section::s_maxFileSize, content, error)) {
+        bytes = QByteArray::fromStdString(content);
+        return std::nullopt;
+    }
+    if (error == ENOENT || error == ENOTDIR || error == Platform::NotARegularFile)
+        return ReadError{QStringLiteral("not a file: ") + QFile::decodeName(path)};
+    if (error == EFBIG)
         return ReadError{QStringLiteral("file larger than %1 bytes").arg(Section::s_maxFileSize)};
-    if (file.error() != QFileDevice::NoError)
-        return ReadError{file.errorString()};
-    return std::nullopt;
+    return ReadError{QString::fromStdString(Platform::errorText(error))};
 }
 
 std::string inCharset(const QString& text, String::Charset charset)
