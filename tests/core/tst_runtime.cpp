@@ -16,10 +16,8 @@ class tst_Runtime : public QObject
 private slots:
     void historyLimits_data();
     void historyLimits();
-    void helpListing();
-    void versionListing();
-    void listingsCreateNoPidFile_data();
-    void listingsCreateNoPidFile();
+    void listings_data();
+    void listings();
     void exitCodes_data();
     void exitCodes();
     void parse_data();
@@ -27,12 +25,9 @@ private slots:
     void badValues_data();
     void badValues();
     void pidFileRelativeToExecutable();
-    void secondInstanceRefused();
-    void stalePidFileReused();
-    void unwritablePidFolder();
-    void emptyPidFileName();
-    void freshSettingsFile();
-    void logSeverityRepair();
+    void pidFileHolder();
+    void settingsFileAtStart_data();
+    void settingsFileAtStart();
     void badSettingsFiles_data();
     void badSettingsFiles();
     void setupFileLayout();
@@ -42,9 +37,14 @@ private slots:
     void closingSignals();
     void raisedFaultSignalIsReported();
     void secondInterruptDuringShutdown();
-    void signalSeenDuringInit();
     void consoleReaderGone();
     void logFileStaysInStartFolder();
+};
+
+// A host in the behaviour TESTHOST_MODE names.
+struct Host : HostFixture
+{
+    explicit Host(const QString& mode) { env().insert(QStringLiteral("TESTHOST_MODE"), mode); }
 };
 
 static QStringList lines(const QByteArray& output)
@@ -52,12 +52,11 @@ static QStringList lines(const QByteArray& output)
     return QString::fromUtf8(output).split(QLatin1Char('\n'));
 }
 
-void tst_Runtime::helpListing()
+void tst_Runtime::listings_data()
 {
-    HostFixture host;
-    QByteArray output;
-    QCOMPARE(host.run({ QStringLiteral("--help") }, &output), 0);
-    const QStringList expected = {
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QStringList>("expected"); // from its first line to the end
+    QTest::newRow("help") << "--help" << QStringList{
         "Help:",
         "-h, --help          Display help information",
         "-v, --version       Display version information",
@@ -84,41 +83,23 @@ void tst_Runtime::helpListing()
         "-o, --own           An option of the host",
         "",
     };
-    QCOMPARE(lines(output).mid(lines(output).indexOf("Help:")), expected);
-}
-
-void tst_Runtime::versionListing()
-{
-    HostFixture host;
-    QByteArray output;
-    QCOMPARE(host.run({ QStringLiteral("-v") }, &output), 0);
     const QString separator(11 + 9, QLatin1Char('-'));
-    const QStringList expected = {
-        separator,
-        "Test Host    8.01.23",
-        separator,
-        "Kor Core    80.00.00",
-        "Kor Moltrix 12.04.07",
-        "Kor Varnet   3.02.14",
-        separator,
-        "",
-    };
-    const QStringList got = lines(output);
-    QCOMPARE(got.mid(got.indexOf(separator)), expected);
+    const QStringList version{ separator, "Test Host    8.01.23", separator, "Kor Core    80.00.00",
+                               "Kor Moltrix 12.04.07", "Kor Varnet   3.02.14", separator, "" };
+    QTest::newRow("version") << "-v" << version;
+    QTest::newRow("version, long name") << "--version" << version;
 }
 
-void tst_Runtime::listingsCreateNoPidFile_data()
-{
-    QTest::addColumn<QString>("option");
-    QTest::newRow("help") << "--help";
-    QTest::newRow("version") << "--version";
-}
-
-void tst_Runtime::listingsCreateNoPidFile()
+// A listing ends the program before the PID file and the log exist.
+void tst_Runtime::listings()
 {
     QFETCH(QString, option);
+    QFETCH(QStringList, expected);
     HostFixture host;
-    QCOMPARE(host.run({ option }), 0);
+    QByteArray output;
+    QCOMPARE(host.run({ option }, &output), 0);
+    const QStringList got = lines(output);
+    QCOMPARE(got.mid(got.indexOf(expected.first())), expected);
     QVERIFY(!QFile::exists(host.path("bin/testhost.pid")));
     QVERIFY(!QFile::exists(host.logFile()));
 }
@@ -135,7 +116,6 @@ void tst_Runtime::exitCodes_data()
     QTest::newRow("handler state 7") << "quit" << QStringList{ "--seven" } << 7;
     QTest::newRow("missing slot") << "quit" << QStringList{ "--broken" } << 0;
     QTest::newRow("keyboard, then help") << "quit" << QStringList{ "-kb", "--help" } << 0;
-    QTest::newRow("unknown option") << "quit" << QStringList{ "--nonsense", "x" } << 0;
 }
 
 void tst_Runtime::exitCodes()
@@ -143,8 +123,7 @@ void tst_Runtime::exitCodes()
     QFETCH(QString, mode);
     QFETCH(QStringList, arguments);
     QFETCH(int, code);
-    HostFixture host;
-    host.env().insert("TESTHOST_MODE", mode);
+    Host host(mode);
     QCOMPARE(host.run(arguments), code);
     QVERIFY(!QFile::exists(host.path("bin/testhost.pid")));
 }
@@ -168,8 +147,7 @@ void tst_Runtime::parse()
     QFETCH(QStringList, arguments);
     QFETCH(QString, unconsumed);
     QFETCH(QString, own);
-    HostFixture host;
-    host.env().insert("TESTHOST_MODE", "args");
+    Host host("args");
     host.env().insert("TESTHOST_MULTI", "1");
     QByteArray output;
     QCOMPARE(host.run(arguments, &output), 0);
@@ -186,50 +164,56 @@ void tst_Runtime::parse()
 void tst_Runtime::badValues_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("line");
-    QTest::newRow("-d without value") << QStringList{ "-d" } << "Invalid working directory";
-    QTest::newRow("-d missing absolute") << QStringList{ "-d", "/no/such/folder" } << "Path '/no/such/folder' does not exist";
-    QTest::newRow("-p without value") << QStringList{ "-p" } << "Invalid pid file";
-    QTest::newRow("-p twice emptied") << QStringList{ "-p", "", "-p", "x" } << "No pid file defined";
-    QTest::newRow("-i without value") << QStringList{ "-i" } << "Invalid ini file";
-    QTest::newRow("-i empty") << QStringList{ "-i", "" } << "No ini file defined";
+    QTest::addColumn<QString>("line"); // @ is the host's folder
+    QTest::addColumn<int>("code");
+    QTest::newRow("-d without value") << QStringList{ "-d" } << "Invalid working directory" << 0;
+    QTest::newRow("-d missing absolute") << QStringList{ "-d", "/no/such/folder" } << "Path '/no/such/folder' does not exist" << 0;
+    QTest::newRow("-p without value") << QStringList{ "-p" } << "Invalid pid file" << 0;
+    QTest::newRow("-p twice emptied") << QStringList{ "-p", "", "-p", "x" } << "No pid file defined" << 0;
+    QTest::newRow("-i without value") << QStringList{ "-i" } << "Invalid ini file" << 0;
+    QTest::newRow("-i empty") << QStringList{ "-i", "" } << "No ini file defined" << 0;
+    // A folder below a regular file cannot exist, whoever runs the test.
+    QTest::newRow("pid folder unwritable") << QStringList{ "-p", "@/plainfile/x.pid" }
+                                           << "service can not start with pid file '@/plainfile/x.pid'" << 255;
+    // The name then points at the folder itself, which no stream opens.
+    QTest::newRow("pid file name empty") << QStringList{ "-p", "" } << "service can not start with pid file ''" << 255;
 }
 
 void tst_Runtime::badValues()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QString, line);
-    HostFixture host;
-    host.env().insert("TESTHOST_MODE", "quit");
+    QFETCH(int, code);
+    Host host("quit");
+    host.writeFile("plainfile", "x");
     QByteArray output;
-    QCOMPARE(host.run(arguments, &output), 0);
-    QVERIFY2(output.contains(line.toUtf8()), output.constData());
+    QCOMPARE(host.run(arguments.replaceInStrings("@", host.root()), &output), code);
+    QVERIFY2(output.contains(line.replace("@", host.root()).toUtf8()), output.constData());
     QVERIFY(!output.contains("service start with pid"));
 }
 
 void tst_Runtime::pidFileRelativeToExecutable()
 {
-    HostFixture host;
-    host.env().insert("TESTHOST_MODE", "run");
+    Host host("run");
     QProcess process;
     QVERIFY(host.startReady(process, { "-p", "other.pid", "-d", host.path("log") }));
     QVERIFY(QFile::exists(host.path("bin/other.pid")));
     QVERIFY(!QFile::exists(host.path("log/other.pid")));
     QVERIFY(HostFixture::endBySignal(process, SIGTERM));
     QVERIFY(!QFile::exists(host.path("bin/other.pid")));
-    const QByteArray log = host.readFile(host.logFile());
-    QVERIFY(log.contains("current working directory: " + host.path("log").toUtf8()));
-    QVERIFY(log.contains("service end with pid"));
+    QVERIFY(host.readFile(host.logFile()).contains("current working directory: " + host.path("log").toUtf8()));
 }
 
-void tst_Runtime::secondInstanceRefused()
+// A running holder refuses a second instance; once it is killed, its PID
+// file is taken over whatever it says.
+void tst_Runtime::pidFileHolder()
 {
-    HostFixture host;
-    host.env().insert("TESTHOST_MODE", "run");
+    Host host("run");
     QProcess first;
     QVERIFY(host.startReady(first, {}));
     const QString pidFile = host.path("bin/testhost.pid");
-    QCOMPARE(host.readFile(pidFile), QByteArray::number(first.processId()) + '\n');
+    const QByteArray firstPid = QByteArray::number(first.processId());
+    QCOMPARE(host.readFile(pidFile), firstPid + '\n');
 
     QProcess second;
     second.setProcessChannelMode(QProcess::MergedChannels);
@@ -237,61 +221,43 @@ void tst_Runtime::secondInstanceRefused()
     QVERIFY(second.waitForFinished(10000));
     QCOMPARE(second.exitCode(), 255);
     const QByteArray output = second.readAll();
-    QVERIFY2(output.contains("service already started with pid file 'testhost.pid' and pid "
-                             + QByteArray::number(first.processId()) + "."), output.constData());
+    QVERIFY2(output.contains("service already started with pid file 'testhost.pid' and pid " + firstPid + "."),
+             output.constData());
     const QByteArray log = host.readFile(host.logFile());
     QVERIFY(!log.contains("already started"));
     QVERIFY(!log.contains("pid " + QByteArray::number(second.processId())));
-    QCOMPARE(host.readFile(pidFile), QByteArray::number(first.processId()) + '\n');
+    QCOMPARE(host.readFile(pidFile), firstPid + '\n');
 
-    QVERIFY(HostFixture::endBySignal(first, SIGTERM));
-    QVERIFY(!QFile::exists(pidFile));
-}
-
-void tst_Runtime::stalePidFileReused()
-{
-    HostFixture host;
-    host.env().insert("TESTHOST_MODE", "run");
-    QProcess first;
-    QVERIFY(host.startReady(first, {}));
     ::kill(pid_t(first.processId()), SIGKILL);
     QVERIFY(first.waitForFinished(10000));
-    const QString pidFile = host.path("bin/testhost.pid");
     QVERIFY(QFile::exists(pidFile));
     host.writeFile("bin/testhost.pid", "99999999999\n"); // longer than any real pid
-
-    QProcess second;
-    QVERIFY(host.startReady(second, {}));
-    QCOMPARE(host.readFile(pidFile).split('\n').first(), QByteArray::number(second.processId()));
-    QVERIFY(HostFixture::endBySignal(second, SIGINT));
+    QProcess third;
+    QVERIFY(host.startReady(third, {}));
+    QCOMPARE(host.readFile(pidFile).split('\n').first(), QByteArray::number(third.processId()));
+    QVERIFY(HostFixture::endBySignal(third, SIGINT));
 }
 
-void tst_Runtime::unwritablePidFolder()
+void tst_Runtime::settingsFileAtStart_data()
 {
-    HostFixture host;
-    host.env().insert("TESTHOST_MODE", "quit");
-    host.writeFile("plainfile", "x");
-    QByteArray output;
-    // A folder below a regular file cannot exist, whoever runs the test.
-    QCOMPARE(host.run({ "-p", host.path("plainfile/x.pid") }, &output), 255);
-    QVERIFY2(output.contains("service can not start with pid file '" + host.path("plainfile/x.pid").toUtf8() + "'"),
-             output.constData());
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("asyncWriting");
+    QTest::addColumn<QString>("logFileLevel");
+    QTest::newRow("fresh") << QByteArray() << true << "TRACE";
+    QTest::newRow("asynchronous writing off, level as a number")
+        << QByteArray("[Loglevel]\nLogFile=2\nLogFileEnableAsyncWriting=false\n") << false << "INFO";
 }
 
-void tst_Runtime::emptyPidFileName()
+// The start writes the defaults that are missing and repairs the levels;
+// each way of repairing one is tst_application's.
+void tst_Runtime::settingsFileAtStart()
 {
-    HostFixture host;
-    host.env().insert("TESTHOST_MODE", "quit");
-    QByteArray output;
-    // The name then points at the folder itself, which no stream opens.
-    QCOMPARE(host.run({ "-p", "" }, &output), 255);
-    QVERIFY2(output.contains("service can not start with pid file ''"), output.constData());
-}
-
-void tst_Runtime::freshSettingsFile()
-{
-    HostFixture host;
-    host.env().insert("TESTHOST_MODE", "quit");
+    QFETCH(QByteArray, content);
+    QFETCH(bool, asyncWriting);
+    QFETCH(QString, logFileLevel);
+    Host host("quit");
+    if (!content.isNull())
+        host.writeFile("bin/testhost.ini", content);
     QCOMPARE(host.run({}), 0);
     QSettings settings(host.path("bin/testhost.ini"), QSettings::IniFormat);
     QStringList keys = settings.allKeys();
@@ -300,25 +266,14 @@ void tst_Runtime::freshSettingsFile()
                              "Loglevel/LogFileAsyncBufferSize", "Loglevel/LogFileBufferSize",
                              "Loglevel/LogFileEnableAsyncWriting", "Loglevel/LogFileFlush",
                              "Loglevel/LogFileWarning", "RecordingDirectories/DataDir" };
+    if (!asyncWriting)
+        expected.removeOne("Loglevel/LogFileAsyncBufferSize");
     QCOMPARE(keys, expected);
     QCOMPARE(settings.value("Loglevel/Global").toString(), "TRACE");
-    QCOMPARE(settings.value("Loglevel/LogFileAsyncBufferSize").toInt(), 10485760);
+    QCOMPARE(settings.value("Loglevel/LogFile").toString(), logFileLevel);
+    if (asyncWriting)
+        QCOMPARE(settings.value("Loglevel/LogFileAsyncBufferSize").toInt(), 10485760);
     QCOMPARE(settings.value("RecordingDirectories/DataDir").toString(), "/var/lib/kor/KORDATA");
-}
-
-void tst_Runtime::logSeverityRepair()
-{
-    HostFixture host;
-    host.env().insert("TESTHOST_MODE", "quit");
-    host.writeFile("bin/testhost.ini", "[Loglevel]\nGlobal=info\nLogFile=2\nConsole=9\nDebugWindow=verbose\n"
-                                       "LogFileEnableAsyncWriting=false\n");
-    QCOMPARE(host.run({}), 0);
-    QSettings settings(host.path("bin/testhost.ini"), QSettings::IniFormat);
-    QCOMPARE(settings.value("Loglevel/Global").toString(), "info");
-    QCOMPARE(settings.value("Loglevel/LogFile").toString(), "INFO");
-    QCOMPARE(settings.value("Loglevel/Console").toString(), "TRACE");
-    QCOMPARE(settings.value("Loglevel/DebugWindow").toString(), "TRACE");
-    QVERIFY(!settings.contains("Loglevel/LogFileAsyncBufferSize"));
 }
 
 static QByteArray setupXml(const QByteArray& settings)
@@ -360,9 +315,8 @@ void tst_Runtime::uncreatableFolders()
     QFETCH(QByteArray, settings);
     QFETCH(bool, createFolders);
     QFETCH(QString, fatalPath);
-    HostFixture host;
+    Host host("run");
     host.writeFile("blocked", "a regular file, so nothing can be created below it");
-    host.env().insert("TESTHOST_MODE", "run");
     if (createFolders)
         host.env().insert("TESTHOST_CREATE_FOLDERS", "1");
     host.writeFile("updater/setup.xml", setupXml(settings.replace("@", host.root().toUtf8())));
@@ -385,8 +339,7 @@ void tst_Runtime::badSettingsFiles()
 {
     QFETCH(QByteArray, content);
     QFETCH(QStringList, arguments);
-    HostFixture host;
-    host.env().insert("TESTHOST_MODE", "quit");
+    Host host("quit");
     host.writeFile("plainfile", "x");
     if (!content.isNull())
         host.writeFile("bin/testhost.ini", content);
@@ -401,20 +354,25 @@ void tst_Runtime::closingSignals_data()
 {
     QTest::addColumn<int>("signalNumber");
     QTest::addColumn<QString>("name");
-    QTest::newRow("SIGINT") << int(SIGINT) << "SIGINT";
-    QTest::newRow("SIGTERM") << int(SIGTERM) << "SIGTERM";
-    QTest::newRow("SIGHUP") << int(SIGHUP) << "SIGHUP";
+    QTest::addColumn<QString>("mode");
+    QTest::newRow("SIGINT") << int(SIGINT) << "SIGINT" << "run";
+    QTest::newRow("SIGTERM") << int(SIGTERM) << "SIGTERM" << "run";
+    QTest::newRow("SIGHUP") << int(SIGHUP) << "SIGHUP" << "run";
+    // A long init() polls quitting(); the event loop does not run yet.
+    QTest::newRow("SIGTERM during init") << int(SIGTERM) << "SIGTERM" << "long-init";
 }
 
 void tst_Runtime::closingSignals()
 {
     QFETCH(int, signalNumber);
     QFETCH(QString, name);
-    HostFixture host;
-    host.env().insert("TESTHOST_MODE", "run");
+    QFETCH(QString, mode);
+    Host host(mode);
     QProcess process;
     QVERIFY(host.startReady(process, {}));
     QVERIFY(HostFixture::endBySignal(process, signalNumber));
+    if (mode == "long-init")
+        QVERIFY(process.readAllStandardOutput().contains("QUIT SEEN IN INIT"));
     const QByteArray log = host.readFile(host.logFile());
     QVERIFY2(log.contains("Closing by signal: " + name.toUtf8()), log.constData());
     QVERIFY(log.indexOf("Closing by signal") < log.indexOf("service end with pid"));
@@ -423,8 +381,7 @@ void tst_Runtime::closingSignals()
 
 void tst_Runtime::raisedFaultSignalIsReported()
 {
-    HostFixture host;
-    host.env().insert("TESTHOST_MODE", "raise");
+    Host host("raise");
     QByteArray output;
     QCOMPARE(host.run({}, &output), 0);
     QVERIFY2(output.contains("STILL RUNNING"), output.constData());
@@ -433,8 +390,7 @@ void tst_Runtime::raisedFaultSignalIsReported()
 
 void tst_Runtime::secondInterruptDuringShutdown()
 {
-    HostFixture host;
-    host.env().insert("TESTHOST_MODE", "run");
+    Host host("run");
     host.env().insert("TESTHOST_SLOW_CLOSE", "20000");
     QProcess process;
     QVERIFY(host.startReady(process, {}));
@@ -445,25 +401,10 @@ void tst_Runtime::secondInterruptDuringShutdown()
     QCOMPARE(process.exitStatus(), QProcess::CrashExit);
 }
 
-// A host's long init() polls quitting(); the event loop does not run yet.
-void tst_Runtime::signalSeenDuringInit()
-{
-    HostFixture host;
-    host.env().insert("TESTHOST_MODE", "long-init");
-    QProcess process;
-    QVERIFY(host.startReady(process, {}));
-    ::kill(pid_t(process.processId()), SIGTERM);
-    QVERIFY(HostFixture::waitForOutput(process, "QUIT SEEN IN INIT"));
-    QVERIFY(process.waitForFinished(10000));
-    QCOMPARE(process.exitCode(), 0);
-    QVERIFY(host.readFile(host.logFile()).contains("Closing by signal: SIGTERM"));
-}
-
 // Console output into a pipe whose reader went away: "| head -n 1".
 void tst_Runtime::consoleReaderGone()
 {
-    HostFixture host;
-    host.env().insert("TESTHOST_MODE", "chatter");
+    Host host("chatter");
     QProcess process;
     process.setProcessEnvironment(host.env());
     process.setWorkingDirectory(host.root());
@@ -482,9 +423,8 @@ void tst_Runtime::consoleReaderGone()
 // the file and its history stay together there.
 void tst_Runtime::logFileStaysInStartFolder()
 {
-    HostFixture host;
+    Host host("quit");
     host.env().remove("TESTHOST_LOGDIR");
-    host.env().insert("TESTHOST_MODE", "quit");
     for (int run = 0; run < 2; ++run)
         QCOMPARE(host.run({}), 0);
     QVERIFY(host.readFile(host.path("testhost.log")).contains("service end with pid"));
@@ -518,8 +458,7 @@ void tst_Runtime::historyLimits()
     QFETCH(QByteArray, settings);
     QFETCH(QStringList, history);
     QFETCH(QByteArray, line);
-    HostFixture host;
-    host.env().insert("TESTHOST_MODE", "quit");
+    Host host("quit");
     host.writeFile("app.ini", "[Loglevel]\n" + settings);
     const QByteArray half(600 * 1024, 'x');
     for (const char* old : { "log/testhost.20240101-000000.log", "log/testhost.20240201-000000.log",
