@@ -7,16 +7,14 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTimeZone>
 #include <QTest>
 
 #include <csignal>
-#include <cstdlib>
 #include <ctime>
-#include <optional>
 #include <stdexcept>
-#include <string>
 
 using namespace Kor::NS;
 
@@ -35,30 +33,6 @@ QDateTime helperLocalNow()
 // 2025-03-01 00:00:00 UTC, a month before the spring change in Europe.
 constexpr qint64 offsetTableStart = 1740787200;
 
-// Sets TZ for the scope of a test and puts the previous setting back.
-class ZoneSetting
-{
-public:
-    explicit ZoneSetting(const char* zone)
-    {
-        if (const char* old = std::getenv("TZ"))
-            m_previous = old;
-        ::setenv("TZ", zone, 1);
-        ::tzset();
-    }
-    ~ZoneSetting()
-    {
-        if (m_previous)
-            ::setenv("TZ", m_previous->c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        ::tzset();
-    }
-
-private:
-    std::optional<std::string> m_previous;
-};
-
 } // namespace
 
 class tst_CrashHandler : public QObject
@@ -68,8 +42,6 @@ private slots:
     void initTestCase();
     void dumpTime_data();
     void dumpTime();
-    void localDumpTime_data();
-    void localDumpTime();
     void dumpPrefix_data();
     void dumpPrefix();
     void badSignalRecords_data();
@@ -101,51 +73,49 @@ void tst_CrashHandler::initTestCase()
 
 void tst_CrashHandler::dumpTime_data()
 {
-    QTest::addColumn<qint64>("seconds");
+    QTest::addColumn<qint64>("seconds"); // since the epoch, UTC
+    QTest::addColumn<QByteArray>("zone"); // empty: UTC
     QTest::addColumn<QString>("text");
-    QTest::newRow("epoch") << qint64(0) << "1970-01-01_00-00-00";
-    QTest::newRow("example") << qint64(1740837909) << "2025-03-01_14-05-09";
-    QTest::newRow("leap day") << qint64(951782400) << "2000-02-29_00-00-00";
-    QTest::newRow("end of century year") << qint64(4102444799) << "2099-12-31_23-59-59";
-    QTest::newRow("not a leap year") << qint64(4107542400) << "2100-03-01_00-00-00";
-    QTest::newRow("before epoch") << qint64(-1) << "1969-12-31_23-59-59";
+    QTest::newRow("epoch") << qint64(0) << QByteArray() << "1970-01-01_00-00-00";
+    QTest::newRow("example") << qint64(1740837909) << QByteArray() << "2025-03-01_14-05-09";
+    QTest::newRow("leap day") << qint64(951782400) << QByteArray() << "2000-02-29_00-00-00";
+    QTest::newRow("end of century year") << qint64(4102444799) << QByteArray() << "2099-12-31_23-59-59";
+    QTest::newRow("not a leap year") << qint64(4107542400) << QByteArray() << "2100-03-01_00-00-00";
+    QTest::newRow("before epoch") << qint64(-1) << QByteArray() << "1969-12-31_23-59-59";
+    const QByteArray berlin("Europe/Berlin");
+    QTest::newRow("before the table") << qint64(1736942400) << berlin << "2025-01-15_13-00-00";
+    QTest::newRow("at the table start") << offsetTableStart << berlin << "2025-03-01_01-00-00";
+    QTest::newRow("last second of winter time") << qint64(1743296399) << berlin << "2025-03-30_01-59-59";
+    QTest::newRow("first second of summer time") << qint64(1743296400) << berlin << "2025-03-30_03-00-00";
+    QTest::newRow("last second of summer time") << qint64(1761440399) << berlin << "2025-10-26_02-59-59";
+    QTest::newRow("first second of winter time") << qint64(1761440400) << berlin << "2025-10-26_02-00-00";
+    QTest::newRow("spring a year later") << qint64(1774746000) << berlin << "2026-03-29_03-00-00";
 }
 
 void tst_CrashHandler::dumpTime()
 {
     QFETCH(qint64, seconds);
+    QFETCH(QByteArray, zone);
     QFETCH(QString, text);
+    if (!zone.isEmpty()) {
+        if (!QFile::exists("/usr/share/zoneinfo/" + zone))
+            QSKIP("the zone is not installed");
+        const QByteArray previous = qgetenv("TZ");
+        const bool hadZone = qEnvironmentVariableIsSet("TZ");
+        const auto restore = qScopeGuard([&] {
+            hadZone ? qputenv("TZ", previous) : qunsetenv("TZ");
+            ::tzset();
+        });
+        qputenv("TZ", zone);
+        ::tzset();
+        const auto table = Kor::Platform::buildUtcOffsetTable(offsetTableStart);
+        QVERIFY(table);
+        seconds = Kor::Platform::localSecondsAt(*table, seconds);
+    }
     char buffer[20];
     QCOMPARE(Kor::Platform::formatDumpTime(seconds, buffer, sizeof buffer), 19);
     QCOMPARE(QString::fromLatin1(buffer), text);
     QCOMPARE(Kor::Platform::formatDumpTime(seconds, buffer, 19), 0);
-}
-
-void tst_CrashHandler::localDumpTime_data()
-{
-    QTest::addColumn<qint64>("utc");
-    QTest::addColumn<QString>("local");
-    QTest::newRow("before the start") << qint64(1736942400) << "2025-01-15_13-00-00";
-    QTest::newRow("at the start") << offsetTableStart << "2025-03-01_01-00-00";
-    QTest::newRow("last second of winter time") << qint64(1743296399) << "2025-03-30_01-59-59";
-    QTest::newRow("first second of summer time") << qint64(1743296400) << "2025-03-30_03-00-00";
-    QTest::newRow("last second of summer time") << qint64(1761440399) << "2025-10-26_02-59-59";
-    QTest::newRow("first second of winter time") << qint64(1761440400) << "2025-10-26_02-00-00";
-    QTest::newRow("spring a year later") << qint64(1774746000) << "2026-03-29_03-00-00";
-}
-
-void tst_CrashHandler::localDumpTime()
-{
-    QFETCH(qint64, utc);
-    QFETCH(QString, local);
-    if (!QFile::exists("/usr/share/zoneinfo/Europe/Berlin"))
-        QSKIP("the zone Europe/Berlin is not installed");
-    const ZoneSetting zone("Europe/Berlin");
-    const auto table = Kor::Platform::buildUtcOffsetTable(offsetTableStart);
-    QVERIFY(table);
-    char buffer[20];
-    QCOMPARE(Kor::Platform::formatDumpTime(Kor::Platform::localSecondsAt(*table, utc), buffer, sizeof buffer), 19);
-    QCOMPARE(QString::fromLatin1(buffer), local);
 }
 
 void tst_CrashHandler::dumpPrefix_data()
