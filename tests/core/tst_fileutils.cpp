@@ -71,8 +71,6 @@ private slots:
 
     void move_data();
     void move();
-    void moveKeepsFilesOnFailure_data();
-    void moveKeepsFilesOnFailure();
     void moveAcrossFileSystems_data();
     void moveAcrossFileSystems();
     void moveOntoFullFileSystem();
@@ -80,7 +78,6 @@ private slots:
     void deleteFile_data();
     void deleteFile();
     void deleteOpenFile();
-    void deleteLinkKeepsTarget();
     void deleteFiles();
 
     void probes_data();
@@ -149,58 +146,43 @@ bool tst_FileUtils::logged(const QString& text)
     return false;
 }
 
-// Moves that succeed within one file system.
+// Within one file system. A failure never costs a file: neither the source
+// nor an existing target.
 void tst_FileUtils::move_data()
 {
-    QTest::addColumn<QString>("target");
-    QTest::addColumn<bool>("targetExists");
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("target"); // "t" exists
+    QTest::addColumn<bool>("result");
     QTest::addColumn<QString>("line");
-    QTest::newRow("plain") << "b" << false << "Moving ";
-    QTest::newRow("replaces target") << "b" << true << "Overwriting existing target file ";
-    QTest::newRow("creates folder") << "new/deeper/b" << false << "Moving ";
-    QTest::newRow("through ..") << "x/../b" << true << "Overwriting existing target file ";
+    QTest::newRow("plain") << "s" << "b" << true << "Moving ";
+    QTest::newRow("replaces target") << "s" << "t" << true << "Overwriting existing target file ";
+    QTest::newRow("creates folder") << "s" << "new/deeper/b" << true << "Moving ";
+    QTest::newRow("through ..") << "s" << "x/../t" << true << "Overwriting existing target file ";
+    QTest::newRow("onto itself") << "s" << "s" << true << "Moving ";
+    QTest::newRow("missing source") << "missing" << "t" << false << "Failed to move %1: No such file or directory";
+    QTest::newRow("empty source") << "" << "t" << false << "Failed to move : No such file or directory";
+    QTest::newRow("folder as source") << "dir" << "t" << false << "Failed to move %1: Is a directory";
+    QTest::newRow("folder as target") << "s" << "dir" << false << "Failed to remove existing target file %2";
 }
 
 void tst_FileUtils::move()
 {
-    QFETCH(QString, target);
-    QFETCH(bool, targetExists);
-    QFETCH(QString, line);
-    QVERIFY(writeFile(path("a"), "source"));
-    m_dir.mkpath("x");
-    if (targetExists)
-        QVERIFY(writeFile(path(QDir::cleanPath(target)), "old target"));
-    QVERIFY(MoveFileW(path("a"), path(target)));
-    QCOMPARE(readFile(path(target)), "source");
-    QVERIFY(!QFileInfo::exists(path("a")));
-    QVERIFY(logged(line));
-}
-
-// Failures never cost a file: neither the source nor an existing target.
-void tst_FileUtils::moveKeepsFilesOnFailure_data()
-{
-    QTest::addColumn<QString>("source");
-    QTest::addColumn<QString>("target");
-    QTest::addColumn<QString>("line");
-    QTest::newRow("missing source") << "missing" << "t" << "Failed to move %1: No such file or directory";
-    QTest::newRow("empty source") << "" << "t" << "Failed to move : No such file or directory";
-    QTest::newRow("folder as source") << "dir" << "t" << "Failed to move %1: Is a directory";
-    QTest::newRow("folder as target") << "s" << "dir" << "Failed to remove existing target file %2";
-    QTest::newRow("onto itself") << "s" << "s" << "Moving ";
-}
-
-void tst_FileUtils::moveKeepsFilesOnFailure()
-{
     QFETCH(QString, source);
     QFETCH(QString, target);
+    QFETCH(bool, result);
     QFETCH(QString, line);
     QVERIFY(writeFile(path("s"), "source"));
     QVERIFY(writeFile(path("t"), "target"));
     QVERIFY(m_dir.mkdir("dir"));
+    QVERIFY(m_dir.mkdir("x"));
     const QString from = source.isEmpty() ? QString() : path(source);
-    QCOMPARE(MoveFileW(from, path(target)), source == target);
-    QCOMPARE(readFile(path("s")), "source");
-    QCOMPARE(readFile(path("t")), "target");
+    QCOMPARE(MoveFileW(from, path(target)), result);
+    const bool moved = result && source != target;
+    QCOMPARE(readFile(path(moved ? target : "s")), "source");
+    if (moved)
+        QVERIFY(!QFileInfo::exists(path("s")));
+    else
+        QCOMPARE(readFile(path("t")), "target");
     QVERIFY(QFileInfo(path("dir")).isDir());
     QVERIFY(logged(QString(line).replace("%1", from).replace("%2", path(target))));
 }
@@ -272,6 +254,9 @@ void tst_FileUtils::deleteFile_data()
     QTest::newRow("missing") << "nothing" << false << true << QString();
     QTest::newRow("empty name") << "" << false << false << "Tried to delete file with empty filename.";
     QTest::newRow("folder") << "dir" << false << false << "Failed to delete file '%1' : ";
+    // The link goes; its target keeps its content and its permissions.
+    QTest::newRow("link to a read-only file") << "link" << true << true << QString();
+    QTest::newRow("dangling link") << "dangling" << false << true << QString();
 }
 
 void tst_FileUtils::deleteFile()
@@ -282,13 +267,20 @@ void tst_FileUtils::deleteFile()
     QFETCH(QString, line);
     QVERIFY(writeFile(path("f"), "x"));
     QVERIFY(m_dir.mkdir("dir"));
+    QVERIFY(QFile::link(path("f"), path("link")));
+    QVERIFY(QFile::link(path("gone"), path("dangling")));
     if (readOnly)
         QVERIFY(QFile::setPermissions(path("f"), QFile::ReadOwner));
     Kor::LogObject* log = Kor::LogObject::getLogObject("Deleter");
     const QString target = name.isEmpty() ? QString() : path(name);
     QCOMPARE(_deleteFile(target, log, Kor::String("sub")), result);
     if (result)
-        QVERIFY(!QFileInfo::exists(target));
+        QVERIFY(!QFileInfo::exists(target) && !QFileInfo(target).isSymLink());
+    if (name != "f") {
+        QCOMPARE(readFile(path("f")), "x");
+        if (readOnly)
+            QCOMPARE(QFile::permissions(path("f")) & (QFile::ReadOwner | QFile::WriteOwner), QFile::ReadOwner);
+    }
     const QStringList lines = newLines();
     if (line.isEmpty()) {
         QCOMPARE(lines, {});
@@ -306,20 +298,6 @@ void tst_FileUtils::deleteOpenFile()
     QVERIFY(_deleteFile(file, nullptr, NoName));
     QVERIFY(!file.isOpen());
     QVERIFY(!QFileInfo::exists(path("open")));
-}
-
-void tst_FileUtils::deleteLinkKeepsTarget()
-{
-    QVERIFY(writeFile(path("target"), "kept"));
-    QVERIFY(QFile::setPermissions(path("target"), QFile::ReadOwner));
-    QVERIFY(QFile::link(path("target"), path("link")));
-    QVERIFY(QFile::link(path("gone"), path("dangling")));
-    QVERIFY(_deleteFile(path("link"), nullptr, NoName));
-    QVERIFY(_deleteFile(path("dangling"), nullptr, NoName));
-    QVERIFY(!QFileInfo(path("link")).isSymLink());
-    QVERIFY(!QFileInfo(path("dangling")).isSymLink());
-    QCOMPARE(readFile(path("target")), "kept");
-    QCOMPARE(QFile::permissions(path("target")) & (QFile::ReadOwner | QFile::WriteOwner), QFile::ReadOwner);
 }
 
 void tst_FileUtils::deleteFiles()
@@ -396,18 +374,15 @@ void tst_FileUtils::prune_data()
     QTest::addColumn<QString>("stop");
     QTest::addColumn<bool>("result");
     QTest::addColumn<QStringList>("left");
-    QTest::newRow("chain") << "stop/a/b/c" << "stop" << true << QStringList{ "stop", "stop/full", "stop/full/f" };
-    QTest::newRow("stop itself") << "stop" << "stop" << true
-                                 << QStringList{ "stop", "stop/a", "stop/a/b", "stop/a/b/c", "stop/full", "stop/full/f" };
-    QTest::newRow("stop with slash") << "stop/a/b/c" << "stop/" << true << QStringList{ "stop", "stop/full", "stop/full/f" };
-    QTest::newRow("non-empty in chain") << "stop/full/x" << "stop" << false
-                                        << QStringList{ "stop", "stop/a", "stop/a/b", "stop/a/b/c", "stop/full", "stop/full/f" };
-    QTest::newRow("missing start") << "stop/none" << "stop" << true
-                                   << QStringList{ "stop", "stop/a", "stop/a/b", "stop/a/b/c", "stop/full", "stop/full/f" };
-    QTest::newRow("outside stop") << "stop/a/b/c" << "stop/full" << false
-                                  << QStringList{ "stop", "stop/a", "stop/a/b", "stop/a/b/c", "stop/full", "stop/full/f" };
-    QTest::newRow("climbs out with ..") << "stop/a/b/c/../../../.." << "stop" << false
-                                        << QStringList{ "stop", "stop/a", "stop/a/b", "stop/a/b/c", "stop/full", "stop/full/f" };
+    const QStringList all{ "stop", "stop/a", "stop/a/b", "stop/a/b/c", "stop/full", "stop/full/f" };
+    const QStringList pruned{ "stop", "stop/full", "stop/full/f" };
+    QTest::newRow("chain") << "stop/a/b/c" << "stop" << true << pruned;
+    QTest::newRow("stop itself") << "stop" << "stop" << true << all;
+    QTest::newRow("stop with slash") << "stop/a/b/c" << "stop/" << true << pruned;
+    QTest::newRow("non-empty in chain") << "stop/full/x" << "stop" << false << all;
+    QTest::newRow("missing start") << "stop/none" << "stop" << true << all;
+    QTest::newRow("outside stop") << "stop/a/b/c" << "stop/full" << false << all;
+    QTest::newRow("climbs out with ..") << "stop/a/b/c/../../../.." << "stop" << false << all;
 }
 
 void tst_FileUtils::prune()
