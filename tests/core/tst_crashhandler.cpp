@@ -48,7 +48,6 @@ private slots:
     void badSignalRecords();
     void helper_data();
     void helper();
-    void installTwice();
     void closingSignal_data();
     void closingSignal();
     void crashLog_data();
@@ -173,7 +172,7 @@ void tst_CrashHandler::helper_data()
     QTest::addColumn<bool>("crashes");
     QTest::addColumn<int>("exitCode"); // the signal number for a crash
     QTest::addColumn<int>("dumpSignal"); // 0: no dump expected
-    QTest::addColumn<QString>("output");
+    QTest::addColumn<QString>("output"); // a pattern
 
     QTest::newRow("fault with crash handler") << "segv-dump" << true << SIGSEGV << SIGSEGV << "";
     QTest::newRow("fault after uninstall") << "segv-uninstalled" << true << SIGSEGV << 0 << "";
@@ -186,6 +185,12 @@ void tst_CrashHandler::helper_data()
         << "overflow-library-thread" << true << SIGSEGV << SIGSEGV << "";
     QTest::newRow("stack overflow on a prepared host thread")
         << "overflow-host-thread" << true << SIGSEGV << SIGSEGV << "";
+    const QString time = R"(\d{4}/\d\d/\d\d \S+ )";
+    QTest::newRow("install and uninstall twice") << "twice" << false << 0 << 0
+        << "^" + time + "I Crashhandler successfully installed!\ninstall 1\n" + time
+               + "I Crashhandler already installed!\ninstall 1\n" + time
+               + "E Crashhandler successfully uninstalled!\nuninstall 1\n" + time
+               + "E Uninstalling Crashhandler failed!\nuninstall 0\n$";
 }
 
 void tst_CrashHandler::helper()
@@ -214,7 +219,7 @@ void tst_CrashHandler::helper()
 
     QCOMPARE(process.exitStatus(), crashes ? QProcess::CrashExit : QProcess::NormalExit);
     QCOMPARE(process.exitCode(), exitCode);
-    QVERIFY2(stdOut.contains(output), qPrintable(stdOut));
+    QVERIFY2(QRegularExpression(output).match(stdOut).hasMatch(), qPrintable(stdOut));
     const QStringList dumps = folder.entryList({"*.dmp"});
     QCOMPARE(dumps.size(), dumpSignal ? 1 : 0);
     if (!dumpSignal)
@@ -240,20 +245,6 @@ void tst_CrashHandler::helper()
     QVERIFY(content.contains("\nBacktrace:\n"));
     // The memory map lists the executable itself.
     QVERIFY(content.section("\nMemory map:\n", 1).contains(folder.filePath("crashhelper")));
-}
-
-void tst_CrashHandler::installTwice()
-{
-    QProcess process;
-    startHelper(process, "twice");
-    QVERIFY(process.waitForFinished(20000));
-    QCOMPARE(process.exitCode(), 0);
-    QStringList lines = QString::fromLocal8Bit(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-    lines.replaceInStrings(QRegularExpression(R"(^\d{4}/\d\d/\d\d \S+ )"), QString()); // time stamps
-    QCOMPARE(lines, (QStringList{"I Crashhandler successfully installed!", "install 1",
-                                 "I Crashhandler already installed!", "install 1",
-                                 "E Crashhandler successfully uninstalled!", "uninstall 1",
-                                 "E Uninstalling Crashhandler failed!", "uninstall 0"}));
 }
 
 void tst_CrashHandler::closingSignal_data()
