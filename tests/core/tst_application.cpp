@@ -24,11 +24,11 @@ QSharedPointer<QCoreApplication> sharedCore()
     return QSharedPointer<QCoreApplication>(QCoreApplication::instance(), [](QCoreApplication*) {});
 }
 
-struct Probe : Application
+bool writeFile(const QString& path, const QByteArray& content)
 {
-    using Application::Application;
-    using Application::s_DLLVersions;
-};
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
 
 QStringList parameterNames(const Application& app)
 {
@@ -73,14 +73,14 @@ private:
     QString keyboardReply(const QVariant& input);
 
     QTemporaryDir m_dir;
-    Probe* m_app = nullptr;
+    Application* m_app = nullptr;
     QString m_ini;
 };
 
 void tst_Application::initTestCase()
 {
     qputenv("KOR_REGISTRY_ROOT", QFile::encodeName(m_dir.filePath("registry")));
-    m_app = new Probe(sharedCore());
+    m_app = new Application(sharedCore());
     m_ini = m_dir.filePath("app.ini");
 }
 
@@ -93,8 +93,6 @@ void tst_Application::dllVersions()
     Application::registerDLLVersion("Extra", 1, 2, 3);
     Application::registerDLLVersion("Extra", VersionType(4, 5, 6));
     QCOMPARE(m_app->dllVersionString("Extra"), " 4.05.06");
-    QCOMPARE(Probe::s_DLLVersions.value("Extra").name, "Extra");
-    Probe::s_DLLVersions.remove("Extra");
 }
 
 void tst_Application::noSettingsFileYet()
@@ -257,14 +255,10 @@ void tst_Application::machineIdFromStore()
 
     // Only the 32-bit view holds a value; a broken first file is no value.
     QDir().mkpath(m_dir.filePath("registry/HKEY_LOCAL_MACHINE/SOFTWARE/Wow6432Node"));
-    QFile broken(m_dir.filePath("registry/HKEY_LOCAL_MACHINE/SOFTWARE/Kor.ini"));
-    QVERIFY(broken.open(QIODevice::WriteOnly));
-    broken.write("[Common\nmachineId={not-a-uuid}\n");
-    broken.close();
-    QFile wow(m_dir.filePath("registry/HKEY_LOCAL_MACHINE/SOFTWARE/Wow6432Node/Kor.ini"));
-    QVERIFY(wow.open(QIODevice::WriteOnly));
-    wow.write("[Common]\nmachineId={6f9619ff-8b86-d011-b42d-00c04fc964ff}\n");
-    wow.close();
+    QVERIFY(writeFile(m_dir.filePath("registry/HKEY_LOCAL_MACHINE/SOFTWARE/Kor.ini"),
+                      "[Common\nmachineId={not-a-uuid}\n"));
+    QVERIFY(writeFile(m_dir.filePath("registry/HKEY_LOCAL_MACHINE/SOFTWARE/Wow6432Node/Kor.ini"),
+                      "[Common]\nmachineId={6f9619ff-8b86-d011-b42d-00c04fc964ff}\n"));
     const Kor::Uuid expected("{6f9619ff-8b86-d011-b42d-00c04fc964ff}");
     QVERIFY(Application::getMachineId() == expected);
     QVERIFY(Application::getCallPoolId() == expected);
@@ -311,15 +305,13 @@ void tst_Application::machineStoreValues()
     QDir().mkpath(folder);
     QFile::remove(file);
     QDir().rmdir(file);
-    if (QByteArray(QTest::currentDataTag()) == "folder") {
+    const QByteArray tag = QTest::currentDataTag();
+    if (tag == "folder")
         QVERIFY(QDir().mkdir(file));
-    } else if (QByteArray(QTest::currentDataTag()) == "FIFO") {
+    else if (tag == "FIFO")
         QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
-    } else {
-        QFile out(file);
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        out.write(content);
-    }
+    else
+        QVERIFY(writeFile(file, content));
     QCOMPARE(MachineStore::value("HKEY_LOCAL_MACHINE\\SOFTWARE\\Probe", "Common/UpdaterConfigPath"), value);
 }
 
