@@ -1,4 +1,4 @@
-// Crashes, raises and waits for signals on command, for tst_crashhandler.
+// Crashes, raises and receives signals on command, for tst_crashhandler.
 // Usage: crashhelper <mode>; prints what it sees on standard output.
 #include "CrashHandler_p.h"
 #include "CrashLog.h"
@@ -181,11 +181,6 @@ int main(int argc, char** argv)
         std::printf("uninstall %d\n", uninstallCrashHandler());
         std::printf("uninstall %d\n", uninstallCrashHandler());
         return 0;
-    }
-    if (is("wait")) {
-        listen();
-        say("ready");
-        return app.exec();
     }
     say("unknown mode");
     return 2;

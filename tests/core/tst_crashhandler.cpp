@@ -48,8 +48,6 @@ private slots:
     void badSignalRecords();
     void helper_data();
     void helper();
-    void closingSignal_data();
-    void closingSignal();
     void crashLog_data();
     void crashLog();
     void crashLogAppends();
@@ -245,28 +243,6 @@ void tst_CrashHandler::helper()
     QVERIFY(content.contains("\nBacktrace:\n"));
     // The memory map lists the executable itself.
     QVERIFY(content.section("\nMemory map:\n", 1).contains(folder.filePath("crashhelper")));
-}
-
-void tst_CrashHandler::closingSignal_data()
-{
-    QTest::addColumn<int>("signalNumber");
-    QTest::addColumn<QString>("name");
-    QTest::newRow("SIGQUIT") << SIGQUIT << "SIGQUIT";
-    QTest::newRow("SIGABRT") << SIGABRT << "SIGABRT";
-}
-
-void tst_CrashHandler::closingSignal()
-{
-    QFETCH(int, signalNumber);
-    QFETCH(QString, name);
-    QProcess process;
-    startHelper(process, "wait");
-    QTRY_VERIFY(process.peek(64).contains("ready"));
-    ::kill(pid_t(process.processId()), signalNumber);
-    QVERIFY(process.waitForFinished(20000));
-    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(process.exitCode(), 0);
-    QCOMPARE(QString::fromLocal8Bit(process.readAllStandardOutput()), "ready\nClosing by signal: " + name + "\n");
 }
 
 void tst_CrashHandler::crashLog_data()

@@ -358,6 +358,8 @@ void tst_Runtime::closingSignals_data()
     QTest::newRow("SIGINT") << int(SIGINT) << "SIGINT" << "run";
     QTest::newRow("SIGTERM") << int(SIGTERM) << "SIGTERM" << "run";
     QTest::newRow("SIGHUP") << int(SIGHUP) << "SIGHUP" << "run";
+    QTest::newRow("SIGQUIT") << int(SIGQUIT) << "SIGQUIT" << "run";
+    QTest::newRow("SIGABRT") << int(SIGABRT) << "SIGABRT" << "run";
     // A long init() polls quitting(); the event loop does not run yet.
     QTest::newRow("SIGTERM during init") << int(SIGTERM) << "SIGTERM" << "long-init";
 }
