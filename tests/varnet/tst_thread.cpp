@@ -5,7 +5,6 @@
 
 #include "Platform.h"
 
-#include <QFile>
 #include <QStringList>
 #include <QTest>
 
@@ -106,353 +105,6 @@ private:
     std::atomic<int>& m_deaths;
 };
 
-QString threadName(std::int64_t tid)
-{
-    QFile comm(QStringLiteral("/proc/self/task/%1/comm").arg(tid));
-    if (!comm.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromUtf8(comm.readAll()).trimmed();
-}
-
-} // namespace
-
-class tst_Thread : public QObject
-{
-    Q_OBJECT
-private slots:
-    void startRunsInitFirst();
-    void ordersMessagesOfSeveralPosters();
-    void priorities_data();
-    void priorities();
-    void messageExceptionDoesNotEndThread();
-    void exitFromOwnThreadOnlyAsks();
-    void stopRequestEndsLongMessage();
-    void stuckThreadIsAbandoned();
-    void plainThreadExit();
-    void referenceCounting();
-    void relations();
-    void timers();
-    void timerTargets();
-    void timerStopsForClosedTarget();
-    void stoppingServiceStopsTimers();
-    void stopTimersWaitsForDelivery();
-};
-
-void tst_Thread::startRunsInitFirst()
-{
-    Kor::AutoPointer<Recorder> p = new Recorder("Worker Thread");
-    std::atomic<std::int64_t> tid{0};
-    std::atomic<bool> onThread{false};
-    // Recorded last: the test reads the other two once it sees the event.
-    QVERIFY(p->Post([&] {
-        tid = Kor::Platform::currentThreadId();
-        onThread = p->IsCurrent();
-        p->record("message");
-    }));
-    QVERIFY(!p->IsStarted());
-    QVERIFY(p->Begin());
-    QVERIFY(!p->Begin());
-    QTRY_COMPARE(p->events(), QStringList({"init", "message"}));
-    QVERIFY(p->initOnOwnThread);
-    QVERIFY(onThread);
-    QVERIFY(!p->IsCurrent());
-    QVERIFY(p->WaitRunning(5000));
-    QCOMPARE(threadName(tid), QStringLiteral("Worker Thread"));
-
-    bool terminated = true;
-    QVERIFY(p->Exit(5000, 5000, &terminated));
-    QVERIFY(!terminated);
-    QVERIFY(p->HasEnded());
-    QVERIFY(!p->IsRunning());
-    QVERIFY(!p->Post([] {}));
-    QVERIFY(p->Exit(0, 0, nullptr));
-    QCOMPARE(p->RefCount(), 1L); // the thread has given back its own reference
-}
-
-void tst_Thread::ordersMessagesOfSeveralPosters()
-{
-    enum { Posters = 4, Each = 1000 };
-    Kor::AutoPointer<Recorder> p = new Recorder("Ordered");
-    std::vector<std::pair<int, int>> seen; // only touched on p's thread until it ended
-    QVERIFY(p->Begin());
-    std::vector<std::thread> posters;
-    for (int k = 0; k < Posters; ++k)
-        posters.emplace_back([&, k] {
-            for (int i = 0; i < Each; ++i)
-                p->Post([&seen, k, i] { seen.emplace_back(k, i); });
-        });
-    for (auto& t : posters)
-        t.join();
-    // The orderly close queues behind everything posted so far.
-    QVERIFY(p->Exit(10000, 10000, nullptr));
-    QCOMPARE(int(seen.size()), Posters * Each);
-    std::vector<int> next(Posters, 0);
-    for (const auto& [k, i] : seen) {
-        QCOMPARE(i, next[k]);
-        ++next[k];
-    }
-}
-
-void tst_Thread::priorities_data()
-{
-    QTest::addColumn<QList<int>>("levels");
-    QTest::addColumn<QList<int>>("order");
-    QTest::newRow("one level keeps order") << QList<int>{0, 0, 0} << QList<int>{0, 1, 2};
-    QTest::newRow("higher level first") << QList<int>{0, 5, 9} << QList<int>{2, 1, 0};
-    QTest::newRow("default is level 0") << QList<int>{-1, 1, Kor::Receiver::DefaultPriority}
-                                        << QList<int>{1, 0, 2};
-    QTest::newRow("above the top clamped") << QList<int>{12, 9, 0} << QList<int>{0, 1, 2};
-}
-
-void tst_Thread::priorities()
-{
-    QFETCH(QList<int>, levels);
-    QFETCH(QList<int>, order);
-    Kor::AutoPointer<Recorder> p = new Recorder("Levels"); // levels 0 to 9
-    std::promise<void> gate;
-    std::shared_future<void> opened = gate.get_future().share();
-    p->Post([opened] { opened.wait(); });
-    QVERIFY(p->Begin());
-    for (int i = 0; i < levels.size(); ++i)
-        QVERIFY(p->Post([&p, i] { p->record(QString::number(i)); }, levels[i]));
-    gate.set_value();
-    QStringList expected{"init"};
-    for (int i : order)
-        expected << QString::number(i);
-    QTRY_COMPARE(p->events(), expected);
-    QVERIFY(p->Exit(5000, 5000, nullptr));
-}
-
-void tst_Thread::messageExceptionDoesNotEndThread()
-{
-    Kor::AutoPointer<Recorder> p = new Recorder("Thrower");
-    QVERIFY(p->Begin());
-    p->Post([] { throw std::runtime_error("boom"); });
-    p->Post([] { throw 7; });
-    p->Post([&p] { p->record("after"); });
-    QTRY_COMPARE(p->events(), QStringList({"init", "after"}));
-    QVERIFY(p->Exit(5000, 5000, nullptr));
-}
-
-void tst_Thread::exitFromOwnThreadOnlyAsks()
-{
-    Kor::AutoPointer<Recorder> p = new Recorder("Self Exit");
-    std::atomic<int> result{-1};
-    std::atomic<bool> terminated{true};
-    QVERIFY(p->Begin());
-    p->Post([&] {
-        bool t = true;
-        result = p->Exit(1000, 1000, &t) ? 1 : 0;
-        terminated = t;
-    });
-    QTRY_VERIFY(p->HasEnded());
-    QCOMPARE(result.load(), 0);
-    QVERIFY(!terminated);
-    QVERIFY(p->Exit(0, 0, nullptr));
-}
-
-void tst_Thread::stopRequestEndsLongMessage()
-{
-    Kor::AutoPointer<Recorder> p = new Recorder("Long Work");
-    std::atomic<bool> busy{false};
-    QVERIFY(p->Begin());
-    p->Post([&] {
-        busy = true;
-        while (!p->StopRequested())
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    });
-    p->Post([&p] { p->record("queued behind"); });
-    QTRY_VERIFY(busy);
-    // The orderly close waits behind the long message, which only the stop
-    // request after the first wait ends; what is queued behind it is dropped.
-    bool terminated = true;
-    QVERIFY(p->Exit(50, 10000, &terminated));
-    QVERIFY(!terminated);
-    QCOMPARE(p->events(), QStringList({"init"}));
-}
-
-void tst_Thread::stuckThreadIsAbandoned()
-{
-    std::atomic<int> deaths{0};
-    std::promise<void> gate;
-    std::shared_future<void> opened = gate.get_future().share();
-    std::atomic<bool> stuck{false};
-    std::atomic<bool> laterRan{false};
-    Kor::AutoPointer<Recorder> p = new Recorder("Stuck", nullptr, &deaths);
-    QVERIFY(p->Begin());
-    p->Post([&, opened] {
-        stuck = true;
-        opened.wait();
-    });
-    p->Post([&] { laterRan = true; });
-    QTRY_VERIFY(stuck);
-
-    QVERIFY(!p->Exit(20, 20, nullptr)); // without a flag nothing is given up
-    bool terminated = false;
-    QVERIFY(!p->Exit(20, 20, &terminated));
-    QVERIFY(terminated);
-    QVERIFY(!p->HasEnded());
-    QCOMPARE(p->RefCount(), 2L); // ours and the running thread's own
-
-    p = nullptr; // the abandoned thread keeps itself alive
-    QCOMPARE(deaths.load(), 0);
-    gate.set_value();
-    QTRY_COMPARE(deaths.load(), 1); // it ends on its own and deletes itself
-    QVERIFY(!laterRan);
-}
-
-void tst_Thread::plainThreadExit()
-{
-    GatedThread thread;
-    QVERIFY(thread.Exit(0, 0, nullptr)); // never started
-    QVERIFY(thread.Begin());
-    QVERIFY(!thread.Exit(10, 10, nullptr));
-    thread.gate.set_value();
-    bool terminated = true;
-    QVERIFY(thread.Exit(5000, 5000, &terminated));
-    QVERIFY(!terminated);
-    QVERIFY(thread.HasEnded());
-}
-
-void tst_Thread::referenceCounting()
-{
-    std::atomic<int> deaths{0};
-    auto* counted = new Counted(deaths);
-    QCOMPARE(counted->AddRef(), 2L);
-    QCOMPARE(counted->Release(), 1L);
-    {
-        Kor::AutoPointer<Counted> holder = counted; // takes over the creator's reference
-        QVERIFY(holder == counted);
-        QVERIFY(bool(holder));
-    }
-    QCOMPARE(deaths.load(), 1);
-
-    // Held as a Thread, a reference-counted processor is released, not deleted.
-    auto* recorder = new Recorder("Held", nullptr, &deaths);
-    recorder->AddRef();
-    Kor::AutoPointer<Kor::Thread> thread = recorder;
-    thread = nullptr;
-    QVERIFY(thread == nullptr);
-    QCOMPARE(deaths.load(), 1);
-    QCOMPARE(recorder->Release(), 0L);
-    QCOMPARE(deaths.load(), 2);
-
-    // A thread that is not reference-counted is deleted.
-    Kor::AutoPointer<Kor::Thread> plain = new GatedThread;
-    plain = nullptr;
-    QVERIFY(!plain);
-}
-
-void tst_Thread::relations()
-{
-    Kor::AutoPointer<Kor::TimerService> service = new Kor::TimerService(Kor::RelationParam(), "Relations", 0);
-    Kor::AutoPointer<Recorder> parent = new Recorder("Parent");
-    parent->ownTimer = service.get();
-
-    Kor::AutoPointer<Recorder> child = new Recorder("Child", parent.get());
-    QCOMPARE(child->GetTimer(), service.get());
-    QVERIFY(child->GetRelation().owner() == parent.get());
-    Kor::SyncObject* childObject = child.get();
-    child = nullptr;
-    QCOMPARE(parent->deleted(), QList<Kor::SyncObject*>{childObject});
-
-    // The other way round: a child learns that its owner went first.
-    Kor::AutoPointer<Recorder> orphan = new Recorder("Orphan", parent.get());
-    Kor::SyncObject* parentObject = parent.get();
-    parent = nullptr;
-    QCOMPARE(orphan->deleted(), QList<Kor::SyncObject*>{parentObject});
-    QVERIFY(orphan->GetRelation().isEmpty());
-    QVERIFY(orphan->GetTimer() == nullptr);
-}
-
-void tst_Thread::timers()
-{
-    Kor::AutoPointer<Kor::TimerService> service = new Kor::TimerService(Kor::RelationParam(), "Test Timers", 0);
-    Kor::AutoPointer<Recorder> target = new Recorder("Target");
-    QVERIFY(target->Begin());
-    QVERIFY(service->Begin());
-
-    std::atomic<int> oneShot{0}, ticks{0};
-    std::atomic<bool> allOnTarget{true}, barrier{false};
-    auto onTarget = [&] { allOnTarget = allOnTarget && target->IsCurrent(); };
-    QVERIFY(service->StartTimer(target.get(), [&] { ++oneShot; onTarget(); }, 10, false) != 0);
-    // A later one-shot timer tells when the first would have fired again.
-    QVERIFY(service->StartTimer(target.get(), [&] { barrier = true; }, 150, false) != 0);
-    QTRY_VERIFY(barrier);
-    QCOMPARE(oneShot.load(), 1);
-
-    const unsigned periodic = service->StartTimer(target.get(), [&] { ++ticks; onTarget(); }, 5, true);
-    QVERIFY(periodic != 0);
-    QTRY_VERIFY(ticks >= 3);
-    QVERIFY(service->StopTimer(periodic));
-    QVERIFY(!service->StopTimer(periodic));
-    // Snapshot on the target thread: any delivery still queued there is
-    // already behind the stop.
-    std::atomic<int> stoppedAt{-1};
-    target->Post([&] { stoppedAt = ticks.load(); });
-    barrier = false;
-    QVERIFY(service->StartTimer(target.get(), [&] { barrier = true; }, 50, false) != 0);
-    QTRY_VERIFY(barrier);
-    QCOMPARE(ticks.load(), stoppedAt.load());
-    QVERIFY(allOnTarget);
-
-    QCOMPARE(service->StartTimer(target.get(), {}, 10, false), 0u);
-    QCOMPARE(service->StartTimer(target.get(), [] {}, 0, true), 0u);
-    QVERIFY(!service->StopTimer(0));
-    QVERIFY(target->Exit(5000, 5000, nullptr));
-    QVERIFY(service->Exit(5000, 5000, nullptr));
-}
-
-void tst_Thread::timerTargets()
-{
-    Kor::AutoPointer<Kor::TimerService> service = new Kor::TimerService(Kor::RelationParam(), "Timer Threads", 0);
-    QVERIFY(service->GetTimer() == service.get());
-    std::atomic<int> untargeted{-1}, plain{-1};
-    Kor::Receiver receiver;
-    // Started before Begin(): they wait for the thread.
-    service->StartTimer([&] { untargeted = service->IsCurrent(); }, 0, false);
-    service->StartTimer(&receiver, [&] { plain = service->IsCurrent(); }, 1, false);
-    QVERIFY(service->Begin());
-    QTRY_COMPARE(untargeted.load(), 1);
-    QTRY_COMPARE(plain.load(), 1);
-    QVERIFY(service->Exit(5000, 5000, nullptr));
-}
-
-void tst_Thread::timerStopsForClosedTarget()
-{
-    Kor::AutoPointer<Kor::TimerService> service = new Kor::TimerService(Kor::RelationParam(), "Closed Target", 0);
-    QVERIFY(service->Begin());
-    Kor::AutoPointer<Recorder> target = new Recorder("Closed");
-    QVERIFY(target->Begin());
-    QVERIFY(target->Exit(5000, 5000, nullptr));
-    std::atomic<int> ticks{0};
-    QVERIFY(service->StartTimer(target.get(), [&] { ++ticks; }, 1, true) != 0);
-    QTRY_COMPARE(service->ActiveTimers(), std::size_t(0));
-    QCOMPARE(ticks.load(), 0);
-    QVERIFY(service->Exit(5000, 5000, nullptr));
-}
-
-void tst_Thread::stoppingServiceStopsTimers()
-{
-    Kor::AutoPointer<Kor::TimerService> service = new Kor::TimerService(Kor::RelationParam(), "Stopped", 0);
-    QVERIFY(service->Begin());
-    QVERIFY(service->WaitRunning(5000));
-    Kor::Receiver receiver;
-    service->StartTimer([] {}, 60000, false);
-    service->StartTimer(&receiver, [] {}, 60000, true);
-    service->StartTimer(&receiver, [] {}, 60000, true);
-    QCOMPARE(service->StopTimers(&receiver), std::size_t(2));
-    service->StartTimer([] {}, 60000, true);
-    QCOMPARE(service->ActiveTimers(), std::size_t(2));
-    bool terminated = true;
-    QVERIFY(service->Exit(5000, 5000, &terminated));
-    QVERIFY(!terminated);
-    QCOMPARE(service->ActiveTimers(), std::size_t(0));
-    QCOMPARE(service->StartTimer([] {}, 10, false), 0u);
-    QVERIFY(!service->IsRunning());
-}
-
-namespace {
 // A receiver whose Post() takes a while, as a busy target's may, so that a
 // StopTimers() returning before the delivery is done is caught.
 class SlowTarget : public Kor::Receiver
@@ -469,22 +121,333 @@ public:
     std::promise<void> entered;
     std::atomic<bool> inPost{false};
 };
+
 } // namespace
 
-// The owner may destroy the target as soon as StopTimers() returned: the
-// timer thread must be done with it by then.
-void tst_Thread::stopTimersWaitsForDelivery()
+class tst_Thread : public QObject
 {
-    Kor::AutoPointer<Kor::TimerService> service = new Kor::TimerService(Kor::RelationParam(), "Delivery", 0);
-    SlowTarget target;
-    std::future<void> entered = target.entered.get_future();
-    service->StartTimer(&target, [] {}, 1, false);
-    QVERIFY(service->Begin());
-    QCOMPARE(entered.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-    service->StopTimers(&target);
-    QVERIFY(!target.inPost);
-    QVERIFY(service->Exit(5000, 5000, nullptr));
-}
+    Q_OBJECT
+private slots:
+    void startRunsInitFirst()
+    {
+        Kor::AutoPointer<Recorder> p = new Recorder("Worker Thread");
+        QVERIFY(p->Post([&] {
+            p->record(QString::fromStdString(Kor::Platform::currentThreadName()) + (p->IsCurrent() ? " on" : " off"));
+        }));
+        QVERIFY(!p->IsStarted());
+        QVERIFY(p->Begin());
+        QVERIFY(!p->Begin());
+        QTRY_COMPARE(p->events(), QStringList({"init", "Worker Thread on"}));
+        QVERIFY(p->initOnOwnThread);
+        QVERIFY(!p->IsCurrent());
+        QVERIFY(p->WaitRunning(5000));
+
+        bool terminated = true;
+        QVERIFY(p->Exit(5000, 5000, &terminated));
+        QVERIFY(!terminated);
+        QVERIFY(p->HasEnded());
+        QVERIFY(!p->IsRunning());
+        QVERIFY(!p->Post([] {}));
+        QVERIFY(p->Exit(0, 0, nullptr));
+        QCOMPARE(p->RefCount(), 1L); // the thread has given back its own reference
+    }
+
+    void ordersMessagesOfSeveralPosters()
+    {
+        enum { Posters = 4, Each = 1000 };
+        Kor::AutoPointer<Recorder> p = new Recorder("Ordered");
+        std::vector<std::pair<int, int>> seen; // only touched on p's thread until it ended
+        QVERIFY(p->Begin());
+        std::vector<std::thread> posters;
+        for (int k = 0; k < Posters; ++k)
+            posters.emplace_back([&, k] {
+                for (int i = 0; i < Each; ++i)
+                    p->Post([&seen, k, i] { seen.emplace_back(k, i); });
+            });
+        for (auto& t : posters)
+            t.join();
+        // The orderly close queues behind everything posted so far.
+        QVERIFY(p->Exit(10000, 10000, nullptr));
+        QCOMPARE(int(seen.size()), Posters * Each);
+        std::vector<int> next(Posters, 0);
+        for (const auto& [k, i] : seen) {
+            QCOMPARE(i, next[k]);
+            ++next[k];
+        }
+    }
+
+    void priorities_data()
+    {
+        QTest::addColumn<QList<int>>("levels");
+        QTest::addColumn<QList<int>>("order");
+        QTest::newRow("one level keeps order") << QList<int>{0, 0, 0} << QList<int>{0, 1, 2};
+        QTest::newRow("higher level first") << QList<int>{0, 5, 9} << QList<int>{2, 1, 0};
+        QTest::newRow("default is level 0") << QList<int>{-1, 1, Kor::Receiver::DefaultPriority}
+                                            << QList<int>{1, 0, 2};
+        QTest::newRow("above the top clamped") << QList<int>{12, 9, 0} << QList<int>{0, 1, 2};
+    }
+
+    void priorities()
+    {
+        QFETCH(QList<int>, levels);
+        QFETCH(QList<int>, order);
+        Kor::AutoPointer<Recorder> p = new Recorder("Levels"); // levels 0 to 9
+        std::promise<void> gate;
+        std::shared_future<void> opened = gate.get_future().share();
+        p->Post([opened] { opened.wait(); });
+        QVERIFY(p->Begin());
+        for (int i = 0; i < levels.size(); ++i)
+            QVERIFY(p->Post([&p, i] { p->record(QString::number(i)); }, levels[i]));
+        gate.set_value();
+        QStringList expected{"init"};
+        for (int i : order)
+            expected << QString::number(i);
+        QTRY_COMPARE(p->events(), expected);
+        QVERIFY(p->Exit(5000, 5000, nullptr));
+    }
+
+    void messageExceptionDoesNotEndThread()
+    {
+        Kor::AutoPointer<Recorder> p = new Recorder("Thrower");
+        QVERIFY(p->Begin());
+        p->Post([] { throw std::runtime_error("boom"); });
+        p->Post([] { throw 7; });
+        p->Post([&p] { p->record("after"); });
+        QTRY_COMPARE(p->events(), QStringList({"init", "after"}));
+        QVERIFY(p->Exit(5000, 5000, nullptr));
+    }
+
+    void exitFromOwnThreadOnlyAsks()
+    {
+        Kor::AutoPointer<Recorder> p = new Recorder("Self Exit");
+        std::atomic<int> result{-1};
+        std::atomic<bool> terminated{true};
+        QVERIFY(p->Begin());
+        p->Post([&] {
+            bool t = true;
+            result = p->Exit(1000, 1000, &t) ? 1 : 0;
+            terminated = t;
+        });
+        QTRY_VERIFY(p->HasEnded());
+        QCOMPARE(result.load(), 0);
+        QVERIFY(!terminated);
+        QVERIFY(p->Exit(0, 0, nullptr));
+    }
+
+    void stopRequestEndsLongMessage()
+    {
+        Kor::AutoPointer<Recorder> p = new Recorder("Long Work");
+        std::atomic<bool> busy{false};
+        QVERIFY(p->Begin());
+        p->Post([&] {
+            busy = true;
+            while (!p->StopRequested())
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        });
+        p->Post([&p] { p->record("queued behind"); });
+        QTRY_VERIFY(busy);
+        // The orderly close waits behind the long message, which only the stop
+        // request after the first wait ends; what is queued behind it is dropped.
+        bool terminated = true;
+        QVERIFY(p->Exit(50, 10000, &terminated));
+        QVERIFY(!terminated);
+        QCOMPARE(p->events(), QStringList({"init"}));
+    }
+
+    void stuckThreadIsAbandoned()
+    {
+        std::atomic<int> deaths{0};
+        std::promise<void> gate;
+        std::shared_future<void> opened = gate.get_future().share();
+        std::atomic<bool> stuck{false};
+        std::atomic<bool> laterRan{false};
+        Kor::AutoPointer<Recorder> p = new Recorder("Stuck", nullptr, &deaths);
+        QVERIFY(p->Begin());
+        p->Post([&, opened] {
+            stuck = true;
+            opened.wait();
+        });
+        p->Post([&] { laterRan = true; });
+        QTRY_VERIFY(stuck);
+
+        QVERIFY(!p->Exit(20, 20, nullptr)); // without a flag nothing is given up
+        bool terminated = false;
+        QVERIFY(!p->Exit(20, 20, &terminated));
+        QVERIFY(terminated);
+        QVERIFY(!p->HasEnded());
+        QCOMPARE(p->RefCount(), 2L); // ours and the running thread's own
+
+        p = nullptr; // the abandoned thread keeps itself alive
+        QCOMPARE(deaths.load(), 0);
+        gate.set_value();
+        QTRY_COMPARE(deaths.load(), 1); // it ends on its own and deletes itself
+        QVERIFY(!laterRan);
+    }
+
+    void plainThreadExit()
+    {
+        GatedThread thread;
+        QVERIFY(thread.Exit(0, 0, nullptr)); // never started
+        QVERIFY(thread.Begin());
+        QVERIFY(!thread.Exit(10, 10, nullptr));
+        thread.gate.set_value();
+        bool terminated = true;
+        QVERIFY(thread.Exit(5000, 5000, &terminated));
+        QVERIFY(!terminated);
+        QVERIFY(thread.HasEnded());
+    }
+
+    void referenceCounting()
+    {
+        std::atomic<int> deaths{0};
+        auto* counted = new Counted(deaths);
+        QCOMPARE(counted->AddRef(), 2L);
+        QCOMPARE(counted->Release(), 1L);
+        {
+            Kor::AutoPointer<Counted> holder = counted; // takes over the creator's reference
+            QVERIFY(holder == counted);
+            QVERIFY(bool(holder));
+        }
+        QCOMPARE(deaths.load(), 1);
+
+        // Held as a Thread, a reference-counted processor is released, not deleted.
+        auto* recorder = new Recorder("Held", nullptr, &deaths);
+        recorder->AddRef();
+        Kor::AutoPointer<Kor::Thread> thread = recorder;
+        thread = nullptr;
+        QCOMPARE(deaths.load(), 1);
+        QCOMPARE(recorder->Release(), 0L);
+        QCOMPARE(deaths.load(), 2);
+
+        // A thread that is not reference-counted is deleted (else a leak is reported).
+        Kor::AutoPointer<Kor::Thread> plain = new GatedThread;
+        plain = nullptr;
+    }
+
+    void relations()
+    {
+        Kor::AutoPointer<Kor::TimerService> service = new Kor::TimerService(Kor::RelationParam(), "Relations", 0);
+        Kor::AutoPointer<Recorder> parent = new Recorder("Parent");
+        parent->ownTimer = service.get();
+
+        Kor::AutoPointer<Recorder> child = new Recorder("Child", parent.get());
+        QCOMPARE(child->GetTimer(), service.get());
+        QVERIFY(child->GetRelation().owner() == parent.get());
+        Kor::SyncObject* childObject = child.get();
+        child = nullptr;
+        QCOMPARE(parent->deleted(), QList<Kor::SyncObject*>{childObject});
+
+        // The other way round: a child learns that its owner went first.
+        Kor::AutoPointer<Recorder> orphan = new Recorder("Orphan", parent.get());
+        Kor::SyncObject* parentObject = parent.get();
+        parent = nullptr;
+        QCOMPARE(orphan->deleted(), QList<Kor::SyncObject*>{parentObject});
+        QVERIFY(orphan->GetRelation().isEmpty());
+        QVERIFY(orphan->GetTimer() == nullptr);
+    }
+
+    void timers()
+    {
+        Kor::AutoPointer<Kor::TimerService> service = new Kor::TimerService(Kor::RelationParam(), "Test Timers", 0);
+        Kor::AutoPointer<Recorder> target = new Recorder("Target");
+        QVERIFY(target->Begin());
+        QVERIFY(service->Begin());
+
+        std::atomic<int> oneShot{0}, ticks{0};
+        std::atomic<bool> allOnTarget{true}, barrier{false};
+        auto onTarget = [&] { allOnTarget = allOnTarget && target->IsCurrent(); };
+        QVERIFY(service->StartTimer(target.get(), [&] { ++oneShot; onTarget(); }, 10, false) != 0);
+        // A later one-shot timer tells when the first would have fired again.
+        QVERIFY(service->StartTimer(target.get(), [&] { barrier = true; }, 150, false) != 0);
+        QTRY_VERIFY(barrier);
+        QCOMPARE(oneShot.load(), 1);
+
+        const unsigned periodic = service->StartTimer(target.get(), [&] { ++ticks; onTarget(); }, 5, true);
+        QVERIFY(periodic != 0);
+        QTRY_VERIFY(ticks >= 3);
+        QVERIFY(service->StopTimer(periodic));
+        QVERIFY(!service->StopTimer(periodic));
+        // Snapshot on the target thread: any delivery still queued there is
+        // already behind the stop.
+        std::atomic<int> stoppedAt{-1};
+        target->Post([&] { stoppedAt = ticks.load(); });
+        barrier = false;
+        QVERIFY(service->StartTimer(target.get(), [&] { barrier = true; }, 50, false) != 0);
+        QTRY_VERIFY(barrier);
+        QCOMPARE(ticks.load(), stoppedAt.load());
+        QVERIFY(allOnTarget);
+
+        QCOMPARE(service->StartTimer(target.get(), {}, 10, false), 0u);
+        QCOMPARE(service->StartTimer(target.get(), [] {}, 0, true), 0u);
+        QVERIFY(!service->StopTimer(0));
+        QVERIFY(target->Exit(5000, 5000, nullptr));
+        QVERIFY(service->Exit(5000, 5000, nullptr));
+    }
+
+    void timerTargets()
+    {
+        Kor::AutoPointer<Kor::TimerService> service = new Kor::TimerService(Kor::RelationParam(), "Timer Threads", 0);
+        QVERIFY(service->GetTimer() == service.get());
+        std::atomic<int> untargeted{-1}, plain{-1};
+        Kor::Receiver receiver;
+        // Started before Begin(): they wait for the thread.
+        service->StartTimer([&] { untargeted = service->IsCurrent(); }, 0, false);
+        service->StartTimer(&receiver, [&] { plain = service->IsCurrent(); }, 1, false);
+        QVERIFY(service->Begin());
+        QTRY_COMPARE(untargeted.load(), 1);
+        QTRY_COMPARE(plain.load(), 1);
+        QVERIFY(service->Exit(5000, 5000, nullptr));
+    }
+
+    void timerStopsForClosedTarget()
+    {
+        Kor::AutoPointer<Kor::TimerService> service = new Kor::TimerService(Kor::RelationParam(), "Closed Target", 0);
+        QVERIFY(service->Begin());
+        Kor::AutoPointer<Recorder> target = new Recorder("Closed");
+        QVERIFY(target->Begin());
+        QVERIFY(target->Exit(5000, 5000, nullptr));
+        std::atomic<int> ticks{0};
+        QVERIFY(service->StartTimer(target.get(), [&] { ++ticks; }, 1, true) != 0);
+        QTRY_COMPARE(service->ActiveTimers(), std::size_t(0));
+        QCOMPARE(ticks.load(), 0);
+        QVERIFY(service->Exit(5000, 5000, nullptr));
+    }
+
+    void stoppingServiceStopsTimers()
+    {
+        Kor::AutoPointer<Kor::TimerService> service = new Kor::TimerService(Kor::RelationParam(), "Stopped", 0);
+        QVERIFY(service->Begin());
+        QVERIFY(service->WaitRunning(5000));
+        Kor::Receiver receiver;
+        service->StartTimer([] {}, 60000, false);
+        service->StartTimer(&receiver, [] {}, 60000, true);
+        service->StartTimer(&receiver, [] {}, 60000, true);
+        QCOMPARE(service->StopTimers(&receiver), std::size_t(2));
+        service->StartTimer([] {}, 60000, true);
+        QCOMPARE(service->ActiveTimers(), std::size_t(2));
+        bool terminated = true;
+        QVERIFY(service->Exit(5000, 5000, &terminated));
+        QVERIFY(!terminated);
+        QCOMPARE(service->ActiveTimers(), std::size_t(0));
+        QCOMPARE(service->StartTimer([] {}, 10, false), 0u);
+        QVERIFY(!service->IsRunning());
+    }
+
+    // The owner may destroy the target as soon as StopTimers() returned: the
+    // timer thread must be done with it by then.
+    void stopTimersWaitsForDelivery()
+    {
+        Kor::AutoPointer<Kor::TimerService> service = new Kor::TimerService(Kor::RelationParam(), "Delivery", 0);
+        SlowTarget target;
+        std::future<void> entered = target.entered.get_future();
+        service->StartTimer(&target, [] {}, 1, false);
+        QVERIFY(service->Begin());
+        QCOMPARE(entered.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+        service->StopTimers(&target);
+        QVERIFY(!target.inPost);
+        QVERIFY(service->Exit(5000, 5000, nullptr));
+    }
+};
 
 QTEST_GUILESS_MAIN(tst_Thread)
 #include "tst_thread.moc"
