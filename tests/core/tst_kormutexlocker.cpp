@@ -29,6 +29,7 @@ QSharedPointer<QCoreApplication> sharedCore()
 }
 
 const QString TraceFile = QStringLiteral("LockedMutexConfiguration.ini");
+const QString NotRegular = QStringLiteral("is not a regular file; it is not written");
 
 // The trace file as it is on disk now: group -> key -> value.
 QMap<QString, QMap<QString, QString>> traceFile()
@@ -49,21 +50,8 @@ QMap<QString, QMap<QString, QString>> traceFile()
 class tst_KorMutexLocker : public QObject
 {
     Q_OBJECT
-private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void tracingOffWritesTheKeysAsFalse();
-    void nullMutexDoesNothing();
-    void moveHandsTheLockOver();
-    void logLines_data();
-    void logLines();
-    void traceFileWhileAnotherThreadWaits();
-    void recursiveMutexLockedTwice();
-    void unusableTraceFile_data();
-    void unusableTraceFile();
 
-private:
-    QStringList newLines();
+    QStringList newLines() { return newLogLines(m_logFile + ".log", m_seen); }
 
     QTemporaryDir m_dir;
     QString m_previousDir;
@@ -71,264 +59,256 @@ private:
     QString m_ini;
     qsizetype m_seen = 0;
     Application* m_app = nullptr;
-};
 
-void tst_KorMutexLocker::initTestCase()
-{
-    m_previousDir = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(m_dir.path()));
-    qputenv("KOR_REGISTRY_ROOT", QFile::encodeName(m_dir.filePath("registry")));
-    m_logFile = m_dir.filePath("locker");
-    Kor::LogModule::Start(Kor::LogModule::LogFile, QFile::encodeName(m_logFile).constData(), "test", "test");
-    Kor::LogModule::SetGlobalInfoSeverity(Kor::TRACE);
-    Kor::LogModule::SetInfoSeverity(Kor::LogModule::AllOutputs, Kor::TRACE);
-    Kor::LogModule::LogFileFlush(true);
-    Kor::LogModule::EnableTime(false);
-    QThread::currentThread()->setObjectName("lockmain");
-
-    // Left by an "earlier run": gone at the first traced lock.
-    QSettings stale(TraceFile, QSettings::IniFormat);
-    stale.setValue("MutexConfiguration_stale/ThreadName", "old");
-    stale.sync();
-
-    m_app = new Application(sharedCore());
-    m_ini = m_dir.filePath("app.ini");
-    QCOMPARE(m_app->setINIFile(QVariant(m_ini)), Parameter::Continue);
-}
-
-void tst_KorMutexLocker::cleanupTestCase()
-{
-    delete m_app;
-    QDir::setCurrent(m_previousDir);
-}
-
-QStringList tst_KorMutexLocker::newLines()
-{
-    return newLogLines(m_logFile + ".log", m_seen);
-}
-
-void tst_KorMutexLocker::tracingOffWritesTheKeysAsFalse()
-{
-    QMutex mutex;
-    newLines();
+private slots:
+    void initTestCase()
     {
-        _KorMutexLocker locker(&mutex);
-        QVERIFY(!mutex.tryLock());
+        m_previousDir = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(m_dir.path()));
+        qputenv("KOR_REGISTRY_ROOT", QFile::encodeName(m_dir.filePath("registry")));
+        m_logFile = m_dir.filePath("locker");
+        Kor::LogModule::Start(Kor::LogModule::LogFile, QFile::encodeName(m_logFile).constData(), "test", "test");
+        Kor::LogModule::SetGlobalInfoSeverity(Kor::TRACE);
+        Kor::LogModule::SetInfoSeverity(Kor::LogModule::AllOutputs, Kor::TRACE);
+        Kor::LogModule::LogFileFlush(true);
+        Kor::LogModule::EnableTime(false);
+        QThread::currentThread()->setObjectName("lockmain");
+
+        // Left by an "earlier run": gone at the first traced lock.
+        QSettings stale(TraceFile, QSettings::IniFormat);
+        stale.setValue("MutexConfiguration_stale/ThreadName", "old");
+        stale.sync();
+
+        m_app = new Application(sharedCore());
+        m_ini = m_dir.filePath("app.ini");
+        QCOMPARE(m_app->setINIFile(QVariant(m_ini)), Parameter::Continue);
     }
-    QVERIFY(mutex.tryLock());
-    mutex.unlock();
-    QSettings ini(m_ini, QSettings::IniFormat);
-    QCOMPARE(ini.value("Loglevel/LogMutex").toString(), QString("false"));
-    QCOMPARE(ini.value("Loglevel/LogMutexConfig").toString(), QString("false"));
-    QVERIFY(!newLines().join('\n').contains("mutex"));
-    QVERIFY(traceFile().contains("MutexConfiguration_stale")); // untouched without tracing
-}
 
-void tst_KorMutexLocker::nullMutexDoesNothing()
-{
-    QVERIFY(m_app->changeSettings({ { "Loglevel/LogMutex", true }, { "Loglevel/LogMutexConfig", true } }));
-    newLines();
+    void cleanupTestCase()
     {
-        _KorMutexLocker plain(static_cast<QMutex*>(nullptr));
-        _KorMutexLocker recursive(static_cast<QRecursiveMutex*>(nullptr));
+        delete m_app;
+        QDir::setCurrent(m_previousDir);
     }
-    QVERIFY(!newLines().join('\n').contains("mutex"));
-    QVERIFY(traceFile().contains("MutexConfiguration_stale"));
-    QVERIFY(m_app->changeSettings({ { "Loglevel/LogMutex", false }, { "Loglevel/LogMutexConfig", false } }));
-}
 
-void tst_KorMutexLocker::moveHandsTheLockOver()
-{
-    QMutex mutex;
+    void tracingOffWritesTheKeysAsFalse()
     {
-        _KorMutexLocker first(&mutex);
+        QMutex mutex;
+        newLines();
         {
-            _KorMutexLocker second(std::move(first));
+            _KorMutexLocker locker(&mutex);
             QVERIFY(!mutex.tryLock());
         }
-        QVERIFY(mutex.tryLock()); // unlocked once, by the new holder
+        QVERIFY(mutex.tryLock());
+        mutex.unlock();
+        QSettings ini(m_ini, QSettings::IniFormat);
+        QCOMPARE(ini.value("Loglevel/LogMutex").toString(), QString("false"));
+        QCOMPARE(ini.value("Loglevel/LogMutexConfig").toString(), QString("false"));
+        QVERIFY(!newLines().join('\n').contains("mutex"));
+        QVERIFY(traceFile().contains("MutexConfiguration_stale")); // untouched without tracing
+    }
+
+    void nullMutexDoesNothing()
+    {
+        QVERIFY(m_app->changeSettings({ { "Loglevel/LogMutex", true }, { "Loglevel/LogMutexConfig", true } }));
+        newLines();
+        {
+            _KorMutexLocker plain(static_cast<QMutex*>(nullptr));
+            _KorMutexLocker recursive(static_cast<QRecursiveMutex*>(nullptr));
+        }
+        QVERIFY(!newLines().join('\n').contains("mutex"));
+        QVERIFY(traceFile().contains("MutexConfiguration_stale"));
+        QVERIFY(m_app->changeSettings({ { "Loglevel/LogMutex", false }, { "Loglevel/LogMutexConfig", false } }));
+    }
+
+    void moveHandsTheLockOver()
+    {
+        QMutex mutex;
+        {
+            _KorMutexLocker first(&mutex);
+            {
+                _KorMutexLocker second(std::move(first));
+                QVERIFY(!mutex.tryLock());
+            }
+            QVERIFY(mutex.tryLock()); // unlocked once, by the new holder
+            mutex.unlock();
+        }
+        // The moved-from locker unlocked nothing: a second unlock of a QMutex
+        // would leave it unlocked for anybody, here it is ours to lock.
+        QVERIFY(mutex.tryLock());
         mutex.unlock();
     }
-    // The moved-from locker unlocked nothing: a second unlock of a QMutex
-    // would leave it unlocked for anybody, here it is ours to lock.
-    QVERIFY(mutex.tryLock());
-    mutex.unlock();
-}
 
-void tst_KorMutexLocker::logLines_data()
-{
-    QTest::addColumn<QString>("registered");
-    QTest::addColumn<QString>("shown");
-    QTest::newRow("plain") << "Queue-1" << "Queue-1";
-    QTest::newRow("blanks and slashes") << "net/io queue a" << "net_io_queue_a";
-    QTest::newRow("unregistered") << QString() << QString();
-}
-
-void tst_KorMutexLocker::logLines()
-{
-    QFETCH(QString, registered);
-    QFETCH(QString, shown);
-    QMutex mutex;
-    if (!registered.isEmpty())
-        _KorMutexLocker::registerMutex(&mutex, registered);
-    if (shown.isEmpty())
-        shown = QString::number(quintptr(&mutex));
-    QVERIFY(m_app->changeSetting("Loglevel/LogMutex", true));
-    newLines();
+    void logLines_data()
     {
-        _KorMutexLocker locker(&mutex);
+        QTest::addColumn<QString>("registered");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("plain") << "Queue-1" << "Queue-1";
+        QTest::newRow("blanks and slashes") << "net/io queue a" << "net_io_queue_a";
+        QTest::newRow("unregistered") << QString() << QString();
     }
-    const QString suffix = " from thread lockmain(" + QString::number(gettid()) + ")";
-    const QStringList lines = newLines();
-    QCOMPARE(lines.filter("mutex").size(), 2);
-    QVERIFY2(lines.filter("mutex").at(0).endsWith("Locked mutex " + shown + suffix), qPrintable(lines.join('\n')));
-    QVERIFY(lines.filter("mutex").at(1).endsWith("Unlocking mutex " + shown + suffix));
 
-    // Off again: the next locker no longer logs.
-    QVERIFY(m_app->changeSetting("Loglevel/LogMutex", false));
+    void logLines()
     {
-        _KorMutexLocker locker(&mutex);
-    }
-    QVERIFY(newLines().filter("mutex").isEmpty());
-    _KorMutexLocker::unregisterMutex(&mutex);
-}
-
-void tst_KorMutexLocker::traceFileWhileAnotherThreadWaits()
-{
-    QMutex mutex;
-    _KorMutexLocker::registerMutex(&mutex, "shared state/1");
-    const QString group = "MutexConfiguration_shared_state_1";
-    QVERIFY(m_app->changeSetting("Loglevel/LogMutexConfig", true));
-
-    auto* holder = new _KorMutexLocker(&mutex);
-    QVERIFY(!traceFile().contains("MutexConfiguration_stale")); // emptied at the first traced lock
-    const QString mainId = QString::number(gettid());
-    QCOMPARE(traceFile().value(group).value("ThreadName"), QString("lockmain"));
-    QCOMPARE(traceFile().value(group).value("ThreadId"), mainId);
-    QVERIFY(!traceFile().value(group).value("LockDate").isEmpty());
-
-    QSemaphore acquired;
-    QSemaphore release;
-    std::atomic<pid_t> waiterId{ 0 };
-    QThread* waiter = QThread::create([&] {
-        waiterId = gettid();
-        _KorMutexLocker locker(&mutex);
-        acquired.release();
-        release.acquire();
-    });
-    waiter->setObjectName("waiter");
-    waiter->start();
-    QTRY_VERIFY(waiterId.load() != 0);
-    const QString queryKey = "Query_" + QString::number(waiterId.load());
-    QTRY_VERIFY(traceFile().value(group).contains(queryKey));
-    QVERIFY(traceFile().value(group).value(queryKey).startsWith("waiter; "));
-    QCOMPARE(traceFile().value(group).value("ThreadId"), mainId);
-
-    delete holder;
-    QVERIFY(acquired.tryAcquire(1, 10000));
-    QMap<QString, QString> keys = traceFile().value(group);
-    QVERIFY2(!keys.contains(queryKey), qPrintable(QStringList(keys.keys()).join(',')));
-    QCOMPARE(keys.value("ThreadName"), QString("waiter"));
-    QCOMPARE(keys.value("ThreadId"), QString::number(waiterId.load()));
-
-    release.release();
-    QVERIFY(waiter->wait());
-    delete waiter;
-    QVERIFY(!traceFile().contains(group));
-    _KorMutexLocker::unregisterMutex(&mutex);
-}
-
-void tst_KorMutexLocker::recursiveMutexLockedTwice()
-{
-    QRecursiveMutex mutex;
-    const QString group = "MutexConfiguration_" + QString::number(quintptr(&mutex));
-    QVERIFY(m_app->changeSetting("Loglevel/LogMutexConfig", true));
-    {
-        _KorMutexLocker outer(&mutex);
+        QFETCH(QString, registered);
+        QFETCH(QString, shown);
+        QMutex mutex;
+        if (!registered.isEmpty())
+            _KorMutexLocker::registerMutex(&mutex, registered);
+        if (shown.isEmpty())
+            shown = QString::number(quintptr(&mutex));
+        QVERIFY(m_app->changeSetting("Loglevel/LogMutex", true));
+        newLines();
         {
-            _KorMutexLocker inner(&mutex);
-            QCOMPARE(traceFile().value(group).value("ThreadName"), QString("lockmain"));
+            _KorMutexLocker locker(&mutex);
         }
-        // The inner unlock takes the holder keys although outer still holds.
+        const QString suffix = " from thread lockmain(" + QString::number(gettid()) + ")";
+        const QStringList lines = newLines();
+        QCOMPARE(lines.filter("mutex").size(), 2);
+        QVERIFY2(lines.filter("mutex").at(0).endsWith("Locked mutex " + shown + suffix), qPrintable(lines.join('\n')));
+        QVERIFY(lines.filter("mutex").at(1).endsWith("Unlocking mutex " + shown + suffix));
+
+        // Off again: the next locker no longer logs.
+        QVERIFY(m_app->changeSetting("Loglevel/LogMutex", false));
+        {
+            _KorMutexLocker locker(&mutex);
+        }
+        QVERIFY(newLines().filter("mutex").isEmpty());
+        _KorMutexLocker::unregisterMutex(&mutex);
+    }
+
+    void traceFileWhileAnotherThreadWaits()
+    {
+        QMutex mutex;
+        _KorMutexLocker::registerMutex(&mutex, "shared state/1");
+        const QString group = "MutexConfiguration_shared_state_1";
+        QVERIFY(m_app->changeSetting("Loglevel/LogMutexConfig", true));
+
+        auto* holder = new _KorMutexLocker(&mutex);
+        QVERIFY(!traceFile().contains("MutexConfiguration_stale")); // emptied at the first traced lock
+        const QString mainId = QString::number(gettid());
+        QCOMPARE(traceFile().value(group).value("ThreadName"), QString("lockmain"));
+        QCOMPARE(traceFile().value(group).value("ThreadId"), mainId);
+        QVERIFY(!traceFile().value(group).value("LockDate").isEmpty());
+
+        QSemaphore acquired;
+        QSemaphore release;
+        std::atomic<pid_t> waiterId{ 0 };
+        QThread* waiter = QThread::create([&] {
+            waiterId = gettid();
+            _KorMutexLocker locker(&mutex);
+            acquired.release();
+            release.acquire();
+        });
+        waiter->setObjectName("waiter");
+        waiter->start();
+        QTRY_VERIFY(waiterId.load() != 0);
+        const QString queryKey = "Query_" + QString::number(waiterId.load());
+        QTRY_VERIFY(traceFile().value(group).contains(queryKey));
+        QVERIFY(traceFile().value(group).value(queryKey).startsWith("waiter; "));
+        QCOMPARE(traceFile().value(group).value("ThreadId"), mainId);
+
+        delete holder;
+        QVERIFY(acquired.tryAcquire(1, 10000));
+        QMap<QString, QString> keys = traceFile().value(group);
+        QVERIFY2(!keys.contains(queryKey), qPrintable(QStringList(keys.keys()).join(',')));
+        QCOMPARE(keys.value("ThreadName"), QString("waiter"));
+        QCOMPARE(keys.value("ThreadId"), QString::number(waiterId.load()));
+
+        release.release();
+        QVERIFY(waiter->wait());
+        delete waiter;
+        QVERIFY(!traceFile().contains(group));
+        _KorMutexLocker::unregisterMutex(&mutex);
+    }
+
+    void recursiveMutexLockedTwice()
+    {
+        QRecursiveMutex mutex;
+        const QString group = "MutexConfiguration_" + QString::number(quintptr(&mutex));
+        QVERIFY(m_app->changeSetting("Loglevel/LogMutexConfig", true));
+        {
+            _KorMutexLocker outer(&mutex);
+            {
+                _KorMutexLocker inner(&mutex);
+                QCOMPARE(traceFile().value(group).value("ThreadName"), QString("lockmain"));
+            }
+            // The inner unlock takes the holder keys although outer still holds.
+            QVERIFY(!traceFile().contains(group));
+        }
         QVERIFY(!traceFile().contains(group));
     }
-    QVERIFY(!traceFile().contains(group));
-}
 
-void tst_KorMutexLocker::unusableTraceFile_data()
-{
-    QTest::addColumn<QString>("kind");
-    QTest::newRow("fifo") << "fifo";
-    QTest::newRow("link to a fifo") << "link to fifo";
-    QTest::newRow("folder") << "folder";
-    QTest::newRow("working folder removed") << "gone";
-    QTest::newRow("read-only working folder") << "read-only";
-    QTest::newRow("link to a regular file") << "link to file";
-}
-
-// A trace file that cannot be written never stops the program, and a path
-// that is no regular file is never opened, replaced or removed.
-void tst_KorMutexLocker::unusableTraceFile()
-{
-    QFETCH(QString, kind);
-    QTemporaryDir outer;
-    const QString work = outer.filePath("work");
-    QVERIFY(QDir().mkpath(work));
-    const QString trace = work + "/" + TraceFile;
-    const QString fifo = outer.filePath("fifo");
-    const QString target = outer.filePath("target.ini");
-    if (kind == "fifo")
-        QCOMPARE(::mkfifo(QFile::encodeName(trace).constData(), 0600), 0);
-    if (kind == "link to fifo") {
-        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-        QVERIFY(QFile::link(fifo, trace));
+    void unusableTraceFile_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("message"); // said once in the log, not at every lock
+        QTest::newRow("fifo") << "fifo" << NotRegular;
+        QTest::newRow("link to a fifo") << "link to fifo" << NotRegular;
+        QTest::newRow("folder") << "folder" << NotRegular;
+        QTest::newRow("working folder removed") << "gone" << "cannot be written; the trace goes on in the log only";
+        QTest::newRow("read-only working folder") << "read-only" << "";
+        QTest::newRow("link to a regular file") << "link to file" << "";
     }
-    if (kind == "folder")
-        QVERIFY(QDir().mkpath(trace));
-    if (kind == "link to file") {
-        QFile file(target);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("[MutexConfiguration_old]\nThreadName=x\n");
-        file.close();
-        QVERIFY(QFile::link(target, trace));
-    }
-    if (kind == "read-only")
-        QVERIFY(QFile::setPermissions(work, QFile::ReadOwner | QFile::ExeOwner));
 
-    QProcess helper;
-    helper.setWorkingDirectory(work);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("KOR_REGISTRY_ROOT", outer.filePath("registry"));
-    helper.setProcessEnvironment(env);
-    const QString log = outer.filePath("helper");
-    QStringList arguments{ log, outer.filePath("helper.ini") };
-    if (kind == "gone")
-        arguments << "gone";
-    helper.start(QString::fromLocal8Bit(qgetenv("KOR_TEST_BINARY_DIR")) + "/mutextracehelper", arguments);
-    QVERIFY(helper.waitForFinished(20000));
-    QFile::setPermissions(work, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QCOMPARE(helper.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(helper.exitCode(), 0);
-    QCOMPARE(helper.readAllStandardOutput().trimmed(), QByteArray("done"));
+    // A trace file that cannot be written never stops the program, and a path
+    // that is no regular file is never opened, replaced or removed.
+    void unusableTraceFile()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, message);
+        QTemporaryDir outer;
+        const QString work = outer.filePath("work");
+        QVERIFY(QDir().mkpath(work));
+        const QString trace = work + "/" + TraceFile;
+        const QString fifo = outer.filePath(kind == "fifo" ? "work/" + TraceFile : "fifo");
+        const QString target = outer.filePath("target.ini");
+        if (kind.contains("fifo"))
+            QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        if (kind == "folder")
+            QVERIFY(QDir().mkpath(trace));
+        if (kind == "link to file") {
+            QSettings old(target, QSettings::IniFormat);
+            old.setValue("MutexConfiguration_old/ThreadName", "x");
+        }
+        if (kind.startsWith("link"))
+            QVERIFY(QFile::link(kind == "link to fifo" ? fifo : target, trace));
+        if (kind == "read-only")
+            QVERIFY(QFile::setPermissions(work, QFile::ReadOwner | QFile::ExeOwner));
 
-    QFile logFile(log + ".log");
-    QVERIFY(logFile.open(QIODevice::ReadOnly));
-    const QString lines = QString::fromUtf8(logFile.readAll());
-    QCOMPARE(lines.count("Locked mutex helper"), 2); // the trace goes on in the log
-    const QFileInfo info(trace);
-    if (kind == "fifo" || kind == "link to fifo" || kind == "folder") {
-        QVERIFY2(lines.contains("is not a regular file; it is not written"), qPrintable(lines));
-        QCOMPARE(lines.count("is not a regular file"), 1); // said once, not at every lock
-        QVERIFY(!info.isFile());
-        QCOMPARE(info.isSymLink(), kind == "link to fifo");
-    } else if (kind == "gone") {
-        QVERIFY2(lines.contains("cannot be written; the trace goes on in the log only"), qPrintable(lines));
-    } else if (kind == "link to file") {
-        // Written through the link: emptied, and the last unlock left no group.
-        QVERIFY(info.isSymLink());
-        QVERIFY(QSettings(target, QSettings::IniFormat).childGroups().isEmpty());
+        QProcess helper;
+        helper.setWorkingDirectory(work);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("KOR_REGISTRY_ROOT", outer.filePath("registry"));
+        helper.setProcessEnvironment(env);
+        const QString log = outer.filePath("helper");
+        QStringList arguments{ log, outer.filePath("helper.ini") };
+        if (kind == "gone")
+            arguments << "gone";
+        helper.start(QString::fromLocal8Bit(qgetenv("KOR_TEST_BINARY_DIR")) + "/mutextracehelper", arguments);
+        QVERIFY(helper.waitForFinished(20000));
+        QFile::setPermissions(work, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QCOMPARE(helper.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(helper.exitCode(), 0);
+        QCOMPARE(helper.readAllStandardOutput().trimmed(), QByteArray("done"));
+
+        QFile logFile(log + ".log");
+        QVERIFY(logFile.open(QIODevice::ReadOnly));
+        const QString lines = QString::fromUtf8(logFile.readAll());
+        QCOMPARE(lines.count("Locked mutex helper"), 2); // the trace goes on in the log
+        if (!message.isEmpty())
+            QVERIFY2(lines.count(message) == 1, qPrintable(lines));
+        const QFileInfo info(trace);
+        if (message == NotRegular) {
+            QVERIFY(!info.isFile());
+            QCOMPARE(info.isSymLink(), kind == "link to fifo");
+        }
+        if (kind == "link to file") {
+            // Written through the link: emptied, and the last unlock left no group.
+            QVERIFY(info.isSymLink());
+            QVERIFY(QSettings(target, QSettings::IniFormat).childGroups().isEmpty());
+        }
     }
-}
+};
 
 QTEST_GUILESS_MAIN(tst_KorMutexLocker)
 #include "tst_kormutexlocker.moc"
