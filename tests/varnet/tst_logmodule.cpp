@@ -15,6 +15,7 @@
 #include <QTest>
 #include <QThread>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <vector>
@@ -118,727 +119,668 @@ std::vector<std::unique_ptr<QThread>> startLoggers(int threads, int perThread)
 class tst_LogModule : public QObject
 {
     Q_OBJECT
-private slots:
-    void init();
-    void cleanup();
-    void wouldLog_data();
-    void wouldLog();
-    void fileSeverities_data();
-    void fileSeverities();
-    void consoleSeverities_data();
-    void consoleSeverities();
-    void lazyOpen();
-    void relativeFileName_data();
-    void relativeFileName();
-    void reopenAfterFailedOpen_data();
-    void reopenAfterFailedOpen();
-    void failedWriteKeepsLinesWhole_data();
-    void failedWriteKeepsLinesWhole();
-    void newFileAfterQueuedLines();
-    void brokenConsolePipe();
-    void layout_data();
-    void layout();
-    void manyThreads_data();
-    void manyThreads();
-    void switchesRaceWithLogging();
-    void longLine_data();
-    void longLine();
-    void flushAndBuffer_data();
-    void flushAndBuffer();
-    void queueWarning();
-    void unwritableFile_data();
-    void unwritableFile();
-    void exitWritesQueuedLines();
-    void previousFile_data();
-    void previousFile();
-    void historyKeepsNewest();
-    void historyBySize();
-    void historySelection_data();
-    void historySelection();
-    void fifoIsNoLogFile();
-    void historyOnDateChange();
-    void logObjects();
-    void journalPriority_data();
-    void journalPriority();
-    void journalEntry_data();
-    void journalEntry();
 
-private:
     QString base() const { return m_dir->path() + "/app"; }
     QString logPath() const { return base() + ".log"; }
     void startFile() { LogModule::Start(LogModule::LogFile, base().toLocal8Bit(), "test", ""); }
 
     std::unique_ptr<QTemporaryDir> m_dir;
+
+private slots:
+    void init()
+    {
+        LogModule::Stop(-1);
+        LogModule::SetGlobalInfoSeverity(Kor::TRACE);
+        LogModule::SetInfoSeverity(LogModule::AllOutputs, Kor::TRACE);
+        LogModule::LogFileUserdata("");
+        LogModule::LogFileMode(0);
+        LogModule::LogFileHistoryPath("");
+        LogModule::LogFileDeleteMode(0);
+        LogModule::LogFileHistoryMaxBytes(0);
+        LogModule::LogFileFlush(true);
+        LogModule::LogFileBufferSize(4096);
+        LogModule::setLogWarning(0);
+        LogModule::EnableTime(false);
+        LogModule::EnableType(false);
+        LogModule::EnableThreadID(false, false);
+        LogModule::SetNameMinSize(0);
+        LogModule::SetNameDotted(false);
+        LogModule::SetNameSeparated(false);
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+    }
+
+    void cleanup()
+    {
+        LogModule::Stop(-1);
+        m_dir.reset();
+    }
+
+    void wouldLog_data()
+    {
+        QTest::addColumn<int>("outputs");
+        QTest::addColumn<int>("global");
+        QTest::addColumn<int>("console");
+        QTest::addColumn<int>("file");
+        QTest::addColumn<int>("severity");
+        QTest::addColumn<bool>("expected");
+        QTest::newRow("nothing enabled") << 0 << 0 << 0 << 0 << 3 << false;
+        QTest::newRow("console takes its level") << 2 << 0 << 2 << 4 << 2 << true;
+        QTest::newRow("console drops below") << 2 << 0 << 2 << 0 << 1 << false;
+        QTest::newRow("lowest enabled output counts") << 10 << 0 << 2 << 1 << 1 << true;
+        QTest::newRow("global above outputs") << 10 << 3 << 0 << 0 << 2 << false;
+        QTest::newRow("global DISABLED silences ALWAYS") << 10 << 4 << 0 << 0 << 3 << false;
+        QTest::newRow("output DISABLED silences ALWAYS") << 8 << 0 << 0 << 4 << 3 << false;
+        QTest::newRow("above DISABLED silences too") << 8 << 0 << 0 << 9 << 3 << false;
+        QTest::newRow("switched-off output ignored") << 2 << 0 << 3 << 0 << 1 << false;
+    }
+
+    void wouldLog()
+    {
+        QFETCH(int, outputs);
+        QFETCH(int, global);
+        QFETCH(int, console);
+        QFETCH(int, file);
+        QFETCH(int, severity);
+        QFETCH(bool, expected);
+        LogModule::Start(outputs, nullptr, "test", "");
+        LogModule::SetGlobalInfoSeverity(global);
+        LogModule::SetInfoSeverity(LogModule::Console, console);
+        LogModule::SetInfoSeverity(LogModule::LogFile, file);
+        QCOMPARE(LogModule::WouldLog(Kor::LOG_INFO, severity), expected);
+        LogModule::Stop(-1);
+        QVERIFY(!LogModule::WouldLog(Kor::LOG_INFO, Kor::ALWAYS));
+    }
+
+    void fileSeverities_data()
+    {
+        QTest::addColumn<int>("global");
+        QTest::addColumn<int>("file");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("all") << 0 << 0 << QStringList{"s0", "s1", "s2", "s3"};
+        QTest::newRow("file INFO") << 0 << 2 << QStringList{"s2", "s3"};
+        QTest::newRow("global ALWAYS") << 3 << 1 << QStringList{"s3"};
+        QTest::newRow("file DISABLED, never opened") << 0 << 4 << QStringList{};
+    }
+
+    void fileSeverities()
+    {
+        QFETCH(int, global);
+        QFETCH(int, file);
+        QFETCH(QStringList, expected);
+        startFile();
+        LogModule::SetGlobalInfoSeverity(global);
+        LogModule::SetInfoSeverity(LogModule::LogFile, file);
+        for (int severity = 0; severity <= 3; ++severity)
+            logLine(severity, qPrintable(QString("s%1").arg(severity)));
+        QCOMPARE(readLines(logPath()), expected);
+        QCOMPARE(QFile::exists(logPath()), !expected.isEmpty());
+    }
+
+    void consoleSeverities_data()
+    {
+        QTest::addColumn<int>("global");
+        QTest::addColumn<int>("console");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("console TRACE") << 0 << 0 << QByteArray("s0\ns1\ns2\ns3\n");
+        QTest::newRow("console DEBUG") << 0 << 1 << QByteArray("s1\ns2\ns3\n");
+        QTest::newRow("global INFO") << 2 << 0 << QByteArray("s2\ns3\n");
+        QTest::newRow("console DISABLED") << 0 << 4 << QByteArray();
+    }
+
+    void consoleSeverities()
+    {
+        QFETCH(int, global);
+        QFETCH(int, console);
+        QFETCH(QByteArray, expected);
+        QByteArray errors;
+        QCOMPARE(runHelper({"console", QString::number(global), QString::number(console)}, &errors), expected);
+        QCOMPARE(errors, QByteArray()); // the debugger window stays silent without a debugger
+    }
+
+    // The user data line (see previousFile) is only written when set.
+    void lazyOpen()
+    {
+        LogModule::Start(LogModule::AllOutputs & ~LogModule::Console, base().toLocal8Bit(), "Recorder", "records calls");
+        LogModule::Enable(LogModule::LogFile, false);
+        logLine(Kor::INFO, "before the file is on");
+        QVERIFY(!QFile::exists(logPath()));
+        LogModule::Enable(LogModule::LogFile, true);
+        logLine(Kor::INFO, "first");
+        QCOMPARE(readLines(logPath()), QStringList{"first"});
+    }
+
+    // A FIFO at the file's name would block every logging thread.
+    void fifoIsNoLogFile()
+    {
+        QCOMPARE(::mkfifo(logPath().toLocal8Bit().constData(), 0600), 0);
+        startFile();
+        logLine(Kor::INFO, "not into the FIFO");
+        QVERIFY(!QFileInfo(logPath()).isFile());
+    }
+
+    void relativeFileName_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QStringList>("files");
+        QTest::newRow("append") << 0 << QStringList{"Kor.Example.log"};
+        QTest::newRow("history") << 1 << QStringList{"Kor.Example.20240305-140709.log", "Kor.Example.log"};
+    }
+
+    void relativeFileName()
+    {
+        QFETCH(int, mode);
+        QFETCH(QStringList, files);
+        const QString first = m_dir->path() + "/first";
+        const QString second = m_dir->path() + "/second";
+        QVERIFY(QDir().mkpath(first));
+        QVERIFY(QDir().mkpath(second));
+        writeFile(first + "/Kor.Example.log", "old run\n", QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)));
+        const QString working = QDir::currentPath();
+        auto restore = qScopeGuard([&] { QDir::setCurrent(working); });
+        QVERIFY(QDir::setCurrent(first));
+        LogModule::Start(LogModule::LogFile, "Kor.Example", "test", "");
+        LogModule::Enable(LogModule::LogFile, false);
+        LogModule::LogFileMode(mode);
+        QVERIFY(QDir::setCurrent(second));
+        LogModule::Enable(LogModule::LogFile, true);
+        logLine(Kor::INFO, "new run");
+        LogModule::Stop(-1);
+        QCOMPARE(QDir(second).entryList(QDir::Files), QStringList{});
+        QCOMPARE(QDir(first).entryList(QDir::Files, QDir::Name), files);
+        QCOMPARE(readLines(first + "/Kor.Example.log").last(), QStringLiteral("new run"));
+    }
+
+    void reopenAfterFailedOpen_data()
+    {
+        QTest::addColumn<bool>("switchOn");
+        QTest::newRow("a second later") << false;
+        QTest::newRow("switched on again") << true;
+    }
+
+    void reopenAfterFailedOpen()
+    {
+        QFETCH(bool, switchOn);
+        Kor::detail::setLogFileClock(testClock);
+        auto restore = qScopeGuard([] { Kor::detail::setLogFileClock(nullptr); });
+        const QString folder = m_dir->path() + "/later";
+        LogModule::Start(LogModule::LogFile, (folder + "/app").toLocal8Bit(), "test", "");
+        LogModule::LogFileUserdata("user data");
+        logLine(Kor::INFO, "lost");
+        logLine(Kor::INFO, "lost");
+        QVERIFY(QDir().mkpath(folder));
+        g_now += 999;
+        logLine(Kor::INFO, "lost: the next attempt is not due yet");
+        QVERIFY(!QFile::exists(folder + "/app.log"));
+        if (switchOn)
+            LogModule::Enable(LogModule::LogFile, true);
+        else
+            g_now += 1;
+        logLine(Kor::INFO, "back");
+        QCOMPARE(readLines(folder + "/app.log"),
+                 (QStringList{"user data", "Log file " + folder + "/app.log reopened; 3 lines were lost", "back"}));
+    }
+
+    void failedWriteKeepsLinesWhole_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("line by line") << "sync";
+        QTest::newRow("buffered") << "buffered";
+        QTest::newRow("asynchronous") << "async";
+    }
+
+    // The helper writes lines 0 to 399 into a file that may not grow beyond a
+    // few KiB, then lines 400 to 409 without the limit.
+    void failedWriteKeepsLinesWhole()
+    {
+        QFETCH(QString, how);
+        const QString output = QString::fromLocal8Bit(runHelper({"filelimit", base(), how}));
+        QCOMPARE(output.count("Log file"), 1);
+        QVERIFY2(output.contains(logPath() + " cannot be written: File too large"), qPrintable(output));
+        QFile file(logPath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().endsWith('\n'));
+        static const QRegularExpression whole(QStringLiteral(
+            R"(^\d{4}/\d\d/\d\d \d\d:\d\d:\d\d,\d{3} (I line \d+|W Log file .+ reopened; (\d+) lines were lost)$)"));
+        const QStringList lines = readLines(logPath());
+        int lost = 0;
+        for (const QString& line : lines) {
+            const QRegularExpressionMatch match = whole.match(line);
+            QVERIFY2(match.hasMatch(), qPrintable(line));
+            lost += match.captured(2).toInt();
+        }
+        QCOMPARE(lines.filter(" reopened; ").size(), 1);
+        QCOMPARE(lines.size() - 1 + lost, 410); // every line either written or counted
+        QVERIFY(lines.last().endsWith(" I line 409"));
+    }
+
+    void newFileAfterQueuedLines()
+    {
+        startFile();
+        QVERIFY(LogModule::LogFileEnableAsyncWriting(64 << 20, 1)); // a write per line: the queue stays long
+        for (int i = 0; i < 20000; ++i)
+            logLine(Kor::INFO, "old");
+        const QString other = m_dir->path() + "/other";
+        LogModule::Start(LogModule::LogFile, other.toLocal8Bit(), "test", "");
+        logLine(Kor::INFO, "new");
+        LogModule::Stop(-1);
+        QCOMPARE(readLines(logPath()), QStringList(20000, "old"));
+        QCOMPARE(readLines(other + ".log"), QStringList{"new"});
+    }
+
+    // The helper's standard output is a pipe nobody reads; it logs on and checks
+    // that the console output went off.
+    void brokenConsolePipe()
+    {
+        QCOMPARE(runHelper({"brokenpipe", base()}), QByteArray());
+        const QStringList lines = readLines(logPath());
+        QCOMPARE(lines.size(), 1001);
+        QCOMPARE(lines.filter("E Console output switched off: Broken pipe").size(), 1);
+        QCOMPARE(lines.filter(QRegularExpression("^I line \\d+$")).size(), 1000);
+        QCOMPARE(lines.last(), QStringLiteral("I line 999"));
+    }
+
+    void layout_data()
+    {
+        QTest::addColumn<int>("entryType");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("minSize");
+        QTest::addColumn<QString>("options"); // T type mark, D dotted, S separated, i thread id, n and its name
+        QTest::addColumn<QString>("expected");
+        const QString pid = QString::number(QCoreApplication::applicationPid());
+        QTest::newRow("bare text") << 1 << "" << 0 << "" << "hello";
+        QTest::newRow("info mark") << 1 << "" << 0 << "T" << "I hello";
+        QTest::newRow("warning mark") << 2 << "" << 0 << "T" << "W hello";
+        QTest::newRow("error mark") << 3 << "" << 0 << "T" << "E hello";
+        QTest::newRow("detail mark") << 4 << "" << 0 << "T" << "D hello";
+        QTest::newRow("name") << 1 << "Main" << 0 << "T" << "I Main hello";
+        QTest::newRow("name padded") << 1 << "Main" << 8 << "" << "Main     hello";
+        QTest::newRow("name dotted") << 1 << "Main" << 8 << "D" << "Main.... hello";
+        QTest::newRow("name separated") << 1 << "Main" << 0 << "S" << "<Main> hello";
+        QTest::newRow("separated and dotted") << 1 << "Main" << 6 << "DS" << "<Main>.. hello";
+        QTest::newRow("longer than minimum") << 1 << "LongName" << 2 << "D" << "LongName hello";
+        QTest::newRow("nameless keeps column") << 1 << "" << 4 << "D" << "     hello";
+        QTest::newRow("thread id") << 1 << "" << 0 << "Ti" << "I [" + pid + "] hello";
+        QTest::newRow("thread id and name") << 1 << "Main" << 0 << "n" << "[" + pid + " tst_logmodule] Main hello";
+    }
+
+    void layout()
+    {
+        QFETCH(int, entryType);
+        QFETCH(QString, name);
+        QFETCH(int, minSize);
+        QFETCH(QString, options);
+        QFETCH(QString, expected);
+        startFile();
+        LogModule::EnableType(options.contains('T'));
+        LogModule::SetNameMinSize(minSize);
+        LogModule::SetNameDotted(options.contains('D'));
+        LogModule::SetNameSeparated(options.contains('S'));
+        LogModule::EnableThreadID(options.contains('i') || options.contains('n'), options.contains('n'));
+        const QByteArray objectName = name.toUtf8();
+        if (Kor::LogObject* object = Kor::LogObject::getLogObject(objectName.constData()))
+            object->Log(Kor::LogEntryType(entryType), __FILE__, __LINE__, Kor::INFO, "hello");
+        else
+            logLine(Kor::INFO, "hello", Kor::LogEntryType(entryType));
+        LogModule::EnableTime(true);
+        logLine(Kor::INFO, "timed");
+        const QStringList lines = readLines(logPath());
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines[0], expected);
+        QVERIFY2(lines[1].endsWith(" timed"), qPrintable(lines[1]));
+        const QDateTime stamp = QDateTime::fromString(lines[1].left(23), "yyyy/MM/dd HH:mm:ss,zzz");
+        QVERIFY2(stamp.isValid(), qPrintable(lines[1]));
+        QVERIFY(qAbs(stamp.secsTo(QDateTime::currentDateTime())) < 60); // local time, not UTC
+    }
+
+    void manyThreads_data()
+    {
+        QTest::addColumn<int>("queueBytes"); // 0: synchronous
+        QTest::addColumn<int>("batchLines");
+        QTest::addColumn<bool>("flush");
+        QTest::addColumn<bool>("switching"); // the settings change all the while
+        QTest::newRow("synchronous") << 0 << 0 << true << false;
+        QTest::newRow("synchronous buffered") << 0 << 0 << false << false;
+        QTest::newRow("asynchronous") << (1 << 20) << 1024 << true << false;
+        QTest::newRow("asynchronous tiny queue") << 300 << 4 << true << false;
+        QTest::newRow("asynchronous tiny unflushed") << 300 << 1024 << false << false;
+        QTest::newRow("switches race with logging") << 0 << 0 << true << true;
+    }
+
+    void manyThreads()
+    {
+        QFETCH(int, queueBytes);
+        QFETCH(int, batchLines);
+        QFETCH(bool, flush);
+        QFETCH(bool, switching);
+        startFile();
+        LogModule::EnableTime(true);
+        LogModule::LogFileFlush(flush);
+        if (queueBytes)
+            QVERIFY(LogModule::LogFileEnableAsyncWriting(queueBytes, batchLines));
+        QCOMPARE(LogModule::IsAsyncWriting(), queueBytes > 0);
+        auto loggers = startLoggers(8, 5000);
+        auto running = [&] {
+            return std::any_of(loggers.begin(), loggers.end(), [](auto& t) { return !t->isFinished(); });
+        };
+        for (int round = 0; switching && running(); ++round) {
+            if (round % 2)
+                LogModule::Stop(LogModule::AsyncWriter);
+            else
+                LogModule::LogFileEnableAsyncWriting(200 + round % 3 * 5000, 1 + round % 5);
+            LogModule::Enable(LogModule::DebugWindow, round % 3 == 0);
+            LogModule::EnableThreadID(round % 4 == 0, round % 8 == 0);
+            LogModule::EnableTime(round % 5 != 0);
+            LogModule::SetNameMinSize(round % 7);
+            LogModule::LogFileFlush(round % 6 != 0);
+            LogModule::LogFileBufferSize(round % 3 * 100);
+        }
+        for (auto& thread : loggers)
+            QVERIFY(thread->wait(60000));
+        LogModule::LogFilePrepareStop();
+        verifyEveryLineOnce(readLines(logPath()), 8, 5000);
+    }
+
+    void longLine_data()
+    {
+        QTest::addColumn<int>("queueBytes");
+        QTest::newRow("synchronous") << 0;
+        QTest::newRow("asynchronous, line longer than the queue") << 100;
+    }
+
+    void longLine()
+    {
+        QFETCH(int, queueBytes);
+        startFile();
+        if (queueBytes)
+            QVERIFY(LogModule::LogFileEnableAsyncWriting(queueBytes, 10));
+        const QByteArray text(20000, 'y');
+        logLine(Kor::INFO, "short");
+        LogModule::_LOG(Kor::LOG_INFO, __FILE__, __LINE__, Kor::INFO, "%s|%d", text.constData(), 7);
+        logLine(Kor::INFO, "after");
+        LogModule::Stop(-1);
+        QCOMPARE(readLines(logPath()), (QStringList{"short", QString::fromLatin1(text) + "|7", "after"}));
+    }
+
+    void flushAndBuffer_data()
+    {
+        QTest::addColumn<bool>("flush");
+        QTest::addColumn<int>("bufferSize");
+        QTest::addColumn<bool>("visibleAtOnce");
+        QTest::newRow("flush each line") << true << 4096 << true;
+        QTest::newRow("buffered") << false << 4096 << false;
+        QTest::newRow("no buffer") << false << 0 << true;
+    }
+
+    void flushAndBuffer()
+    {
+        QFETCH(bool, flush);
+        QFETCH(int, bufferSize);
+        QFETCH(bool, visibleAtOnce);
+        startFile();
+        LogModule::LogFileFlush(flush);
+        LogModule::LogFileBufferSize(bufferSize);
+        logLine(Kor::INFO, "one");
+        QCOMPARE(readLines(logPath()).contains("one"), visibleAtOnce);
+        LogModule::LogFilePrepareStop();
+        QCOMPARE(readLines(logPath()), QStringList{"one"});
+    }
+
+    void queueWarning()
+    {
+        startFile();
+        LogModule::EnableType(true);
+        LogModule::setLogWarning(50);
+        QVERIFY(LogModule::LogFileEnableAsyncWriting(1000, 1024));
+        const QByteArray big(600, 'b'); // more than half of the queue on its own
+        logLine(Kor::INFO, big.constData());
+        logLine(Kor::INFO, big.constData()); // still above: no second warning
+        LogModule::LogFilePrepareStop(); // the queue is empty again
+        logLine(Kor::INFO, big.constData());
+        LogModule::setLogWarning(0);
+        LogModule::LogFilePrepareStop();
+        logLine(Kor::INFO, big.constData());
+        LogModule::Stop(-1);
+        const QStringList lines = readLines(logPath());
+        QCOMPARE(lines.size(), 6);
+        QCOMPARE(lines.filter(QRegularExpression("^W Log queue above 50% of its 1000 bytes")).size(), 2);
+        QCOMPARE(lines.filter("I " + big).size(), 4);
+    }
+
+    void unwritableFile_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("parent is a file") << "file.txt/log" << "Not a directory";
+        QTest::newRow("missing folder") << "missing/sub/log" << "No such file or directory";
+        QTest::newRow("link to a device") << "full" << "not a regular file";
+    }
+
+    void unwritableFile()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, reason);
+        writeFile(m_dir->path() + "/file.txt", "a file, not a folder");
+        if (path == "full" && !QFile::link("/dev/full", m_dir->path() + "/full.log"))
+            QSKIP("no /dev/full to link to");
+        path = m_dir->path() + "/" + path;
+        const QStringList output = QString::fromLocal8Bit(runHelper({"unwritable", path})).split('\n');
+        QCOMPARE(output.filter("Log file").size(), 1);
+        QVERIFY2(output.filter("Log file").first().endsWith(path + ".log cannot be opened: " + reason),
+                 qPrintable(output.join('\n')));
+        QVERIFY(output.contains("alive"));
+    }
+
+    void exitWritesQueuedLines()
+    {
+        QVERIFY(runHelper({"exit", base()}).isEmpty());
+        const QStringList lines = readLines(logPath());
+        QCOMPARE(lines.size(), 2001);
+        QCOMPARE(lines.first(), QStringLiteral("helper"));
+        QVERIFY2(lines.last().endsWith(" I line 1999"), qPrintable(lines.last()));
+    }
+
+    void previousFile_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::newRow("append") << 0;
+        QTest::newRow("history") << 1;
+    }
+
+    void previousFile()
+    {
+        QFETCH(int, mode);
+        const QString history = m_dir->path() + "/history";
+        writeFile(logPath(), "old run\n", QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)));
+        QVERIFY(QDir().mkpath(history));
+        writeFile(history + "/app.20240305-140709.log", "taken\n");
+        startFile();
+        LogModule::LogFileUserdata("user data");
+        LogModule::LogFileMode(mode);
+        LogModule::LogFileHistoryPath(history.toLocal8Bit());
+        logLine(Kor::INFO, "new run");
+        if (mode == 0) {
+            QCOMPARE(readLines(logPath()), (QStringList{"old run", "user data", "new run"}));
+            QVERIFY(!QFile::exists(history + "/app.20240305-140709_1.log"));
+        } else {
+            QCOMPARE(readLines(logPath()), (QStringList{"user data", "new run"}));
+            QCOMPARE(readLines(history + "/app.20240305-140709_1.log"), QStringList{"old run"});
+            QCOMPARE(readLines(history + "/app.20240305-140709.log"), QStringList{"taken"});
+        }
+    }
+
+    void historyLimits_data()
+    {
+        QTest::addColumn<int>("keep");
+        QTest::addColumn<qulonglong>("maxBytes");
+        QTest::addColumn<QStringList>("deleted");
+        QTest::addColumn<QString>("reason");
+        const QStringList both{"20240201-000000", "20240101-000000"};
+        QTest::newRow("files") << 2 << 0ull << both << "at most 2 files";
+        QTest::newRow("bytes") << 0 << 1000ull << QStringList{"20240101-000000"} << "at most 1000 bytes";
+        QTest::newRow("files and bytes") << 2 << 1000ull << both << "at most 2 files and at most 1000 bytes";
+    }
+
+    // Files beyond the limits go, oldest first, each with a line in the new
+    // file; the live file and files that are not this log's history stay.
+    void historyLimits()
+    {
+        QFETCH(int, keep);
+        QFETCH(qulonglong, maxBytes);
+        QFETCH(QStringList, deleted);
+        QFETCH(QString, reason);
+        const QString dir = m_dir->path();
+        const QByteArray line = QByteArray(300, 'n') + "\n";
+        writeFile(logPath(), line, QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)));
+        QStringList files{"app.20240101-000000.log", "app.20240201-000000.log", "app.20240201-000000_1.log"};
+        for (const QString& name : files)
+            writeFile(dir + "/" + name, line);
+        for (const char* name : {"app2.20200101-000000.log", "app.20200101-000000.log.bak", "app.notes.log",
+                                 "other.20200101-000000.log", "app.2020-01-01.log"}) {
+            writeFile(dir + "/" + name, QByteArray(5000, 'x'));
+            files << name;
+        }
+        startFile();
+        LogModule::LogFileMode(1);
+        LogModule::LogFileDeleteMode(keep);
+        LogModule::LogFileHistoryMaxBytes(maxBytes);
+        logLine(Kor::INFO, "now");
+        QStringList lines;
+        for (const QString& stamp : deleted) {
+            QVERIFY(files.removeOne("app." + stamp + ".log"));
+            lines << "History file " + dir + "/app." + stamp + ".log deleted: the history keeps " + reason;
+        }
+        files << "app.20240305-140709.log" << "app.log";
+        files.sort();
+        QCOMPARE(QDir(dir).entryList(QDir::Files, QDir::Name), files);
+        QCOMPARE(readLines(logPath()), lines << "now");
+    }
+
+    void historySelection_data()
+    {
+        QTest::addColumn<int>("keep");
+        QTest::addColumn<qulonglong>("maxBytes");
+        QTest::addColumn<QStringList>("deleted");
+        // From the newest: d 10 bytes, c_1 20 (newer than c by its counter),
+        // c 30, b 35, a 40; together 10, 30, 60, 95, 135.
+        QTest::newRow("no limits") << 0 << 0ull << QStringList();
+        QTest::newRow("two files") << 2 << 0ull << QStringList{"c", "b", "a"};
+        QTest::newRow("more allowed than there are") << 9 << 0ull << QStringList();
+        QTest::newRow("59 bytes") << 0 << 59ull << QStringList{"c", "b", "a"};
+        QTest::newRow("exactly 60 bytes") << 0 << 60ull << QStringList{"b", "a"};
+        QTest::newRow("newest alone too large") << 0 << 5ull << QStringList{"c_1", "c", "b", "a"};
+        QTest::newRow("both, count stricter") << 1 << 1000ull << QStringList{"c_1", "c", "b", "a"};
+        QTest::newRow("both, size stricter") << 4 << 35ull << QStringList{"c", "b", "a"};
+    }
+
+    void historySelection()
+    {
+        QFETCH(int, keep);
+        QFETCH(qulonglong, maxBytes);
+        QFETCH(QStringList, deleted);
+        const std::vector<Kor::detail::HistoryEntry> entries{
+            {"20240101-000000", 0, "a", 40}, {"20240301-000000", 0, "d", 10}, {"20240201-000000", 0, "c", 30},
+            {"20240201-000000", 1, "c_1", 20}, {"20240115-000000", 0, "b", 35}};
+        QStringList got;
+        for (const std::string& name : Kor::detail::historyToDelete(entries, keep, maxBytes))
+            got << QString::fromStdString(name);
+        QCOMPARE(got, deleted);
+    }
+
+    void historyOnDateChange()
+    {
+        // Between UTC-12 and UTC+14 the local date always differs, so moving the
+        // zone forward is a change of date between two lines.
+        const QByteArray zone = qgetenv("TZ");
+        auto restore = qScopeGuard([&] { zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone); });
+        qputenv("TZ", "UTC+12");
+        // Lines take their date from a per-second cache: an earlier test's line
+        // in this second would still carry the real zone's date.
+        const qint64 second = QDateTime::currentSecsSinceEpoch();
+        QTRY_VERIFY(QDateTime::currentSecsSinceEpoch() != second);
+        startFile();
+        LogModule::LogFileMode(1);
+        logLine(Kor::INFO, "yesterday");
+        qputenv("TZ", "UTC-14");
+        int tries = 0;
+        // The date text is recomputed when the second changes.
+        QTRY_VERIFY_WITH_TIMEOUT((logLine(Kor::INFO, qPrintable(QString("today %1").arg(tries++))),
+                                  QDir(m_dir->path()).entryList({"app.2*.log"}).size() == 1),
+                                 5000);
+        LogModule::Stop(-1);
+        const QStringList moved = readLines(m_dir->path() + "/" + QDir(m_dir->path()).entryList({"app.2*.log"}).first());
+        QCOMPARE(moved.first(), QStringLiteral("yesterday"));
+        const QStringList current = readLines(logPath());
+        QVERIFY(!current.isEmpty());
+        QVERIFY(current.first().startsWith("today"));
+        QCOMPARE(moved.size() + current.size(), tries + 1); // every line in one of the two files
+    }
+
+    void logObjects()
+    {
+        startFile();
+        Kor::LogObject* object = Kor::LogObject::getLogObject("Obj");
+        QVERIFY(object);
+        QCOMPARE(Kor::LogObject::getLogObject("Obj"), object);
+        QCOMPARE(Kor::LogObject::getLogObject(""), nullptr);
+        object->Log(Kor::LOG_INFO, __FILE__, __LINE__, Kor::INFO, "%d%%", 5);
+        object->Log("part", Kor::LOG_INFO, __FILE__, __LINE__, Kor::INFO, "sub");
+        object->Log("part", Kor::LOG_INFO, __FILE__, __LINE__, Kor::TRACE - 1, "dropped");
+        Kor::LogObject::cleanUp();
+        object->Log(Kor::LOG_INFO, __FILE__, __LINE__, Kor::INFO, "after clean-up");
+        QCOMPARE(Kor::LogObject::getLogObject("Obj"), object);
+        QCOMPARE(readLines(logPath()), (QStringList{"Obj 5%", "Obj.part sub", "Obj after clean-up"}));
+    }
+
+    void journalPriority_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("severity");
+        QTest::addColumn<int>("priority");
+        QTest::newRow("trace") << int(Kor::LOG_DETAIL) << int(Kor::TRACE) << 7;
+        QTest::newRow("debug") << int(Kor::LOG_INFO) << int(Kor::DEBUG) << 7;
+        QTest::newRow("info") << int(Kor::LOG_INFO) << int(Kor::INFO) << 6;
+        QTest::newRow("always") << int(Kor::LOG_INFO) << int(Kor::ALWAYS) << 5;
+        QTest::newRow("trace warning") << int(Kor::LOG_WARNING) << int(Kor::TRACE) << 4;
+        QTest::newRow("always warning") << int(Kor::LOG_WARNING) << int(Kor::ALWAYS) << 4;
+        QTest::newRow("debug error") << int(Kor::LOG_ERROR) << int(Kor::DEBUG) << 3;
+        QTest::newRow("always error") << int(Kor::LOG_ERROR) << int(Kor::ALWAYS) << 3;
+        QTest::newRow("info detail") << int(Kor::LOG_DETAIL) << int(Kor::INFO) << 6;
+    }
+
+    void journalPriority()
+    {
+        QFETCH(int, type);
+        QFETCH(int, severity);
+        QFETCH(int, priority);
+        QCOMPARE(Kor::detail::journalPriority(Kor::LogEntryType(type), severity), priority);
+    }
+
+    void journalEntry_data()
+    {
+        QTest::addColumn<QByteArray>("entry");
+        QTest::addColumn<int>("skip");
+        QTest::addColumn<QByteArray>("journal");
+        QTest::newRow("one line") << QByteArray("I text\n") << 0 << QByteArray("<6>I text\n");
+        QTest::newRow("time column left out") << QByteArray("2024/03/05 14:07:09,042 W text\n") << 24
+                                              << QByteArray("<6>W text\n");
+        QTest::newRow("every line prefixed") << QByteArray("TTTI a\nb\n\nc\n") << 3
+                                             << QByteArray("<6>I a\n<6>b\n<6>\n<6>c\n");
+        QTest::newRow("no line feed at the end") << QByteArray("a\nb") << 0 << QByteArray("<6>a\n<6>b\n");
+    }
+
+    // The journal splits records at line feeds: each line needs its own prefix.
+    void journalEntry()
+    {
+        QFETCH(QByteArray, entry);
+        QFETCH(int, skip);
+        QFETCH(QByteArray, journal);
+        std::string out;
+        Kor::detail::appendJournalEntry(out, entry.constData(), std::size_t(entry.size()), std::size_t(skip), 6);
+        QCOMPARE(QByteArray::fromStdString(out), journal);
+    }
 };
 
-void tst_LogModule::init()
-{
-    LogModule::Stop(-1);
-    LogModule::SetGlobalInfoSeverity(Kor::TRACE);
-    LogModule::SetInfoSeverity(LogModule::AllOutputs, Kor::TRACE);
-    LogModule::LogFileUserdata("");
-    LogModule::LogFileMode(0);
-    LogModule::LogFileHistoryPath("");
-    LogModule::LogFileDeleteMode(0);
-    LogModule::LogFileHistoryMaxBytes(0);
-    LogModule::LogFileFlush(true);
-    LogModule::LogFileBufferSize(4096);
-    LogModule::setLogWarning(0);
-    LogModule::EnableTime(false);
-    LogModule::EnableType(false);
-    LogModule::EnableThreadID(false, false);
-    LogModule::SetNameMinSize(0);
-    LogModule::SetNameDotted(false);
-    LogModule::SetNameSeparated(false);
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
-}
-
-void tst_LogModule::cleanup()
-{
-    LogModule::Stop(-1);
-    m_dir.reset();
-}
-
-void tst_LogModule::wouldLog_data()
-{
-    QTest::addColumn<int>("outputs");
-    QTest::addColumn<int>("global");
-    QTest::addColumn<int>("console");
-    QTest::addColumn<int>("file");
-    QTest::addColumn<int>("severity");
-    QTest::addColumn<bool>("expected");
-    QTest::newRow("nothing enabled") << 0 << 0 << 0 << 0 << 3 << false;
-    QTest::newRow("console takes its level") << 2 << 0 << 2 << 4 << 2 << true;
-    QTest::newRow("console drops below") << 2 << 0 << 2 << 0 << 1 << false;
-    QTest::newRow("lowest enabled output counts") << 10 << 0 << 2 << 1 << 1 << true;
-    QTest::newRow("global above outputs") << 10 << 3 << 0 << 0 << 2 << false;
-    QTest::newRow("global DISABLED silences ALWAYS") << 10 << 4 << 0 << 0 << 3 << false;
-    QTest::newRow("output DISABLED silences ALWAYS") << 8 << 0 << 0 << 4 << 3 << false;
-    QTest::newRow("above DISABLED silences too") << 8 << 0 << 0 << 9 << 3 << false;
-    QTest::newRow("switched-off output ignored") << 2 << 0 << 3 << 0 << 1 << false;
-}
-
-void tst_LogModule::wouldLog()
-{
-    QFETCH(int, outputs);
-    QFETCH(int, global);
-    QFETCH(int, console);
-    QFETCH(int, file);
-    QFETCH(int, severity);
-    QFETCH(bool, expected);
-    LogModule::Start(outputs, nullptr, "test", "");
-    LogModule::SetGlobalInfoSeverity(global);
-    LogModule::SetInfoSeverity(LogModule::Console, console);
-    LogModule::SetInfoSeverity(LogModule::LogFile, file);
-    QCOMPARE(LogModule::WouldLog(Kor::LOG_INFO, severity), expected);
-    LogModule::Stop(-1);
-    QVERIFY(!LogModule::WouldLog(Kor::LOG_INFO, Kor::ALWAYS));
-}
-
-void tst_LogModule::fileSeverities_data()
-{
-    QTest::addColumn<int>("global");
-    QTest::addColumn<int>("file");
-    QTest::addColumn<QStringList>("expected");
-    QTest::newRow("all") << 0 << 0 << QStringList{"s0", "s1", "s2", "s3"};
-    QTest::newRow("file INFO") << 0 << 2 << QStringList{"s2", "s3"};
-    QTest::newRow("global ALWAYS") << 3 << 1 << QStringList{"s3"};
-    QTest::newRow("file DISABLED, never opened") << 0 << 4 << QStringList{};
-}
-
-void tst_LogModule::fileSeverities()
-{
-    QFETCH(int, global);
-    QFETCH(int, file);
-    QFETCH(QStringList, expected);
-    startFile();
-    LogModule::SetGlobalInfoSeverity(global);
-    LogModule::SetInfoSeverity(LogModule::LogFile, file);
-    for (int severity = 0; severity <= 3; ++severity)
-        logLine(severity, qPrintable(QString("s%1").arg(severity)));
-    QCOMPARE(readLines(logPath()), expected);
-    QCOMPARE(QFile::exists(logPath()), !expected.isEmpty());
-}
-
-void tst_LogModule::consoleSeverities_data()
-{
-    QTest::addColumn<int>("global");
-    QTest::addColumn<int>("console");
-    QTest::addColumn<QByteArray>("expected");
-    QTest::newRow("console TRACE") << 0 << 0 << QByteArray("s0\ns1\ns2\ns3\n");
-    QTest::newRow("console DEBUG") << 0 << 1 << QByteArray("s1\ns2\ns3\n");
-    QTest::newRow("global INFO") << 2 << 0 << QByteArray("s2\ns3\n");
-    QTest::newRow("console DISABLED") << 0 << 4 << QByteArray();
-}
-
-void tst_LogModule::consoleSeverities()
-{
-    QFETCH(int, global);
-    QFETCH(int, console);
-    QFETCH(QByteArray, expected);
-    QByteArray errors;
-    QCOMPARE(runHelper({"console", QString::number(global), QString::number(console)}, &errors), expected);
-    QCOMPARE(errors, QByteArray()); // the debugger window stays silent without a debugger
-}
-
-// The user data line (see previousFile) is only written when set.
-void tst_LogModule::lazyOpen()
-{
-    LogModule::Start(LogModule::AllOutputs & ~LogModule::Console, base().toLocal8Bit(), "Recorder", "records calls");
-    LogModule::Enable(LogModule::LogFile, false);
-    logLine(Kor::INFO, "before the file is on");
-    QVERIFY(!QFile::exists(logPath()));
-    LogModule::Enable(LogModule::LogFile, true);
-    logLine(Kor::INFO, "first");
-    QCOMPARE(readLines(logPath()), QStringList{"first"});
-}
-
-// A FIFO at the file's name would block every logging thread.
-void tst_LogModule::fifoIsNoLogFile()
-{
-    QCOMPARE(::mkfifo(logPath().toLocal8Bit().constData(), 0600), 0);
-    startFile();
-    logLine(Kor::INFO, "not into the FIFO");
-    QVERIFY(!QFileInfo(logPath()).isFile());
-}
-
-void tst_LogModule::relativeFileName_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<QStringList>("files");
-    QTest::newRow("append") << 0 << QStringList{"Kor.Example.log"};
-    QTest::newRow("history") << 1 << QStringList{"Kor.Example.20240305-140709.log", "Kor.Example.log"};
-}
-
-void tst_LogModule::relativeFileName()
-{
-    QFETCH(int, mode);
-    QFETCH(QStringList, files);
-    const QString first = m_dir->path() + "/first";
-    const QString second = m_dir->path() + "/second";
-    QVERIFY(QDir().mkpath(first));
-    QVERIFY(QDir().mkpath(second));
-    writeFile(first + "/Kor.Example.log", "old run\n", QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)));
-    const QString working = QDir::currentPath();
-    auto restore = qScopeGuard([&] { QDir::setCurrent(working); });
-    QVERIFY(QDir::setCurrent(first));
-    LogModule::Start(LogModule::LogFile, "Kor.Example", "test", "");
-    LogModule::Enable(LogModule::LogFile, false);
-    LogModule::LogFileMode(mode);
-    QVERIFY(QDir::setCurrent(second));
-    LogModule::Enable(LogModule::LogFile, true);
-    logLine(Kor::INFO, "new run");
-    LogModule::Stop(-1);
-    QCOMPARE(QDir(second).entryList(QDir::Files), QStringList{});
-    QCOMPARE(QDir(first).entryList(QDir::Files, QDir::Name), files);
-    QCOMPARE(readLines(first + "/Kor.Example.log").last(), QStringLiteral("new run"));
-}
-
-void tst_LogModule::reopenAfterFailedOpen_data()
-{
-    QTest::addColumn<bool>("switchOn");
-    QTest::newRow("a second later") << false;
-    QTest::newRow("switched on again") << true;
-}
-
-void tst_LogModule::reopenAfterFailedOpen()
-{
-    QFETCH(bool, switchOn);
-    Kor::detail::setLogFileClock(testClock);
-    auto restore = qScopeGuard([] { Kor::detail::setLogFileClock(nullptr); });
-    const QString folder = m_dir->path() + "/later";
-    LogModule::Start(LogModule::LogFile, (folder + "/app").toLocal8Bit(), "test", "");
-    LogModule::LogFileUserdata("user data");
-    logLine(Kor::INFO, "lost");
-    logLine(Kor::INFO, "lost");
-    QVERIFY(QDir().mkpath(folder));
-    g_now += 999;
-    logLine(Kor::INFO, "lost: the next attempt is not due yet");
-    QVERIFY(!QFile::exists(folder + "/app.log"));
-    if (switchOn)
-        LogModule::Enable(LogModule::LogFile, true);
-    else
-        g_now += 1;
-    logLine(Kor::INFO, "back");
-    QCOMPARE(readLines(folder + "/app.log"),
-             (QStringList{"user data", "Log file " + folder + "/app.log reopened; 3 lines were lost", "back"}));
-}
-
-void tst_LogModule::failedWriteKeepsLinesWhole_data()
-{
-    QTest::addColumn<QString>("how");
-    QTest::newRow("line by line") << "sync";
-    QTest::newRow("buffered") << "buffered";
-    QTest::newRow("asynchronous") << "async";
-}
-
-// The helper writes lines 0 to 399 into a file that may not grow beyond a
-// few KiB, then lines 400 to 409 without the limit.
-void tst_LogModule::failedWriteKeepsLinesWhole()
-{
-    QFETCH(QString, how);
-    const QString output = QString::fromLocal8Bit(runHelper({"filelimit", base(), how}));
-    QCOMPARE(output.count("Log file"), 1);
-    QVERIFY2(output.contains(logPath() + " cannot be written: File too large"), qPrintable(output));
-    QFile file(logPath());
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QVERIFY(file.readAll().endsWith('\n'));
-    static const QRegularExpression whole(QStringLiteral(
-        R"(^\d{4}/\d\d/\d\d \d\d:\d\d:\d\d,\d{3} (I line \d+|W Log file .+ reopened; (\d+) lines were lost)$)"));
-    const QStringList lines = readLines(logPath());
-    int lost = 0;
-    for (const QString& line : lines) {
-        const QRegularExpressionMatch match = whole.match(line);
-        QVERIFY2(match.hasMatch(), qPrintable(line));
-        lost += match.captured(2).toInt();
-    }
-    QCOMPARE(lines.filter(" reopened; ").size(), 1);
-    QCOMPARE(lines.size() - 1 + lost, 410); // every line either written or counted
-    QVERIFY(lines.last().endsWith(" I line 409"));
-}
-
-void tst_LogModule::newFileAfterQueuedLines()
-{
-    startFile();
-    QVERIFY(LogModule::LogFileEnableAsyncWriting(64 << 20, 1)); // a write per line: the queue stays long
-    for (int i = 0; i < 20000; ++i)
-        logLine(Kor::INFO, "old");
-    const QString other = m_dir->path() + "/other";
-    LogModule::Start(LogModule::LogFile, other.toLocal8Bit(), "test", "");
-    logLine(Kor::INFO, "new");
-    LogModule::Stop(-1);
-    QCOMPARE(readLines(logPath()), QStringList(20000, "old"));
-    QCOMPARE(readLines(other + ".log"), QStringList{"new"});
-}
-
-// The helper's standard output is a pipe nobody reads; it logs on and checks
-// that the console output went off.
-void tst_LogModule::brokenConsolePipe()
-{
-    QCOMPARE(runHelper({"brokenpipe", base()}), QByteArray());
-    const QStringList lines = readLines(logPath());
-    QCOMPARE(lines.size(), 1001);
-    QCOMPARE(lines.filter("E Console output switched off: Broken pipe").size(), 1);
-    QCOMPARE(lines.filter(QRegularExpression("^I line \\d+$")).size(), 1000);
-    QCOMPARE(lines.last(), QStringLiteral("I line 999"));
-}
-
-void tst_LogModule::layout_data()
-{
-    QTest::addColumn<bool>("type");
-    QTest::addColumn<int>("entryType");
-    QTest::addColumn<QByteArray>("name");
-    QTest::addColumn<int>("minSize");
-    QTest::addColumn<bool>("dotted");
-    QTest::addColumn<bool>("separated");
-    QTest::addColumn<int>("threadId"); // 0 off, 1 id, 2 id and name
-    QTest::addColumn<QString>("expected");
-    const QString pid = QString::number(QCoreApplication::applicationPid());
-    QTest::newRow("bare text") << false << 1 << QByteArray() << 0 << false << false << 0 << "hello";
-    QTest::newRow("info mark") << true << 1 << QByteArray() << 0 << false << false << 0 << "I hello";
-    QTest::newRow("warning mark") << true << 2 << QByteArray() << 0 << false << false << 0 << "W hello";
-    QTest::newRow("error mark") << true << 3 << QByteArray() << 0 << false << false << 0 << "E hello";
-    QTest::newRow("detail mark") << true << 4 << QByteArray() << 0 << false << false << 0 << "D hello";
-    QTest::newRow("name") << true << 1 << QByteArray("Main") << 0 << false << false << 0 << "I Main hello";
-    QTest::newRow("name padded") << false << 1 << QByteArray("Main") << 8 << false << false << 0 << "Main     hello";
-    QTest::newRow("name dotted") << false << 1 << QByteArray("Main") << 8 << true << false << 0 << "Main.... hello";
-    QTest::newRow("name separated") << false << 1 << QByteArray("Main") << 0 << false << true << 0 << "<Main> hello";
-    QTest::newRow("separated and dotted") << false << 1 << QByteArray("Main") << 6 << true << true << 0
-                                          << "<Main>.. hello";
-    QTest::newRow("longer than minimum") << false << 1 << QByteArray("LongName") << 2 << true << false << 0
-                                         << "LongName hello";
-    QTest::newRow("nameless keeps column") << false << 1 << QByteArray() << 4 << true << false << 0 << "     hello";
-    QTest::newRow("thread id") << true << 1 << QByteArray() << 0 << false << false << 1 << "I [" + pid + "] hello";
-    QTest::newRow("thread id and name") << false << 1 << QByteArray("Main") << 0 << false << false << 2
-                                        << "[" + pid + " tst_logmodule] Main hello";
-}
-
-void tst_LogModule::layout()
-{
-    QFETCH(bool, type);
-    QFETCH(int, entryType);
-    QFETCH(QByteArray, name);
-    QFETCH(int, minSize);
-    QFETCH(bool, dotted);
-    QFETCH(bool, separated);
-    QFETCH(int, threadId);
-    QFETCH(QString, expected);
-    startFile();
-    LogModule::EnableType(type);
-    LogModule::SetNameMinSize(minSize);
-    LogModule::SetNameDotted(dotted);
-    LogModule::SetNameSeparated(separated);
-    LogModule::EnableThreadID(threadId > 0, threadId > 1);
-    Kor::LogObject* object = Kor::LogObject::getLogObject(name.constData());
-    if (object)
-        object->Log(Kor::LogEntryType(entryType), __FILE__, __LINE__, Kor::INFO, "hello");
-    else
-        logLine(Kor::INFO, "hello", Kor::LogEntryType(entryType));
-    LogModule::EnableTime(true);
-    logLine(Kor::INFO, "timed");
-    const QStringList lines = readLines(logPath());
-    QCOMPARE(lines.size(), 2);
-    QCOMPARE(lines[0], expected);
-    QVERIFY2(lines[1].endsWith(" timed"), qPrintable(lines[1]));
-    const QDateTime stamp = QDateTime::fromString(lines[1].left(23), "yyyy/MM/dd HH:mm:ss,zzz");
-    QVERIFY2(stamp.isValid(), qPrintable(lines[1]));
-    QVERIFY(qAbs(stamp.secsTo(QDateTime::currentDateTime())) < 60); // local time, not UTC
-}
-
-void tst_LogModule::manyThreads_data()
-{
-    QTest::addColumn<int>("queueBytes"); // 0: synchronous
-    QTest::addColumn<int>("batchLines");
-    QTest::addColumn<bool>("flush");
-    QTest::newRow("synchronous") << 0 << 0 << true;
-    QTest::newRow("synchronous buffered") << 0 << 0 << false;
-    QTest::newRow("asynchronous") << (1 << 20) << 1024 << true;
-    QTest::newRow("asynchronous tiny queue") << 300 << 4 << true;
-    QTest::newRow("asynchronous tiny unflushed") << 300 << 1024 << false;
-}
-
-void tst_LogModule::manyThreads()
-{
-    QFETCH(int, queueBytes);
-    QFETCH(int, batchLines);
-    QFETCH(bool, flush);
-    startFile();
-    LogModule::EnableTime(true);
-    LogModule::LogFileFlush(flush);
-    if (queueBytes)
-        QVERIFY(LogModule::LogFileEnableAsyncWriting(queueBytes, batchLines));
-    QCOMPARE(LogModule::IsAsyncWriting(), queueBytes > 0);
-    for (auto& thread : startLoggers(8, 5000))
-        QVERIFY(thread->wait(60000));
-    LogModule::LogFilePrepareStop();
-    verifyEveryLineOnce(readLines(logPath()), 8, 5000);
-}
-
-void tst_LogModule::switchesRaceWithLogging()
-{
-    startFile();
-    auto loggers = startLoggers(4, 3000);
-    auto running = [&] {
-        for (auto& thread : loggers)
-            if (!thread->isFinished())
-                return true;
-        return false;
-    };
-    for (int round = 0; running(); ++round) {
-        if (round % 2)
-            LogModule::Stop(LogModule::AsyncWriter);
-        else
-            LogModule::LogFileEnableAsyncWriting(200 + round % 3 * 5000, 1 + round % 5);
-        LogModule::Enable(LogModule::DebugWindow, round % 3 == 0);
-        LogModule::EnableThreadID(round % 4 == 0, round % 8 == 0);
-        LogModule::EnableTime(round % 5 != 0);
-        LogModule::SetNameMinSize(round % 7);
-        LogModule::LogFileFlush(round % 6 != 0);
-        LogModule::LogFileBufferSize(round % 3 * 100);
-    }
-    LogModule::Stop(-1);
-    verifyEveryLineOnce(readLines(logPath()), 4, 3000);
-}
-
-void tst_LogModule::longLine_data()
-{
-    QTest::addColumn<int>("queueBytes");
-    QTest::newRow("synchronous") << 0;
-    QTest::newRow("asynchronous, line longer than the queue") << 100;
-}
-
-void tst_LogModule::longLine()
-{
-    QFETCH(int, queueBytes);
-    startFile();
-    if (queueBytes)
-        QVERIFY(LogModule::LogFileEnableAsyncWriting(queueBytes, 10));
-    const QByteArray text(20000, 'y');
-    logLine(Kor::INFO, "short");
-    LogModule::_LOG(Kor::LOG_INFO, __FILE__, __LINE__, Kor::INFO, "%s|%d", text.constData(), 7);
-    logLine(Kor::INFO, "after");
-    LogModule::Stop(-1);
-    QCOMPARE(readLines(logPath()), (QStringList{"short", QString::fromLatin1(text) + "|7", "after"}));
-}
-
-void tst_LogModule::flushAndBuffer_data()
-{
-    QTest::addColumn<bool>("flush");
-    QTest::addColumn<int>("bufferSize");
-    QTest::addColumn<bool>("visibleAtOnce");
-    QTest::newRow("flush each line") << true << 4096 << true;
-    QTest::newRow("buffered") << false << 4096 << false;
-    QTest::newRow("no buffer") << false << 0 << true;
-}
-
-void tst_LogModule::flushAndBuffer()
-{
-    QFETCH(bool, flush);
-    QFETCH(int, bufferSize);
-    QFETCH(bool, visibleAtOnce);
-    startFile();
-    LogModule::LogFileFlush(flush);
-    LogModule::LogFileBufferSize(bufferSize);
-    logLine(Kor::INFO, "one");
-    QCOMPARE(readLines(logPath()).contains("one"), visibleAtOnce);
-    LogModule::LogFilePrepareStop();
-    QCOMPARE(readLines(logPath()), QStringList{"one"});
-}
-
-void tst_LogModule::queueWarning()
-{
-    startFile();
-    LogModule::EnableType(true);
-    LogModule::setLogWarning(50);
-    QCOMPARE(LogModule::getLogWarning(), 50);
-    QVERIFY(LogModule::LogFileEnableAsyncWriting(1000, 1024));
-    const QByteArray big(600, 'b'); // more than half of the queue on its own
-    logLine(Kor::INFO, big.constData());
-    logLine(Kor::INFO, big.constData()); // still above: no second warning
-    LogModule::LogFilePrepareStop(); // the queue is empty again
-    logLine(Kor::INFO, big.constData());
-    LogModule::setLogWarning(0);
-    LogModule::LogFilePrepareStop();
-    logLine(Kor::INFO, big.constData());
-    LogModule::Stop(-1);
-    const QStringList lines = readLines(logPath());
-    QCOMPARE(lines.size(), 6);
-    QCOMPARE(lines.filter(QRegularExpression("^W Log queue above 50% of its 1000 bytes")).size(), 2);
-    QCOMPARE(lines.filter("I " + big).size(), 4);
-}
-
-void tst_LogModule::unwritableFile_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("reason");
-    QTest::newRow("parent is a file") << "file.txt/log" << "Not a directory";
-    QTest::newRow("missing folder") << "missing/sub/log" << "No such file or directory";
-    QTest::newRow("link to a device") << "full" << "not a regular file";
-}
-
-void tst_LogModule::unwritableFile()
-{
-    QFETCH(QString, path);
-    QFETCH(QString, reason);
-    writeFile(m_dir->path() + "/file.txt", "a file, not a folder");
-    if (path == "full" && !QFile::link("/dev/full", m_dir->path() + "/full.log"))
-        QSKIP("no /dev/full to link to");
-    path = m_dir->path() + "/" + path;
-    const QStringList output = QString::fromLocal8Bit(runHelper({"unwritable", path})).split('\n');
-    QCOMPARE(output.filter("Log file").size(), 1);
-    QVERIFY2(output.filter("Log file").first().endsWith(path + ".log cannot be opened: " + reason),
-             qPrintable(output.join('\n')));
-    QVERIFY(output.contains("alive"));
-}
-
-void tst_LogModule::exitWritesQueuedLines()
-{
-    QVERIFY(runHelper({"exit", base()}).isEmpty());
-    const QStringList lines = readLines(logPath());
-    QCOMPARE(lines.size(), 2001);
-    QCOMPARE(lines.first(), QStringLiteral("helper"));
-    QVERIFY2(lines.last().endsWith(" I line 1999"), qPrintable(lines.last()));
-}
-
-void tst_LogModule::previousFile_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::newRow("append") << 0;
-    QTest::newRow("history") << 1;
-}
-
-void tst_LogModule::previousFile()
-{
-    QFETCH(int, mode);
-    const QString history = m_dir->path() + "/history";
-    writeFile(logPath(), "old run\n", QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)));
-    QVERIFY(QDir().mkpath(history));
-    writeFile(history + "/app.20240305-140709.log", "taken\n");
-    startFile();
-    LogModule::LogFileUserdata("user data");
-    LogModule::LogFileMode(mode);
-    LogModule::LogFileHistoryPath(history.toLocal8Bit());
-    QCOMPARE(LogModule::GetLogFileMode(), mode);
-    logLine(Kor::INFO, "new run");
-    if (mode == 0) {
-        QCOMPARE(readLines(logPath()), (QStringList{"old run", "user data", "new run"}));
-        QVERIFY(!QFile::exists(history + "/app.20240305-140709_1.log"));
-    } else {
-        QCOMPARE(readLines(logPath()), (QStringList{"user data", "new run"}));
-        QCOMPARE(readLines(history + "/app.20240305-140709_1.log"), QStringList{"old run"});
-        QCOMPARE(readLines(history + "/app.20240305-140709.log"), QStringList{"taken"});
-    }
-}
-
-void tst_LogModule::historyKeepsNewest()
-{
-    const QString dir = m_dir->path();
-    writeFile(logPath(), "newest\n", QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)));
-    for (const char* old : {"app.20240101-000000.log", "app.20240201-000000.log", "app.20240201-000000_1.log",
-                            "other.20200101-000000.log"})
-        writeFile(dir + "/" + old, "old\n");
-    startFile();
-    LogModule::LogFileMode(1);
-    LogModule::LogFileDeleteMode(2);
-    logLine(Kor::INFO, "now");
-    QDir folder(dir);
-    QCOMPARE(folder.entryList(QDir::Files, QDir::Name),
-             (QStringList{"app.20240201-000000_1.log", "app.20240305-140709.log", "app.log",
-                          "other.20200101-000000.log"}));
-}
-
-// Files beyond the size limit go, oldest first, each with a line in the new
-// file; the live file and files that are not this log's history stay.
-void tst_LogModule::historyBySize()
-{
-    const QString dir = m_dir->path();
-    writeFile(logPath(), QByteArray(300, 'n') + "\n", QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)));
-    writeFile(dir + "/app.20240201-000000.log", QByteArray(300, 'b') + "\n");
-    writeFile(dir + "/app.20240101-000000.log", QByteArray(300, 'a') + "\n");
-    const QStringList strangers{"app2.20200101-000000.log", "app.20200101-000000.log.bak", "app.notes.log",
-                                "other.20200101-000000.log", "app.2020-01-01.log"};
-    for (const QString& name : strangers)
-        writeFile(dir + "/" + name, QByteArray(5000, 'x'));
-    startFile();
-    LogModule::LogFileMode(1);
-    LogModule::LogFileHistoryMaxBytes(700);
-    logLine(Kor::INFO, "now");
-    QDir folder(dir);
-    QStringList expected = strangers;
-    expected << "app.20240201-000000.log" << "app.20240305-140709.log" << "app.log";
-    expected.sort();
-    QCOMPARE(folder.entryList(QDir::Files, QDir::Name), expected);
-    const QStringList lines = readLines(logPath());
-    QCOMPARE(lines.size(), 2);
-    QCOMPARE(lines.first(), "History file " + dir + "/app.20240101-000000.log deleted: the history keeps at most 700 bytes");
-    QCOMPARE(lines.last(), QStringLiteral("now"));
-}
-
-void tst_LogModule::historySelection_data()
-{
-    QTest::addColumn<int>("keep");
-    QTest::addColumn<qulonglong>("maxBytes");
-    QTest::addColumn<QStringList>("deleted");
-    // From the newest: d 10 bytes, c_1 20 (newer than c by its counter),
-    // c 30, b 35, a 40; together 10, 30, 60, 95, 135.
-    QTest::newRow("no limits") << 0 << 0ull << QStringList();
-    QTest::newRow("two files") << 2 << 0ull << QStringList{"c", "b", "a"};
-    QTest::newRow("more allowed than there are") << 9 << 0ull << QStringList();
-    QTest::newRow("59 bytes") << 0 << 59ull << QStringList{"c", "b", "a"};
-    QTest::newRow("exactly 60 bytes") << 0 << 60ull << QStringList{"b", "a"};
-    QTest::newRow("newest alone too large") << 0 << 5ull << QStringList{"c_1", "c", "b", "a"};
-    QTest::newRow("both, count stricter") << 1 << 1000ull << QStringList{"c_1", "c", "b", "a"};
-    QTest::newRow("both, size stricter") << 4 << 35ull << QStringList{"c", "b", "a"};
-}
-
-void tst_LogModule::historySelection()
-{
-    QFETCH(int, keep);
-    QFETCH(qulonglong, maxBytes);
-    QFETCH(QStringList, deleted);
-    const std::vector<Kor::detail::HistoryEntry> entries{
-        {"20240101-000000", 0, "a", 40}, {"20240301-000000", 0, "d", 10}, {"20240201-000000", 0, "c", 30},
-        {"20240201-000000", 1, "c_1", 20}, {"20240115-000000", 0, "b", 35}};
-    QStringList got;
-    for (const std::string& name : Kor::detail::historyToDelete(entries, keep, maxBytes))
-        got << QString::fromStdString(name);
-    QCOMPARE(got, deleted);
-}
-
-void tst_LogModule::historyOnDateChange()
-{
-    // Between UTC-12 and UTC+14 the local date always differs, so moving the
-    // zone forward is a change of date between two lines.
-    const QByteArray zone = qgetenv("TZ");
-    auto restore = qScopeGuard([&] { zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone); });
-    qputenv("TZ", "UTC+12");
-    // Lines take their date from a per-second cache: an earlier test's line
-    // in this second would still carry the real zone's date.
-    const qint64 second = QDateTime::currentSecsSinceEpoch();
-    QTRY_VERIFY(QDateTime::currentSecsSinceEpoch() != second);
-    startFile();
-    LogModule::LogFileMode(1);
-    logLine(Kor::INFO, "yesterday");
-    qputenv("TZ", "UTC-14");
-    int tries = 0;
-    // The date text is recomputed when the second changes.
-    QTRY_VERIFY_WITH_TIMEOUT((logLine(Kor::INFO, qPrintable(QString("today %1").arg(tries++))),
-                              QDir(m_dir->path()).entryList({"app.2*.log"}).size() == 1),
-                             5000);
-    LogModule::Stop(-1);
-    const QStringList moved = readLines(m_dir->path() + "/" + QDir(m_dir->path()).entryList({"app.2*.log"}).first());
-    QCOMPARE(moved.first(), QStringLiteral("yesterday"));
-    const QStringList current = readLines(logPath());
-    QVERIFY(!current.isEmpty());
-    QVERIFY(current.first().startsWith("today"));
-    QCOMPARE(moved.size() + current.size(), tries + 1); // every line in one of the two files
-}
-
-void tst_LogModule::logObjects()
-{
-    startFile();
-    Kor::LogObject* object = Kor::LogObject::getLogObject("Obj");
-    QVERIFY(object);
-    QCOMPARE(Kor::LogObject::getLogObject("Obj"), object);
-    QCOMPARE(Kor::LogObject::getLogObject(""), nullptr);
-    object->Log(Kor::LOG_INFO, __FILE__, __LINE__, Kor::INFO, "%d%%", 5);
-    object->Log("part", Kor::LOG_INFO, __FILE__, __LINE__, Kor::INFO, "sub");
-    object->Log("part", Kor::LOG_INFO, __FILE__, __LINE__, Kor::TRACE - 1, "dropped");
-    Kor::LogObject::cleanUp();
-    object->Log(Kor::LOG_INFO, __FILE__, __LINE__, Kor::INFO, "after clean-up");
-    QCOMPARE(Kor::LogObject::getLogObject("Obj"), object);
-    QCOMPARE(readLines(logPath()), (QStringList{"Obj 5%", "Obj.part sub", "Obj after clean-up"}));
-}
-
-
-void tst_LogModule::journalPriority_data()
-{
-    QTest::addColumn<int>("type");
-    QTest::addColumn<int>("severity");
-    QTest::addColumn<int>("priority");
-    QTest::newRow("trace") << int(Kor::LOG_DETAIL) << int(Kor::TRACE) << 7;
-    QTest::newRow("debug") << int(Kor::LOG_INFO) << int(Kor::DEBUG) << 7;
-    QTest::newRow("info") << int(Kor::LOG_INFO) << int(Kor::INFO) << 6;
-    QTest::newRow("always") << int(Kor::LOG_INFO) << int(Kor::ALWAYS) << 5;
-    QTest::newRow("trace warning") << int(Kor::LOG_WARNING) << int(Kor::TRACE) << 4;
-    QTest::newRow("always warning") << int(Kor::LOG_WARNING) << int(Kor::ALWAYS) << 4;
-    QTest::newRow("debug error") << int(Kor::LOG_ERROR) << int(Kor::DEBUG) << 3;
-    QTest::newRow("always error") << int(Kor::LOG_ERROR) << int(Kor::ALWAYS) << 3;
-    QTest::newRow("info detail") << int(Kor::LOG_DETAIL) << int(Kor::INFO) << 6;
-}
-
-void tst_LogModule::journalPriority()
-{
-    QFETCH(int, type);
-    QFETCH(int, severity);
-    QFETCH(int, priority);
-    QCOMPARE(Kor::detail::journalPriority(Kor::LogEntryType(type), severity), priority);
-}
-
-void tst_LogModule::journalEntry_data()
-{
-    QTest::addColumn<QByteArray>("entry");
-    QTest::addColumn<int>("skip");
-    QTest::addColumn<QByteArray>("journal");
-    QTest::newRow("one line") << QByteArray("I text\n") << 0 << QByteArray("<6>I text\n");
-    QTest::newRow("time column left out") << QByteArray("2024/03/05 14:07:09,042 W text\n") << 24
-                                          << QByteArray("<6>W text\n");
-    QTest::newRow("every line prefixed") << QByteArray("TTTI a\nb\n\nc\n") << 3
-                                         << QByteArray("<6>I a\n<6>b\n<6>\n<6>c\n");
-    QTest::newRow("no line feed at the end") << QByteArray("a\nb") << 0 << QByteArray("<6>a\n<6>b\n");
-}
-
-// The journal splits records at line feeds: each line needs its own prefix.
-void tst_LogModule::journalEntry()
-{
-    QFETCH(QByteArray, entry);
-    QFETCH(int, skip);
-    QFETCH(QByteArray, journal);
-    std::string out;
-    Kor::detail::appendJournalEntry(out, entry.constData(), std::size_t(entry.size()), std::size_t(skip), 6);
-    QCOMPARE(QByteArray::fromStdString(out), journal);
-}
 
 QTEST_GUILESS_MAIN(tst_LogModule)
 #include "tst_logmodule.moc"
