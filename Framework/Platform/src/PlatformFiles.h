@@ -62,11 +62,11 @@ bool setFileAttributes(const std::string& path, unsigned attributes, int& error)
 // holds path.
 bool diskSpace(const std::string& path, std::uint64_t& freeBytes, std::uint64_t& totalBytes, int& error);
 
-// Reads the whole of a small regular file into content: one open, one fstat
-// and reads up to the size it gives. Anything but a regular file (a folder,
-// a FIFO, a device) is refused with NotARegularFile without blocking or
-// reading it, and a file larger than maxBytes, also one that grows past it
-// while being read, with EFBIG.
+// Reads the whole of a small regular file (links followed) into content:
+// one open, one fstat and reads up to the size it gives. Anything but a
+// regular file (a folder, a FIFO, a device) is refused with NotARegularFile
+// without blocking or reading it, and a file larger than maxBytes, also one
+// that grows past it while being read, with EFBIG.
 bool readWholeFile(const std::string& path, std::size_t maxBytes, std::string& content, int& error);
 
 } // namespace Kor::Platform
