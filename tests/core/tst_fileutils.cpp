@@ -17,7 +17,16 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
 #include <memory>
+
+#include <grp.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 
 using namespace Kor::NS;
 
@@ -59,6 +68,38 @@ private:
     bool m_mounted = false;
 };
 
+constexpr uid_t Nobody = 65534;
+
+// Root passes every permission check, so what depends on them runs in a
+// child under an ordinary user's ids. The child reports through its exit
+// code; the files it works on must be that user's.
+bool asOrdinaryUser(const std::function<bool()>& check)
+{
+    if (::geteuid() != 0)
+        return check();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const bool ok = ::setgroups(0, nullptr) == 0 && ::setresgid(Nobody, Nobody, Nobody) == 0
+            && ::setresuid(Nobody, Nobody, Nobody) == 0 && check();
+        ::_exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+mode_t modeOf(const QString& path)
+{
+    struct stat st{};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+QByteArray xattr(const QString& path, const char* name)
+{
+    char value[64];
+    const ssize_t n = ::getxattr(QFile::encodeName(path).constData(), name, value, sizeof value);
+    return n < 0 ? QByteArray("<none>") : QByteArray(value, int(n));
+}
+
 } // namespace
 
 class tst_FileUtils : public QObject
@@ -79,6 +120,10 @@ private slots:
     void deleteFile();
     void deleteOpenFile();
     void deleteFiles();
+    void permissionsAsOrdinaryUser_data();
+    void permissionsAsOrdinaryUser();
+    void lockFile_data();
+    void lockFile();
 
     void probes_data();
     void probes();
@@ -91,6 +136,8 @@ private slots:
 
     void sizeOnDisk();
     void times();
+    void timesFarAway_data();
+    void timesFarAway();
     void attributes();
     void checksum_data();
     void checksum();
@@ -209,6 +256,10 @@ void tst_FileUtils::moveAcrossFileSystems()
     const QByteArray content(3 * 1024 * 1024 + 17, 'k');
     QVERIFY(writeFile(path("data"), content));
     QVERIFY(QFile::setPermissions(path("data"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QVERIFY(SetFileAttribute(path("data"), 2, true));
+    QCOMPARE(::setxattr(QFile::encodeName(path("data")).constData(), "user.origin", "recorder 7", 10, 0), 0);
+    if (::geteuid() == 0)
+        QCOMPARE(::chown(QFile::encodeName(path("data")).constData(), Nobody, Nobody), 0);
     const QString source = link ? path("link") : path("data");
     if (link)
         QVERIFY(QFile::link("data", source));
@@ -225,6 +276,12 @@ void tst_FileUtils::moveAcrossFileSystems()
     } else {
         QCOMPARE(readFile(target), content);
         QCOMPARE(QFileInfo(target).permissions() & 0x7000, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        // As a rename keeps them: the attribute bits, other user attributes,
+        // owner and group.
+        QCOMPARE(xattr(target, "user.kor.attributes"), QByteArray("2"));
+        QCOMPARE(xattr(target, "user.origin"), QByteArray("recorder 7"));
+        QCOMPARE(QFileInfo(target).ownerId(), ::geteuid() == 0 ? Nobody : ::geteuid());
+        QCOMPARE(QFileInfo(target).groupId(), ::geteuid() == 0 ? Nobody : ::getegid());
     }
     QCOMPARE(QDir(other.path() + "/sub").entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot), { "moved" });
 }
@@ -305,9 +362,96 @@ void tst_FileUtils::deleteFiles()
     for (const char* name : { "a.tmp", "b.tmp", ".hidden.tmp", "keep.dat" })
         QVERIFY(writeFile(path(name), "x"));
     QVERIFY(m_dir.mkpath("sub.tmp/inner.tmp"));
+    // Only what a plain file listing shows goes: no dot files, FIFOs or sockets.
+    QCOMPARE(::mkfifo(QFile::encodeName(path("pipe.tmp")).constData(), 0600), 0);
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    qstrncpy(address.sun_path, QFile::encodeName(path("socket.tmp")).constData(), sizeof address.sun_path);
+    QCOMPARE(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::close(sock);
     DeleteFiles(m_dir.path(), { "*.tmp" });
-    QCOMPARE(m_dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList({ "keep.dat", "sub.tmp" }));
+    QCOMPARE(m_dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name),
+             QStringList({ ".hidden.tmp", "keep.dat", "pipe.tmp", "socket.tmp", "sub.tmp" }));
     QVERIFY(QFileInfo::exists(path("sub.tmp/inner.tmp")));
+}
+
+void tst_FileUtils::permissionsAsOrdinaryUser_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("delete refused by the folder") << "delete";
+    QTest::newRow("hidden on a read-only file") << "hidden";
+    QTest::newRow("read-only cleared with other bits") << "writable";
+}
+
+// A read-only file in a read-only folder, both the ordinary user's.
+void tst_FileUtils::permissionsAsOrdinaryUser()
+{
+    QFETCH(QString, kind);
+    constexpr int ReadOnly = 1;
+    constexpr int Hidden = 2;
+    constexpr int Archive = 0x20;
+    QVERIFY(m_dir.mkdir("ro"));
+    QVERIFY(writeFile(path("ro/f"), "x"));
+    if (::geteuid() == 0)
+        for (const QString& name : { m_dir.path(), path("ro"), path("ro/f") })
+            QCOMPARE(::chown(QFile::encodeName(name).constData(), Nobody, Nobody), 0);
+    if (kind == "writable")
+        QVERIFY(SetFileAttribute(path("ro/f"), Archive, true));
+    QCOMPARE(::chmod(QFile::encodeName(path("ro/f")).constData(), 0444), 0);
+    QCOMPARE(::chmod(QFile::encodeName(path("ro")).constData(), 0555), 0);
+    const QString file = path("ro/f");
+    unsigned bits = 0;
+    int error = 0;
+    const auto attributes = [&] {
+        return Kor::Platform::fileAttributes(QFile::encodeName(file).toStdString(), bits, error) ? bits : ~0u;
+    };
+
+    const bool ok = asOrdinaryUser([&] {
+        if (kind == "delete") // the folder forbids it; the file keeps its mode
+            return !_deleteFile(file, nullptr, NoName) && QFileInfo::exists(file) && modeOf(file) == 0444;
+        if (kind == "hidden") // the owner may, though the file is read-only
+            return SetFileAttribute(file, Hidden, true) && attributes() == unsigned(ReadOnly | Hidden)
+                && modeOf(file) == 0444;
+        return SetFileAttribute(file, ReadOnly, false) && attributes() == unsigned(Archive) && modeOf(file) == 0644;
+    });
+    QCOMPARE(::chmod(QFile::encodeName(path("ro")).constData(), 0755), 0);
+    QVERIFY2(ok, qPrintable(newLines().join('\n')));
+}
+
+void tst_FileUtils::lockFile_data()
+{
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("second");
+    const int r = QIODevice::ReadOnly;
+    const int w = QIODevice::WriteOnly;
+    const int rw = QIODevice::ReadWrite;
+    QTest::newRow("read-only, read-only") << r << r;
+    QTest::newRow("read-only, read-write") << r << rw;
+    QTest::newRow("read-write, read-only") << rw << r;
+    QTest::newRow("write-only, read-write") << w << rw;
+}
+
+// Exclusive between any two opens, whatever their access; gone with the close.
+void tst_FileUtils::lockFile()
+{
+    QFETCH(int, first);
+    QFETCH(int, second);
+    QVERIFY(writeFile(path("locked"), "data"));
+    QFile one(path("locked"));
+    QFile two(path("locked"));
+    QVERIFY(one.open(QIODevice::OpenMode(first)));
+    QVERIFY(two.open(QIODevice::OpenMode(second)));
+    QVERIFY(TryLockFile(&one));
+    QVERIFY(TryLockFile(&one)); // again on the same open: still ours
+    QVERIFY(!TryLockFile(&two));
+    one.close();
+    QVERIFY(TryLockFile(&two));
+    QVERIFY(one.open(QIODevice::OpenMode(first)));
+    QVERIFY(!TryLockFile(&one));
+    QFile closed(path("locked"));
+    QVERIFY(!TryLockFile(&closed));
+    QVERIFY(!TryLockFile(nullptr));
 }
 
 void tst_FileUtils::probes_data()
@@ -444,6 +588,37 @@ void tst_FileUtils::times()
 
     QVERIFY(!SetFileTime(path("missing"), QDateTime(), access, write));
     QVERIFY(logged("Cannot open file to set file time for file '" + path("missing") + "'"));
+}
+
+void tst_FileUtils::timesFarAway_data()
+{
+    QTest::addColumn<QDateTime>("time");
+    QTest::addColumn<bool>("mustHold"); // every file system a recording lives on holds it
+    const auto utc = [](int y, int m, int d) { return QDateTime(QDate(y, m, d), QTime(12, 34, 56, 789), Qt::UTC); };
+    QTest::newRow("before 1970") << utc(1969, 7, 20) << true;
+    QTest::newRow("2262, past nanoseconds in 64 bits") << utc(2262, 4, 12) << true;
+    QTest::newRow("2300") << utc(2300, 1, 1) << true;
+    QTest::newRow("9999") << QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59, 999), Qt::UTC) << false;
+    QTest::newRow("1600") << utc(1600, 1, 1) << false;
+}
+
+// Set exactly, or refused with the failure line and the old times kept.
+void tst_FileUtils::timesFarAway()
+{
+    QFETCH(QDateTime, time);
+    QFETCH(bool, mustHold);
+    QVERIFY(writeFile(path("f"), "x"));
+    const QDateTime before = QFileInfo(path("f")).lastModified();
+    const bool set = SetFileTime(path("f"), QDateTime(), time, time);
+    const QFileInfo info(path("f"));
+    if (set) {
+        QCOMPARE(info.lastModified(), time);
+        QCOMPARE(info.lastRead(), time);
+    } else {
+        QVERIFY(!mustHold);
+        QCOMPARE(info.lastModified(), before);
+        QVERIFY(logged("Cannot set file time for file '" + path("f") + "'"));
+    }
 }
 
 void tst_FileUtils::attributes()

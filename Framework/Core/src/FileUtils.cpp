@@ -58,12 +58,27 @@ QString probeFileName()
     return name + QLatin1String("test");
 }
 
-// Write for everyone and read for others, as the second attempt of a delete.
-constexpr QFileDevice::Permissions DeletePermissions = QFileDevice::WriteOwner | QFileDevice::WriteUser
-    | QFileDevice::WriteGroup | QFileDevice::WriteOther | QFileDevice::ReadOther;
-
 constexpr qint64 ChecksumBlock = 1 << 20;
-constexpr qint64 NsPerMs = 1000000;
+
+Kor::Platform::FileTime fileTime(const QDateTime& time)
+{
+    Kor::Platform::FileTime result;
+    if (!time.isValid())
+        return result;
+    // Seconds and the rest apart: in nanoseconds the range of dates ends in
+    // 2262, while file systems hold far more.
+    const qint64 ms = time.toMSecsSinceEpoch();
+    qint64 seconds = ms / 1000;
+    qint64 rest = ms % 1000;
+    if (rest < 0) {
+        rest += 1000;
+        --seconds;
+    }
+    result.set = true;
+    result.seconds = seconds;
+    result.nanoseconds = long(rest) * 1000000;
+    return result;
+}
 
 } // namespace
 
@@ -134,10 +149,14 @@ bool _deleteFile(QFile& file, Kor::LogObject* log, const Kor::String& logName)
     if (file.remove() || !isPresent(name))
         return true;
     // Permissions of a link would land on its target, and those of a folder
-    // do not help deleting it as a file.
+    // do not help deleting it as a file. Deleting depends on the folder here;
+    // the owner's write bit is all a second try may add, and the file keeps
+    // its old mode if it stays.
     if (!QFileInfo(name).isSymLink() && !QFileInfo(name).isDir()) {
-        file.setPermissions(DeletePermissions);
-        file.remove();
+        const QFileDevice::Permissions before = file.permissions();
+        if (!before.testFlag(QFileDevice::WriteOwner) && file.setPermissions(before | QFileDevice::WriteOwner)
+            && !file.remove() && isPresent(name))
+            QFile::setPermissions(name, before);
     }
     if (isPresent(name)) {
         LogMessage(log, logName, Kor::ALWAYS, Kor::LOG_WARNING)
@@ -153,7 +172,7 @@ void DeleteFiles(const QString& dir, const QList<QString>& nameFilters)
     if (dir.isEmpty())
         return;
     QDir folder(dir);
-    QDirIterator it(dir, nameFilters, QDir::Files | QDir::System | QDir::Hidden);
+    QDirIterator it(dir, nameFilters, QDir::Files);
     while (it.hasNext()) {
         it.next();
         const QString name = it.fileName();
@@ -221,10 +240,7 @@ bool SetFileTime(const QString& path, const QDateTime& created, const QDateTime&
 {
     bool openFailed = false;
     int error = 0;
-    const bool ok = Kor::Platform::setFileTimes(nativePath(path), lastAccess.isValid(),
-                                                lastAccess.isValid() ? lastAccess.toMSecsSinceEpoch() * NsPerMs : 0,
-                                                lastWrite.isValid(),
-                                                lastWrite.isValid() ? lastWrite.toMSecsSinceEpoch() * NsPerMs : 0,
+    const bool ok = Kor::Platform::setFileTimes(nativePath(path), fileTime(lastAccess), fileTime(lastWrite),
                                                 openFailed, error);
     if (openFailed) {
         coreLog(Kor::TRACE, Kor::LOG_INFO) << QStringLiteral("Cannot open file to set file time for file '%1'").arg(path);

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,10 +38,12 @@ int openRegularFile(const char* path, bool read, bool write, int permissions, in
     return fd;
 }
 
-bool tryLockWholeFile(int fd, int& error)
+namespace {
+
+bool setWholeFileLock(int fd, short type, int& error)
 {
     struct flock lock{};
-    lock.l_type = F_WRLCK;
+    lock.l_type = type;
     lock.l_whence = SEEK_SET;
     lock.l_start = 0;
     lock.l_len = 0; // to the end, however far the file grows
@@ -48,6 +51,34 @@ bool tryLockWholeFile(int fd, int& error)
     if (::fcntl(fd, F_OFD_SETLK, &lock) == 0)
         return true;
     error = errno == EACCES ? EAGAIN : errno;
+    return false;
+}
+
+} // namespace
+
+bool tryLockWholeFile(int fd, int& error)
+{
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0) {
+        error = errno;
+        return false;
+    }
+    if ((flags & O_ACCMODE) != O_RDONLY)
+        return setWholeFileLock(fd, F_WRLCK, error);
+    // A read lock alone would let two read-only lockers in at once. Record
+    // locks and flock locks do not see each other, so the read lock is what
+    // writers meet and the flock is what other readers meet.
+    if (!setWholeFileLock(fd, F_RDLCK, error))
+        return false;
+    int rc;
+    do {
+        rc = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (rc != 0 && errno == EINTR);
+    if (rc == 0)
+        return true;
+    error = errno == EWOULDBLOCK ? EAGAIN : errno;
+    int ignored = 0;
+    setWholeFileLock(fd, F_UNLCK, ignored);
     return false;
 }
 

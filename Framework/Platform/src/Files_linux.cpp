@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <cstdlib>
 #include <fcntl.h>
 #include <string>
@@ -142,6 +143,66 @@ bool copyContents(int from, int to, int& error)
     }
 }
 
+// Copies the extended attributes of the user namespace, which carry the
+// attribute bits among others. A target file system without them cannot
+// keep them, as mv finds too; that does not fail the move.
+bool copyUserAttributes(int from, int to, int& error)
+{
+    std::vector<char> names;
+    for (;;) {
+        const ssize_t size = ::flistxattr(from, nullptr, 0);
+        if (size < 0) {
+            if (errno == ENOTSUP)
+                return true;
+            error = errno;
+            return false;
+        }
+        names.resize(std::size_t(size));
+        const ssize_t got = size == 0 ? 0 : ::flistxattr(from, names.data(), names.size());
+        if (got >= 0) {
+            names.resize(std::size_t(got));
+            break;
+        }
+        if (errno != ERANGE) { // grew meanwhile: ask again
+            error = errno;
+            return false;
+        }
+    }
+    std::vector<char> value;
+    for (std::size_t at = 0; at < names.size();) {
+        const char* name = names.data() + at;
+        at += std::strlen(name) + 1;
+        if (std::strncmp(name, "user.", 5) != 0)
+            continue;
+        ssize_t size = ::fgetxattr(from, name, nullptr, 0);
+        if (size >= 0) {
+            value.resize(std::size_t(size));
+            size = size == 0 ? 0 : ::fgetxattr(from, name, value.data(), value.size());
+        }
+        if (size < 0) {
+            if (errno == ENODATA) // removed meanwhile
+                continue;
+            error = errno;
+            return false;
+        }
+        if (::fsetxattr(to, name, value.data(), std::size_t(size), 0) != 0) {
+            if (errno == ENOTSUP)
+                return true;
+            error = errno;
+            return false;
+        }
+    }
+    return true;
+}
+
+// Owner and group as far as the caller may give them away: root keeps both,
+// anyone else at least a group they belong to.
+void copyOwner(int to, const struct stat& st)
+{
+    if (::fchown(to, st.st_uid, st.st_gid) != 0)
+        (void)::fchown(to, uid_t(-1), st.st_gid);
+}
+
 // Copies a regular file into a temporary beside target, flushed to disk, and
 // renames it over target. On failure nothing new is left.
 bool copyFileOver(const std::string& source, const struct stat& st, const std::string& target, int& error)
@@ -158,7 +219,11 @@ bool copyFileOver(const std::string& source, const struct stat& st, const std::s
         return false;
     }
     const struct timespec times[2] = { st.st_atim, st.st_mtim };
-    bool ok = copyContents(from, to, error);
+    bool ok = copyContents(from, to, error) && copyUserAttributes(from, to, error);
+    // The owner before the mode, since a change of owner clears the set-id
+    // bits; both after the attributes, which a read-only file would refuse.
+    if (ok)
+        copyOwner(to, st);
     if (ok && ::fchmod(to, st.st_mode & 07777) != 0) {
         error = errno;
         ok = false;
@@ -357,8 +422,8 @@ std::int64_t allocatedSize(const std::string& path, int& error)
     return ok ? std::int64_t(st.st_blocks) * 512 : -1;
 }
 
-bool setFileTimes(const std::string& path, bool setAccess, std::int64_t accessNs, bool setWrite,
-                  std::int64_t writeNs, bool& openFailed, int& error)
+bool setFileTimes(const std::string& path, const FileTime& access, const FileTime& write, bool& openFailed,
+                  int& error)
 {
     openFailed = false;
     const int fd = openRetrying(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -367,34 +432,41 @@ bool setFileTimes(const std::string& path, bool setAccess, std::int64_t accessNs
         error = errno;
         return false;
     }
-    struct stat st{};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    struct stat before{};
+    if (::fstat(fd, &before) != 0 || !S_ISREG(before.st_mode)) {
         openFailed = true;
-        error = S_ISDIR(st.st_mode) ? EISDIR : NotARegularFile;
+        error = S_ISDIR(before.st_mode) ? EISDIR : NotARegularFile;
         ::close(fd);
         return false;
     }
-    auto toTimespec = [](bool set, std::int64_t ns) {
+    auto toTimespec = [](const FileTime& time) {
         struct timespec ts{};
-        if (!set) {
+        if (time.set) {
+            ts.tv_sec = time_t(time.seconds);
+            ts.tv_nsec = time.nanoseconds;
+        } else {
             ts.tv_nsec = UTIME_OMIT;
-            return ts;
         }
-        constexpr std::int64_t NsPerSecond = 1000000000;
-        std::int64_t seconds = ns / NsPerSecond;
-        std::int64_t rest = ns % NsPerSecond;
-        if (rest < 0) {
-            rest += NsPerSecond;
-            --seconds;
-        }
-        ts.tv_sec = time_t(seconds);
-        ts.tv_nsec = long(rest);
         return ts;
     };
-    const struct timespec times[2] = { toTimespec(setAccess, accessNs), toTimespec(setWrite, writeNs) };
-    const bool ok = ::futimens(fd, times) == 0;
-    if (!ok)
+    // A file system keeps times to its own granularity (two seconds on some);
+    // a time moved further than that was clamped to the file system's range.
+    constexpr std::int64_t Granularity = 2;
+    auto held = [](const FileTime& wanted, const struct timespec& stored) {
+        const std::int64_t drift = std::int64_t(stored.tv_sec) - wanted.seconds;
+        return !wanted.set || (drift >= -Granularity && drift <= Granularity);
+    };
+    const struct timespec times[2] = { toTimespec(access), toTimespec(write) };
+    bool ok = ::futimens(fd, times) == 0;
+    struct stat after{};
+    if (!ok) {
         error = errno;
+    } else if (::fstat(fd, &after) == 0 && !(held(access, after.st_atim) && held(write, after.st_mtim))) {
+        error = EOVERFLOW;
+        ok = false;
+        const struct timespec old[2] = { before.st_atim, before.st_mtim };
+        (void)::futimens(fd, old);
+    }
     ::close(fd);
     return ok;
 }
@@ -427,29 +499,41 @@ bool setFileAttributes(const std::string& path, unsigned attributes, int& error)
         error = errno;
         return false;
     }
+    const mode_t mode = st.st_mode & 07777;
     const bool readOnly = attributes & AttributeReadOnly;
-    // Without write permission a user cannot change its extended attributes,
-    // so write permission comes back first and goes last.
-    if (!readOnly && (st.st_mode & AllWriteBits) == 0 && ::chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR) != 0) {
+    const bool wasReadOnly = (mode & AllWriteBits) == 0;
+    auto setMode = [&](mode_t next) {
+        if (::chmod(path.c_str(), next) == 0)
+            return true;
         error = errno;
         return false;
-    }
+    };
+    // The kernel lets only a writer change a file's extended attributes, so
+    // the owner's write bit is there while the attribute is written.
+    if (wasReadOnly && !setMode(mode | S_IWUSR))
+        return false;
     const unsigned others = attributes & ~AttributeReadOnly;
+    bool ok = true;
     if (others != 0) {
         const std::string text = std::to_string(others);
-        if (::setxattr(path.c_str(), AttributeXattr, text.data(), text.size(), 0) != 0) {
-            error = errno;
+        ok = ::setxattr(path.c_str(), AttributeXattr, text.data(), text.size(), 0) == 0;
+    } else {
+        ok = ::removexattr(path.c_str(), AttributeXattr) == 0 || errno == ENODATA || errno == ENOTSUP;
+    }
+    if (!ok)
+        error = errno;
+    // Read-only after the call: no write bit at all. Otherwise the mode as it
+    // was, with the owner's write bit where it had none.
+    const mode_t next = !ok ? mode : readOnly ? mode & ~AllWriteBits : wasReadOnly ? mode | S_IWUSR : mode;
+    if (next != (wasReadOnly ? mode | S_IWUSR : mode)) {
+        const int attributeError = error;
+        if (!setMode(next)) {
+            if (!ok)
+                error = attributeError; // the first failure is the one to report
             return false;
         }
-    } else if (::removexattr(path.c_str(), AttributeXattr) != 0 && errno != ENODATA && errno != ENOTSUP) {
-        error = errno;
-        return false;
     }
-    if (readOnly && (st.st_mode & AllWriteBits) != 0 && ::chmod(path.c_str(), st.st_mode & 07777 & ~AllWriteBits) != 0) {
-        error = errno;
-        return false;
-    }
-    return true;
+    return ok;
 }
 
 bool diskSpace(const std::string& path, std::uint64_t& freeBytes, std::uint64_t& totalBytes, int& error)

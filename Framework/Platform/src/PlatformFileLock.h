@@ -14,10 +14,13 @@ namespace Kor::Platform {
 // descriptor, or -1 with error set.
 int openRegularFile(const char* path, bool read, bool write, int permissions, int& error);
 
-// Takes a write lock over the whole file, owned by this open file
-// description (so a second open in the same process conflicts too). Never
-// waits: false with error EAGAIN when anyone else holds a lock on the file.
-// The kernel drops the lock when the descriptor is closed or its process dies.
+// Locks the whole file for this open file description alone (so a second
+// open in the same process conflicts too), whatever its access mode: a
+// writable descriptor takes a write lock; a read-only one, which cannot,
+// takes a read lock, which keeps writers' locks out, and an exclusive flock,
+// which keeps other read-only lockers out. Never waits: false with error
+// EAGAIN when anyone else holds a conflicting lock. The kernel drops the
+// locks when the description is closed or its process dies.
 bool tryLockWholeFile(int fd, int& error);
 
 // Reads up to size bytes at offset; 0 at the end of the file, -1 on error.

@@ -13,10 +13,13 @@ namespace Kor::Platform {
 
 // Moves source to target, replacing a target file atomically; a symbolic
 // link is moved as the link. Across file systems (EXDEV) the file is copied
-// into a hidden file beside the target, flushed to disk, renamed over the
-// target and only then is the source removed. A failed copy leaves the
-// source and any old target as they were and no partial file behind. A
-// source that is a folder is refused with EISDIR.
+// into a hidden file beside the target with what a rename keeps (mode,
+// times, owner and group where the caller may set them, the extended
+// attributes of the user namespace where the target file system holds
+// them), flushed to disk, renamed over the target and only then is the
+// source removed. A failed copy leaves the source and any old target as
+// they were and no partial file behind. A source that is a folder is
+// refused with EISDIR.
 bool movePath(const std::string& source, const std::string& target, int& error);
 
 // Whether path (a file or a folder, links followed) can be opened for reading.
@@ -43,17 +46,28 @@ bool isDirectoryNotEmpty(int error);
 // Bytes allocated to the file (st_blocks * 512), or -1 with error set.
 std::int64_t allocatedSize(const std::string& path, int& error);
 
-// Sets the last access and last write times of a regular file, each in
-// nanoseconds since the Unix epoch; a time whose set flag is false is left
-// unchanged. openFailed tells a file that could not be opened from one whose
-// times the kernel refused.
-bool setFileTimes(const std::string& path, bool setAccess, std::int64_t accessNs, bool setWrite,
-                  std::int64_t writeNs, bool& openFailed, int& error);
+// A point in time as seconds and nanoseconds (0 to 999,999,999) since the
+// Unix epoch, or none: a time that is not set is left as it is.
+struct FileTime
+{
+    bool set = false;
+    std::int64_t seconds = 0;
+    long nanoseconds = 0;
+};
+
+// Sets the last access and last write times of a regular file. A time the
+// file system cannot hold (the kernel clamps it silently) is refused with
+// EOVERFLOW and the file keeps its old times. openFailed tells a file that
+// could not be opened from one whose times were refused.
+bool setFileTimes(const std::string& path, const FileTime& access, const FileTime& write, bool& openFailed,
+                  int& error);
 
 // File attribute bits as a Windows program knows them. The read-only bit is
 // the absence of all write permission; the others are kept in an extended
 // attribute. Without extended attribute support the call fails with its errno
-// (ENOTSUP) when other bits are asked for.
+// (ENOTSUP) when other bits are asked for. The owner of a read-only file may
+// change its bits: the owner's write permission is lent for the moment the
+// extended attribute is written.
 inline constexpr unsigned AttributeReadOnly = 0x1;
 bool fileAttributes(const std::string& path, unsigned& attributes, int& error);
 bool setFileAttributes(const std::string& path, unsigned attributes, int& error);
