@@ -166,6 +166,14 @@ private slots:
         QVERIFY(newText().contains("Attempt to abort delayed call with unknown timer ID"));
         waitPast(context, 60);
         QVERIFY(!ran.load());
+
+        // Qt hands a stopped timer's id out again at once; the stale id of a
+        // call that is gone must not reach the newer one.
+        std::atomic<bool> newer{ false };
+        const int newerId = context->delayedCall(1, [&] { newer = true; });
+        QVERIFY(newerId > 0 && newerId != id);
+        context->abortDelayedCall(id, ThreadContext::Synchronous);
+        QTRY_VERIFY(newer.load());
     }
 
     void abortAllAndNestedScheduling()

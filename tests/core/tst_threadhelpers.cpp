@@ -104,10 +104,26 @@ void tst_ThreadHelpers::ownerThreadOwnsAndDeletesInOrder()
     QCOMPARE(first->thread(), &owner);
     QCOMPARE(second->thread(), &owner);
     QVERIFY(deleted.isEmpty());
+
+    // One that goes by itself during the loop is not deleted again; one with
+    // a parent belongs to the parent and is refused.
+    auto* early = new Tracked(3, &deleted, &deletedOn);
+    std::atomic<bool> earlyGone{ false };
+    connect(early, &QObject::destroyed, [&earlyGone] { earlyGone = true; });
+    owner.add(early);
+    QMetaObject::invokeMethod(early, &QObject::deleteLater);
+    QObject parent;
+    auto* child = new QObject(&parent);
+    owner.add(child);
+    QCOMPARE(child->thread(), QThread::currentThread());
+    QVERIFY(newLines().join('\n').contains("has a parent, which owns it; it is not added"));
+    QTRY_VERIFY(earlyGone.load());
+    QCOMPARE(deleted, QList<int>({ 3 }));
+
     owner.quit();
     QVERIFY(owner.wait());
-    QCOMPARE(deleted, QList<int>({ 1, 2 }));
-    QCOMPARE(deletedOn, QList<QThread*>({ &owner, &owner }));
+    QCOMPARE(deleted, QList<int>({ 3, 1, 2 }));
+    QCOMPARE(deletedOn, QList<QThread*>({ &owner, &owner, &owner }));
 }
 
 // SIGTERM and the like must reach the main thread, which acts on them at

@@ -1,5 +1,6 @@
 #include "OwnerThread.h"
 
+#include "CoreLog_p.h"
 #include "CrashDump.h"
 #include "Signals.h"
 
@@ -14,6 +15,14 @@ OwnerThread::~OwnerThread() = default;
 
 void OwnerThread::add(QObject* object)
 {
+    if (!object)
+        return;
+    if (object->parent()) {
+        coreLog(Kor::ALWAYS, Kor::LOG_WARNING)
+            << "OwnerThread::add: " << object->metaObject()->className()
+            << " has a parent, which owns it; it is not added";
+        return;
+    }
     object->moveToThread(this);
     m_objects.append(object);
 }
@@ -23,8 +32,8 @@ void OwnerThread::run()
     Platform::prepareThreadForCrashDump();
     Platform::keepOperatorSignalsAway();
     exec();
-    for (QObject* object : std::as_const(m_objects))
-        delete object;
+    for (const QPointer<QObject>& object : std::as_const(m_objects))
+        delete object.data();
 }
 
 BorrowerThread::BorrowerThread() = default;

@@ -4,26 +4,29 @@
 
 #include <QList>
 #include <QPair>
+#include <QPointer>
 #include <QThread>
 
 namespace Kor::NS {
 
 // Runs an event loop for the objects added to it and deletes them, on this
-// thread and in the order added, when the loop ends.
+// thread and in the order added, when the loop ends. An object that was
+// deleted meanwhile (deleteLater, or with another object) is skipped.
 class KORCORE_EXPORT OwnerThread : public QThread
 {
 public:
     explicit OwnerThread(QObject* parent = nullptr);
     ~OwnerThread() override;
 
-    // Call from the thread the object lives in; it must have no parent.
+    // Call from the thread the object lives in. An object with a parent
+    // belongs to that parent, which deletes it, and is refused.
     void add(QObject* object);
 
 protected:
     void run() override;
 
 private:
-    QList<QObject*> m_objects;
+    QList<QPointer<QObject>> m_objects;
 };
 
 // Runs an event loop for the objects added to it and moves them back to

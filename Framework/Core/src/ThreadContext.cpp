@@ -8,6 +8,8 @@
 #include <QThread>
 #include <QTimerEvent>
 
+#include <limits>
+
 namespace Kor::NS {
 
 namespace {
@@ -125,9 +127,8 @@ void ThreadContext::delayedCallInThread(int msDelay, std::function<void(void)> f
 {
     auto* timer = new QBasicTimer;
     timer->start(msDelay, this);
-    const int id = timer->timerId();
-    *timerIdOut = id;
-    if (id < 0 || !timer->isActive()) {
+    const int timerId = timer->timerId();
+    if (timerId < 0 || !timer->isActive()) {
         coreLog(Kor::ALWAYS, Kor::LOG_ERROR)
             << "Fatal internal error: Timer not started in ThreadContext::delayedCall(int, std::function<void (void)>)";
         delete timer;
@@ -135,12 +136,28 @@ void ThreadContext::delayedCallInThread(int msDelay, std::function<void(void)> f
         QCoreApplication::exit(TimerNotStartedExitCode);
         return;
     }
-    m_delayedCalls.insert(id, DelayedCall{ timer, std::move(fn) });
+    // Counts up and, after two thousand million calls, starts over, passing
+    // ids still pending.
+    do {
+        m_lastCallId = m_lastCallId == std::numeric_limits<int>::max() ? 1 : m_lastCallId + 1;
+    } while (m_delayedCalls.contains(m_lastCallId));
+    *timerIdOut = m_lastCallId;
+    m_delayedCalls.insert(m_lastCallId, DelayedCall{ timer, std::move(fn) });
+    m_callByTimer.insert(timerId, m_lastCallId);
+}
+
+void ThreadContext::dropDelayedCall(QMap<int, DelayedCall>::iterator it)
+{
+    QBasicTimer* timer = it->timer;
+    m_callByTimer.remove(timer->timerId());
+    m_delayedCalls.erase(it);
+    timer->stop();
+    delete timer;
 }
 
 void ThreadContext::timerEvent(QTimerEvent* event)
 {
-    const auto it = m_delayedCalls.find(event->timerId());
+    const auto it = m_delayedCalls.find(m_callByTimer.value(event->timerId(), NoTimer));
     if (it == m_delayedCalls.end()) {
         coreLog(Kor::ALWAYS, Kor::LOG_ERROR)
             << "Fatal internal error: Unknown timerId in ThreadContext::timerEvent(QTimerEvent *)";
@@ -149,12 +166,10 @@ void ThreadContext::timerEvent(QTimerEvent* event)
         return;
     }
     // Out of the map before it runs: it runs once, and may schedule or abort.
-    DelayedCall pending = std::move(it.value());
-    m_delayedCalls.erase(it);
-    pending.timer->stop();
-    delete pending.timer;
+    std::function<void()> function = std::move(it->function);
+    dropDelayedCall(it);
     try {
-        pending.function();
+        function();
     } catch (...) {
         logDroppedException("ThreadContext::delayedCall");
     }
@@ -175,10 +190,7 @@ void ThreadContext::abortDelayedCallInThread(int timerId)
         coreLog(Kor::ALWAYS, Kor::LOG_WARNING) << "Attempt to abort delayed call with unknown timer ID";
         return;
     }
-    DelayedCall pending = std::move(it.value());
-    m_delayedCalls.erase(it);
-    pending.timer->stop();
-    delete pending.timer;
+    dropDelayedCall(it);
 }
 
 void ThreadContext::abortAllDelayedCalls(CallMode mode)

@@ -2,6 +2,7 @@
 
 #include "KorCoreExport.h"
 
+#include <QHash>
 #include <QMap>
 #include <QObject>
 
@@ -31,7 +32,8 @@ public:
     // the other modes it is logged and dropped.
     void call(std::function<void()> fn, CallMode mode);
     // Returns the id that aborts the call, or -1 when nothing was scheduled
-    // (no function, or the context's thread is not running).
+    // (no function, or the context's thread is not running). Ids are not
+    // given twice by one context, so a stale id never aborts a newer call.
     int delayedCall(int msDelay, std::function<void()> fn);
     void abortDelayedCall(int timerId, CallMode mode);
     void abortAllDelayedCalls(CallMode mode);
@@ -53,7 +55,12 @@ private:
     Qt::ConnectionType connectionFor(CallMode mode) const;
     bool canWaitFor(const char* what) const;
 
+    void dropDelayedCall(QMap<int, DelayedCall>::iterator it);
+
+    // Keyed by the call's own id; Qt reuses a timer's id once it is stopped.
     QMap<int, DelayedCall> m_delayedCalls;
+    QHash<int, int> m_callByTimer;
+    int m_lastCallId = 0;
 };
 
 } // namespace Kor::NS
