@@ -1,5 +1,6 @@
 // The application object in-process: construction, registries, parameters,
 // the settings store and the machine identity.
+#include "LogLevelKeys_p.h"
 #include "MachineStore_p.h"
 #include "ParameterRegistry_p.h"
 
@@ -56,6 +57,8 @@ private slots:
     void uuidSettings();
     void logLevelRepair_data();
     void logLevelRepair();
+    void logSwitches_data();
+    void logSwitches();
     void machineIdFromStore();
     void machineStoreValues_data();
     void machineStoreValues();
@@ -241,6 +244,36 @@ void tst_Application::logLevelRepair()
         m_app->changeSetting("Loglevel/Probe", stored);
     QCOMPARE(int(m_app->getLogLevel("Probe")), severity);
     QCOMPARE(QSettings(m_ini, QSettings::IniFormat).value("Loglevel/Probe").toString(), afterwards);
+}
+
+void tst_Application::logSwitches_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<int>("result"); // 0 off, 1 on, -1 unreadable
+    QTest::newRow("true") << "true" << 1;
+    QTest::newRow("True with blanks") << " True " << 1;
+    QTest::newRow("on") << "on" << 1;
+    QTest::newRow("yes") << "YES" << 1;
+    QTest::newRow("one") << "1" << 1;
+    QTest::newRow("any other number") << "-3" << 1;
+    QTest::newRow("false") << "false" << 0;
+    QTest::newRow("off") << "Off" << 0;
+    QTest::newRow("no") << "no" << 0;
+    QTest::newRow("zero") << "0" << 0;
+    QTest::newRow("word") << "sometimes" << -1;
+    QTest::newRow("empty") << "" << -1;
+}
+
+// The start and every reload read an on/off key alike, straight from the file.
+void tst_Application::logSwitches()
+{
+    QFETCH(QString, stored);
+    QFETCH(int, result);
+    m_app->changeSetting("Loglevel/Switch", stored);
+    m_app->resetSettings();
+    const std::optional<bool> parsed = parseLogSwitch(m_app->setting("Loglevel/Switch", QVariant(), true));
+    QCOMPARE(parsed ? int(*parsed) : -1, result);
+    m_app->removeSetting("Loglevel/Switch");
 }
 
 void tst_Application::machineIdFromStore()

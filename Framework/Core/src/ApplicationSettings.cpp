@@ -3,6 +3,7 @@
 
 #include "CoreLog_p.h"
 #include "KorMutexLocker_p.h"
+#include "LogLevelKeys_p.h"
 #include "ServiceControl.h"
 #include "ServiceManager.h"
 
@@ -45,20 +46,6 @@ constexpr int KeepAllHistory = 0;
 
 // 4294967295 in the low 32 bits means "leave the module's default".
 constexpr quint32 Unset = 0xFFFFFFFFu;
-
-// A severity's name in any case, or its number; nothing for other values.
-std::optional<Kor::LogSeverity> parseSeverity(const QVariant& value)
-{
-    const QString text = value.toString().toUpper();
-    for (int i = 0; i <= Kor::DISABLED; ++i)
-        if (text == QLatin1String(SeverityNames[i]))
-            return Kor::LogSeverity(i);
-    bool isNumber = false;
-    const int n = value.toInt(&isNumber);
-    if (isNumber && n >= 0 && n <= Kor::DISABLED)
-        return Kor::LogSeverity(n);
-    return std::nullopt;
-}
 
 // Why a settings file cannot be reloaded, or empty when it can.
 QString unreadableReason(const QString& path)
@@ -241,7 +228,7 @@ Kor::LogSeverity Application::logLevelSetting(const QString& name, Kor::LogSever
 {
     const QString key = QLatin1String("Loglevel/") + name;
     const QVariant value = setting(key, QVariant(severityName(defaultLevel)), false);
-    const std::optional<Kor::LogSeverity> parsed = parseSeverity(value);
+    const std::optional<Kor::LogSeverity> parsed = parseLogSeverity(value);
     const Kor::LogSeverity severity = parsed.value_or(Kor::TRACE);
     // A name is kept as the operator wrote it; everything else is rewritten.
     if (!parsed || value.toString().toUpper() != severityName(severity))
@@ -270,13 +257,18 @@ void Application::startLogging(const QString& logFile)
 
 void Application::configureLogging(bool asService)
 {
-    const bool threadId = setting(QStringLiteral("Loglevel/ThreadID"), false, true).toBool();
     auto optional = [this](const char* key) {
         return quint32(setting(QLatin1String(key), QVariant(qulonglong(Unset)), true).toULongLong());
     };
+    // An on/off key that is missing or unreadable leaves the module's default.
+    auto onOff = [this](const char* key) {
+        return containsSetting(QLatin1String(key)) ? parseLogSwitch(setting(QLatin1String(key), QVariant(), true))
+                                                   : std::nullopt;
+    };
+    const std::optional<bool> threadId = onOff("Loglevel/ThreadID");
     const quint32 nameSize = optional("Loglevel/LoggerNameSize");
-    const quint32 dotted = optional("Loglevel/LoggerNameDotted");
-    const quint32 separated = optional("Loglevel/LoggerNameSeparated");
+    const std::optional<bool> dotted = onOff("Loglevel/LoggerNameDotted");
+    const std::optional<bool> separated = onOff("Loglevel/LoggerNameSeparated");
 
     Kor::LogModule::SetGlobalInfoSeverity(getLogLevel(QStringLiteral("Global")));
     Kor::LogModule::SetInfoSeverity(Kor::LogModule::LogFile, getLogLevel(QStringLiteral("LogFile")));
@@ -299,14 +291,14 @@ void Application::configureLogging(bool asService)
         Kor::LogModule::SetInfoSeverity(Kor::LogModule::DebugWindow, getLogLevel(QStringLiteral("DebugWindow")));
     }
     configureHistoryLimits();
-    if (threadId)
+    if (threadId.value_or(false))
         Kor::LogModule::EnableThreadID(true, true);
     if (nameSize != Unset)
         Kor::LogModule::SetNameMinSize(int(nameSize));
-    if (dotted != Unset)
-        Kor::LogModule::SetNameDotted(dotted != 0);
-    if (separated != Unset)
-        Kor::LogModule::SetNameSeparated(separated != 0);
+    if (dotted)
+        Kor::LogModule::SetNameDotted(*dotted);
+    if (separated)
+        Kor::LogModule::SetNameSeparated(*separated);
 }
 
 namespace {
@@ -374,7 +366,7 @@ void Application::reloadLogSettings()
         if (!fresh->contains(key))
             return;
         const QVariant value = fresh->value(key);
-        const std::optional<Kor::LogSeverity> parsed = parseSeverity(value);
+        const std::optional<Kor::LogSeverity> parsed = parseLogSeverity(value);
         if (!parsed) {
             rejected << QStringLiteral("%1 '%2' is no log level, %3 stays")
                             .arg(key, value.toString(), severityName(current));
@@ -404,19 +396,30 @@ void Application::reloadLogSettings()
     };
     numberKey("LogFileWarning", Kor::LogModule::getLogWarning(),
               [](long long value) { Kor::LogModule::setLogWarning(int(value)); });
-    numberKey("ThreadID", Kor::LogModule::ThreadIDEnabled() ? 1 : 0,
-              [](long long value) { Kor::LogModule::EnableThreadID(value != 0, value != 0); });
-    auto nameKey = [&](const char* name, long long current, auto apply) {
+    auto switchKey = [&](const char* name, bool current, auto apply) {
         const QString key = QLatin1String(name);
-        if (fresh->contains(key) && quint32(fresh->value(key).toULongLong()) != Unset)
-            numberKey(name, current, apply);
+        if (!fresh->contains(key))
+            return;
+        const QVariant value = fresh->value(key);
+        const std::optional<bool> parsed = parseLogSwitch(value);
+        const QString currentText = current ? QStringLiteral("true") : QStringLiteral("false");
+        if (!parsed) {
+            rejected << QStringLiteral("%1 '%2' is neither true nor false, %3 stays").arg(key, value.toString(), currentText);
+            return;
+        }
+        if (*parsed == current)
+            return;
+        apply(*parsed);
+        changes << QStringLiteral("%1 %2 -> %3").arg(key, currentText, *parsed ? QStringLiteral("true") : QStringLiteral("false"));
     };
-    nameKey("LoggerNameSize", Kor::LogModule::GetNameMinSize(),
-            [](long long value) { Kor::LogModule::SetNameMinSize(int(value)); });
-    nameKey("LoggerNameDotted", Kor::LogModule::GetNameDotted() ? 1 : 0,
-            [](long long value) { Kor::LogModule::SetNameDotted(value != 0); });
-    nameKey("LoggerNameSeparated", Kor::LogModule::GetNameSeparated() ? 1 : 0,
-            [](long long value) { Kor::LogModule::SetNameSeparated(value != 0); });
+    switchKey("ThreadID", Kor::LogModule::ThreadIDEnabled(), [](bool on) { Kor::LogModule::EnableThreadID(on, on); });
+    if (fresh->contains(QStringLiteral("LoggerNameSize"))
+        && quint32(fresh->value(QStringLiteral("LoggerNameSize")).toULongLong()) != Unset)
+        numberKey("LoggerNameSize", Kor::LogModule::GetNameMinSize(),
+                  [](long long value) { Kor::LogModule::SetNameMinSize(int(value)); });
+    switchKey("LoggerNameDotted", Kor::LogModule::GetNameDotted(), [](bool on) { Kor::LogModule::SetNameDotted(on); });
+    switchKey("LoggerNameSeparated", Kor::LogModule::GetNameSeparated(),
+              [](bool on) { Kor::LogModule::SetNameSeparated(on); });
 
     QString summary = changes.isEmpty() ? QStringLiteral("nothing changed") : changes.join(QStringLiteral(", "));
     if (!rejected.isEmpty())
