@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QRecursiveMutex>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -76,25 +77,30 @@ void BM_bareQueued(benchmark::State& state)
 }
 BENCHMARK(BM_bareQueued);
 
+// The traced locker with tracing off against QMutexLocker, on both mutex kinds.
+template <typename Mutex>
 void BM_korMutexLockerTracingOff(benchmark::State& state)
 {
-    QMutex mutex;
+    Mutex mutex;
     for (auto _ : state) {
         _KorMutexLocker locker(&mutex);
         benchmark::ClobberMemory();
     }
 }
-BENCHMARK(BM_korMutexLockerTracingOff);
+BENCHMARK(BM_korMutexLockerTracingOff<QMutex>);
+BENCHMARK(BM_korMutexLockerTracingOff<QRecursiveMutex>);
 
+template <typename Mutex>
 void BM_qMutexLocker(benchmark::State& state)
 {
-    QMutex mutex;
+    Mutex mutex;
     for (auto _ : state) {
         QMutexLocker locker(&mutex);
         benchmark::ClobberMemory();
     }
 }
-BENCHMARK(BM_qMutexLocker);
+BENCHMARK(BM_qMutexLocker<QMutex>);
+BENCHMARK(BM_qMutexLocker<QRecursiveMutex>);
 
 // What reading the two settings on every construction would cost.
 void BM_readTwoSettings(benchmark::State& state)
