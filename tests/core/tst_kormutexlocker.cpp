@@ -238,6 +238,60 @@ private slots:
         QVERIFY(!traceFile().contains(group));
     }
 
+    void changeReachesTheNextLocker_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("before");
+        const QString log = "Loglevel/LogMutex";
+        const QString config = "Loglevel/LogMutexConfig";
+        QTest::newRow("log on, changeSetting") << log << "changeSetting" << false;
+        QTest::newRow("log off, changeSettings") << log << "changeSettings" << true;
+        QTest::newRow("log off, removeSetting") << log << "removeSetting" << true;
+        QTest::newRow("log on, file edited, resetSettings") << log << "resetSettings" << false;
+        QTest::newRow("config on, changeSettings") << config << "changeSettings" << false;
+        QTest::newRow("config off, removeSetting") << config << "removeSetting" << true;
+    }
+
+    // The locker before the change went by the old value; the next one goes
+    // by the new one, however the application changed it.
+    void changeReachesTheNextLocker()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, change);
+        QFETCH(bool, before);
+        QVERIFY(m_app->changeSettings({ { "Loglevel/LogMutex", false }, { "Loglevel/LogMutexConfig", false } }));
+        QVERIFY(m_app->changeSetting(key, before));
+        QMutex mutex;
+        const QString group = "MutexConfiguration_" + QString::number(quintptr(&mutex));
+        const auto traced = [&] {
+            newLines();
+            bool inFile = false;
+            {
+                _KorMutexLocker locker(&mutex);
+                inFile = traceFile().contains(group);
+            }
+            const bool inLog = !newLines().filter("mutex").isEmpty();
+            return key.endsWith("Config") ? inFile : inLog;
+        };
+        QCOMPARE(traced(), before);
+
+        if (change == "changeSetting") {
+            QVERIFY(m_app->changeSetting(key, !before));
+        } else if (change == "changeSettings") {
+            QVERIFY(m_app->changeSettings({ { key, !before } }));
+        } else if (change == "removeSetting") {
+            m_app->removeSetting(key); // back to the default, off
+        } else {
+            QSettings file(m_ini, QSettings::IniFormat);
+            file.setValue(key, !before);
+            file.sync();
+            m_app->resetSettings();
+        }
+        QCOMPARE(traced(), !before);
+        QVERIFY(m_app->changeSettings({ { "Loglevel/LogMutex", false }, { "Loglevel/LogMutexConfig", false } }));
+    }
+
     void unusableTraceFile_data()
     {
         QTest::addColumn<QString>("kind");
