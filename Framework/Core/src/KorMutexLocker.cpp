@@ -30,37 +30,39 @@ const QString LockDateKey = QStringLiteral("LockDate");
 const QString QueryPrefix = QStringLiteral("Query_");
 const QString GroupPrefix = QStringLiteral("MutexConfiguration_");
 
-// The two settings, read once per settings generation: reading them means
-// the settings lock and a lookup in the settings object, far more than the
-// lock itself costs. Bit 0 LogMutex, bit 1 LogMutexConfig, the rest the
-// generation they were read in.
-std::atomic<quint64> s_settingsGeneration{ 1 };
-std::atomic<quint64> s_cachedFlags{ 0 };
-std::atomic<Application*> s_cachedFor{ nullptr };
+// The two settings, read through the application once and kept until they
+// may have changed: reading them takes the settings lock and a lookup, far
+// more than the lock itself costs. One word, so that a locker with tracing
+// off pays a single load: bit 0 LogMutex, bit 1 LogMutexConfig, bit 2 set
+// while the two bits are current, the rest a count of changes, so that a read
+// overtaken by a change is never kept.
+std::atomic<quint64> s_traceState{ 0 };
 constexpr quint64 LogMutexBit = 1;
 constexpr quint64 LogMutexConfigBit = 2;
-constexpr int GenerationShift = 2;
+constexpr quint64 TraceBits = LogMutexBit | LogMutexConfigBit;
+constexpr quint64 CurrentBit = 4;
+constexpr quint64 ChangeStep = 8;
 
-void readTraceSettings(bool& logMutex, bool& logMutexConfig)
+quint64 readTraceSettings()
 {
+    quint64 seen = s_traceState.load(std::memory_order_acquire);
+    if (seen & CurrentBit)
+        return seen & TraceBits;
     Application* app = Application::instance();
-    if (!app) {
-        logMutex = logMutexConfig = false;
-        return;
-    }
-    const quint64 generation = s_settingsGeneration.load(std::memory_order_acquire);
-    const quint64 cached = s_cachedFlags.load(std::memory_order_acquire);
-    if ((cached >> GenerationShift) == generation && s_cachedFor.load(std::memory_order_acquire) == app) {
-        logMutex = cached & LogMutexBit;
-        logMutexConfig = cached & LogMutexConfigBit;
-        return;
-    }
-    logMutex = app->setting(LogMutexKey, false, false).toBool();
-    logMutexConfig = app->setting(LogMutexConfigKey, false, false).toBool();
-    s_cachedFor.store(app, std::memory_order_release);
-    s_cachedFlags.store((generation << GenerationShift) | (logMutex ? LogMutexBit : 0)
-                            | (logMutexConfig ? LogMutexConfigBit : 0),
-                        std::memory_order_release);
+    if (!app)
+        return 0; // nothing kept: once there, the application is asked
+    const quint64 bits = (app->setting(LogMutexKey, false, false).toBool() ? LogMutexBit : 0)
+                         | (app->setting(LogMutexConfigKey, false, false).toBool() ? LogMutexConfigBit : 0);
+    // Fails if a change came in meanwhile; this locker still goes by what it read.
+    s_traceState.compare_exchange_strong(seen, seen | CurrentBit | bits, std::memory_order_acq_rel,
+                                         std::memory_order_relaxed);
+    return bits;
+}
+
+// The common case in one load: the settings are known and neither is set.
+inline bool tracingKnownOff()
+{
+    return (s_traceState.load(std::memory_order_relaxed) & (CurrentBit | TraceBits)) == CurrentBit;
 }
 
 QString now()
@@ -88,7 +90,10 @@ void unlockWrapped(void* mutex, bool recursive)
 
 void mutexTraceSettingsChanged()
 {
-    s_settingsGeneration.fetch_add(1, std::memory_order_acq_rel);
+    quint64 state = s_traceState.load(std::memory_order_relaxed);
+    while (!s_traceState.compare_exchange_weak(state, (state & ~(ChangeStep - 1)) + ChangeStep,
+                                               std::memory_order_acq_rel, std::memory_order_relaxed)) {
+    }
 }
 
 // Process-wide trace state.
@@ -113,29 +118,47 @@ QMap<void*, QMap<int, int>> s_waitingThreads;        // under lockedMutexLock
 } // namespace
 
 _KorMutexLocker::_KorMutexLocker(QMutex* mutex)
-    : _KorMutexLocker(MutexPWrapper{ mutex, false })
+    : m_mutex{ mutex, false }
 {
+    if (Q_LIKELY(tracingKnownOff())) {
+        if (mutex)
+            mutex->lock();
+    } else {
+        lockSlow();
+    }
 }
 
 _KorMutexLocker::_KorMutexLocker(QRecursiveMutex* mutex)
-    : _KorMutexLocker(MutexPWrapper{ mutex, true })
+    : m_mutex{ mutex, true }
 {
+    if (Q_LIKELY(tracingKnownOff())) {
+        if (mutex)
+            mutex->lock();
+    } else {
+        lockSlow();
+    }
 }
 
-_KorMutexLocker::_KorMutexLocker(MutexPWrapper mutex)
+void _KorMutexLocker::lockSlow()
 {
-    readTraceSettings(m_logMutex, m_logMutexConfig);
-    m_mutex = mutex;
-    m_helper = _KorMutexLockerHelper();
+    const quint64 bits = readTraceSettings();
     if (!m_mutex.mutex)
         return;
-    if (m_logMutex || m_logMutexConfig) {
-        m_threadName = QThread::currentThread()->objectName();
-        m_threadId = Platform::currentThreadId();
-        m_mutexName = mutexName(m_mutex);
-        if (m_mutexName.isEmpty())
-            m_mutexName = QString::number(quintptr(m_mutex.mutex));
-    }
+    if (!bits)
+        lockWrapped(m_mutex.mutex, m_mutex.recursive);
+    else
+        lockTraced(bits & LogMutexBit, bits & LogMutexConfigBit);
+}
+
+void _KorMutexLocker::lockTraced(bool logMutex, bool logMutexConfig)
+{
+    m_logMutex = logMutex;
+    m_logMutexConfig = logMutexConfig;
+    m_threadName = QThread::currentThread()->objectName();
+    m_threadId = Platform::currentThreadId();
+    m_mutexName = mutexName(m_mutex);
+    if (m_mutexName.isEmpty())
+        m_mutexName = QString::number(quintptr(m_mutex.mutex));
     QMap<QString, QVariant> values;
     if (m_logMutexConfig) {
         values.insert(ThreadNameKey, m_threadName);
@@ -169,6 +192,14 @@ _KorMutexLocker::~_KorMutexLocker()
 {
     if (!m_mutex.mutex)
         return;
+    if (Q_UNLIKELY(m_logMutex || m_logMutexConfig))
+        unlockTraced();
+    else
+        unlockWrapped(m_mutex.mutex, m_mutex.recursive);
+}
+
+void _KorMutexLocker::unlockTraced()
+{
     if (m_logMutex)
         coreLog(Kor::ALWAYS, Kor::LOG_INFO) << "Unlocking mutex " << m_mutexName << " from thread " << m_threadName
                                             << "(" << m_threadId << ")";

@@ -63,7 +63,10 @@ private:
         bool operator<(const MutexPWrapper& other) const { return mutex < other.mutex; }
     };
 
-    explicit _KorMutexLocker(MutexPWrapper mutex);
+    // Off the common path: the settings not read yet, or tracing on.
+    void lockSlow();
+    void lockTraced(bool logMutex, bool logMutexConfig);
+    void unlockTraced();
 
     static QString mutexName(MutexPWrapper mutex);
     static void registerMutex(MutexPWrapper mutex, const QString& name);
