@@ -200,6 +200,7 @@ int Application::main()
 {
     m_pidFileName = m_moduleName + QLatin1String(".pid");
     m_settingsFileName = m_moduleName + QLatin1String(".ini");
+    mutexTraceSettingsChanged(); // a locker before now found no settings file
     setupConfig();
     const QString logFile = chooseLogFile();
     Kor::Platform::setConsoleTitle((serviceName() + QLatin1String(" Console")).toStdString());

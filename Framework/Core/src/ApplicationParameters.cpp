@@ -2,6 +2,7 @@
 #include "Application.h"
 
 #include "CoreLog_p.h"
+#include "KorMutexLocker_p.h"
 #include "CrashHandler_p.h"
 #include "ParameterRegistry_p.h"
 #include "ServiceControl.h"
@@ -148,6 +149,7 @@ Parameter::ProcessState Application::setINIFile(QVariant value)
         coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << "No ini file defined";
         return Parameter::Failed;
     }
+    mutexTraceSettingsChanged();
     coreLog(Kor::TRACE, Kor::LOG_INFO) << "ini file is '" << m_settingsFileName << "'";
     return Parameter::Continue;
 }
