@@ -465,8 +465,14 @@ void tst_Runtime::historyLimits()
     const QByteArray half(600 * 1024, 'x');
     for (const char* old : { "log/testhost.20240101-000000.log", "log/testhost.20240201-000000.log",
                              "log/testhost.20240301-000000.log", "log/other.20200101-000000.log",
-                             "log/testhost.old.log" })
+                             "log/testhost.old.log" }) {
         host.writeFile(old, half);
+        // Last changed when their names say: the history is ordered by that.
+        const QDateTime changed = QDateTime::fromString(QString::fromLatin1(old).section('.', 1, 1), "yyyyMMdd-HHmmss");
+        QFile file(host.path(old));
+        if (changed.isValid())
+            QVERIFY(file.open(QIODevice::ReadWrite) && file.setFileTime(changed, QFileDevice::FileModificationTime));
+    }
     host.writeFile("log/testhost.log", "earlier run\n");
     QFile live(host.logFile());
     QVERIFY(live.open(QIODevice::ReadWrite));

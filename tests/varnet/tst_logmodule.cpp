@@ -613,12 +613,19 @@ private slots:
     {
         QTest::addColumn<int>("keep");
         QTest::addColumn<qulonglong>("maxBytes");
+        // A history file named an hour after the live file's stamp, from before
+        // the clock went back two hours: older than the live file all the same.
+        QTest::addColumn<bool>("clockWentBack");
         QTest::addColumn<QStringList>("deleted");
         QTest::addColumn<QString>("reason");
         const QStringList both{"20240201-000000", "20240101-000000"};
-        QTest::newRow("files") << 2 << 0ull << both << "at most 2 files";
-        QTest::newRow("bytes") << 0 << 1000ull << QStringList{"20240101-000000"} << "at most 1000 bytes";
-        QTest::newRow("files and bytes") << 2 << 1000ull << both << "at most 2 files and at most 1000 bytes";
+        QTest::newRow("files") << 2 << 0ull << false << both << "at most 2 files";
+        QTest::newRow("bytes") << 0 << 1000ull << false << QStringList{"20240101-000000"} << "at most 1000 bytes";
+        QTest::newRow("files and bytes") << 2 << 1000ull << false << both << "at most 2 files and at most 1000 bytes";
+        QTest::newRow("after the clock went back")
+            << 0 << 400ull << true << QStringList{"20240305-150000", "20240201-000000_1", "20240201-000000",
+                                                  "20240101-000000"}
+            << "at most 400 bytes";
     }
 
     // Files beyond the limits go, oldest first, each with a line in the new
@@ -627,14 +634,21 @@ private slots:
     {
         QFETCH(int, keep);
         QFETCH(qulonglong, maxBytes);
+        QFETCH(bool, clockWentBack);
         QFETCH(QStringList, deleted);
         QFETCH(QString, reason);
         const QString dir = m_dir->path();
         const QByteArray line = QByteArray(300, 'n') + "\n";
         writeFile(logPath(), line, QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)));
         QStringList files{"app.20240101-000000.log", "app.20240201-000000.log", "app.20240201-000000_1.log"};
-        for (const QString& name : files)
-            writeFile(dir + "/" + name, line);
+        if (clockWentBack)
+            files << "app.20240305-150000.log";
+        for (const QString& name : files) {
+            QDateTime modified = QDateTime::fromString(name.mid(4, 15), "yyyyMMdd-HHmmss");
+            if (name.startsWith("app.20240305-"))
+                modified = modified.addSecs(-2 * 3600);
+            writeFile(dir + "/" + name, line, modified);
+        }
         for (const char* name : {"app2.20200101-000000.log", "app.20200101-000000.log.bak", "app.notes.log",
                                  "other.20200101-000000.log", "app.2020-01-01.log"}) {
             writeFile(dir + "/" + name, QByteArray(5000, 'x'));
@@ -661,8 +675,9 @@ private slots:
         QTest::addColumn<int>("keep");
         QTest::addColumn<qulonglong>("maxBytes");
         QTest::addColumn<QStringList>("deleted");
-        // From the newest: d 10 bytes, c_1 20 (newer than c by its counter),
-        // c 30, b 35, a 40; together 10, 30, 60, 95, 135.
+        // From the newest: d 10 bytes, c_1 20 (as old as c, newer by its
+        // counter), c 30, b 35 (its name is the newest: the zone changed
+        // since), a 40; together 10, 30, 60, 95, 135.
         QTest::newRow("no limits") << 0 << 0ull << QStringList();
         QTest::newRow("two files") << 2 << 0ull << QStringList{"c", "b", "a"};
         QTest::newRow("more allowed than there are") << 9 << 0ull << QStringList();
@@ -679,8 +694,9 @@ private slots:
         QFETCH(qulonglong, maxBytes);
         QFETCH(QStringList, deleted);
         const std::vector<Kor::detail::HistoryEntry> entries{
-            {"20240101-000000", 0, "a", 40}, {"20240301-000000", 0, "d", 10}, {"20240201-000000", 0, "c", 30},
-            {"20240201-000000", 1, "c_1", 20}, {"20240115-000000", 0, "b", 35}};
+            {"20240101-000000", 0, "a", 40, 100}, {"20240301-000000", 0, "d", 10, 400},
+            {"20240201-000000", 0, "c", 30, 300}, {"20240201-000000", 1, "c_1", 20, 300},
+            {"20240401-000000", 0, "b", 35, 200}};
         QStringList got;
         for (const std::string& name : Kor::detail::historyToDelete(entries, keep, maxBytes))
             got << QString::fromStdString(name);

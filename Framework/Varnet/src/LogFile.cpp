@@ -56,6 +56,8 @@ std::uint64_t countLines(const char* data, std::size_t size)
 std::vector<std::string> historyToDelete(std::vector<HistoryEntry> entries, int keep, std::uint64_t maxBytes)
 {
     std::sort(entries.begin(), entries.end(), [](const HistoryEntry& a, const HistoryEntry& b) {
+        if (a.modified != b.modified)
+            return a.modified > b.modified;
         return a.stamp != b.stamp ? a.stamp > b.stamp : a.counter > b.counter;
     });
     std::vector<std::string> doomed;
@@ -406,7 +408,7 @@ void LogFile::pruneHistory(const std::string& folder)
         const QRegularExpressionMatch match = pattern.match(info.fileName());
         if (match.hasMatch())
             entries.push_back({toLocal(match.captured(1)), match.captured(2).toInt(), toLocal(info.fileName()),
-                               std::uint64_t(info.size())});
+                               std::uint64_t(info.size()), info.lastModified().toMSecsSinceEpoch()});
     }
     for (const std::string& name : historyToDelete(std::move(entries), m_keep, m_maxBytes)) {
         const std::string path = folder + "/" + name;

@@ -21,14 +21,17 @@
 
 namespace Kor::detail {
 
-// A history file of this log: its name's time stamp and counter give the
-// order, newest first.
+// A history file of this log. Its modification time gives the order, newest
+// first: the local time in its name goes back when the zone or daylight
+// saving time changes. Of files modified in the same millisecond, the name's
+// time stamp and counter tell which is newer.
 struct HistoryEntry
 {
     std::string stamp; // yyyyMMdd-HHmmss
     int counter = 0;   // the _n before ".log", 0 without
     std::string name;
     std::uint64_t size = 0;
+    std::int64_t modified = 0; // milliseconds since the epoch
 };
 // The names of the history files to delete: those beyond the newest keep
 // (0: no limit) and those that, with all newer ones, hold more than

@@ -113,8 +113,10 @@ public:
     // changes between two lines. Other values mean 0.
     static void LogFileMode(int mode);
     static int GetLogFileMode();
-    // 0 keeps every history file; n > 0 keeps the n newest of this log,
-    // checked whenever a file is moved into the history folder.
+    // 0 keeps every history file; n > 0 keeps the n newest of this log (by
+    // their last change, not the time in their names, which goes back when
+    // the zone or daylight saving time changes), checked whenever a file is
+    // moved into the history folder.
     static void LogFileDeleteMode(int mode);
     static int GetLogFileDeleteMode();
     // 0 keeps history files whatever their size; bytes > 0 deletes the
