@@ -28,14 +28,6 @@ constexpr std::int64_t kReopenIntervalMs = 1000;
 
 constinit std::atomic<LogClock> g_clock{nullptr};
 
-std::int64_t clockNow()
-{
-    if (const LogClock clock = g_clock.load(std::memory_order_relaxed))
-        return clock();
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
 QString fromLocal(const std::string& text)
 {
     return QString::fromLocal8Bit(text.data(), qsizetype(text.size()));
@@ -75,6 +67,14 @@ std::vector<std::string> historyToDelete(std::vector<HistoryEntry> entries, int 
 void setLogFileClock(LogClock clock)
 {
     g_clock.store(clock, std::memory_order_relaxed);
+}
+
+std::int64_t logClockNow()
+{
+    if (const LogClock clock = g_clock.load(std::memory_order_relaxed))
+        return clock();
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 std::string LogFile::absolutePath(const std::string& path)
@@ -216,7 +216,7 @@ void LogFile::forgetRun()
 
 bool LogFile::reopen(int date)
 {
-    if (!wanted() || clockNow() < m_retryDue)
+    if (!wanted() || logClockNow() < m_retryDue)
         return false;
     // History mode: a file left from an earlier day (the output was off, or
     // failing, over midnight) goes into the history first.
@@ -338,7 +338,7 @@ void LogFile::fail(const char* action, int error)
 {
     Platform::closeFile(m_fd);
     m_fd = -1;
-    m_retryDue = clockNow() + kReopenIntervalMs;
+    m_retryDue = logClockNow() + kReopenIntervalMs;
     // Every retry would say it again: once for each reason until the file is back.
     std::string notice = "Log file " + path() + " cannot be " + action + ": " + Platform::errorText(error);
     if (notice == m_failureNotice)

@@ -41,9 +41,11 @@ VARNET_EXPORT std::vector<std::string> historyToDelete(std::vector<HistoryEntry>
 
 // Milliseconds of a monotonic clock.
 using LogClock = std::int64_t (*)();
-// For tests: the clock that paces the attempts to reopen the log file; null
-// goes back to the steady clock.
+// For tests: the clock that paces the attempts to reopen the log file and the
+// warnings about a filling queue; null goes back to the steady clock.
 VARNET_EXPORT void setLogFileClock(LogClock clock);
+// Now on that clock.
+std::int64_t logClockNow();
 
 class LogFile
 {

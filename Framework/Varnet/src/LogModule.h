@@ -138,9 +138,12 @@ public:
     // true: every line (synchronous) or every batch (asynchronous) reaches
     // the kernel at once; false: the file buffer is written when full.
     static void LogFileFlush(bool on);
-    // Percentage of the asynchronous queue at which one warning line is
-    // written to the file; repeated only after the queue fell below half of
-    // it. 100 warns when callers start to wait. 0 or less: no warning.
+    // Percentage of the asynchronous queue at which a warning line is
+    // written to the file. The queue counts as rising above it again only
+    // after it fell below half of it; the warning is said at most once a
+    // minute, and the next one tells how often the queue rose meanwhile. A
+    // new percentage is said at its first rise. 100 warns when callers start
+    // to wait. 0 or less: no warning.
     static void setLogWarning(int percent);
     static int getLogWarning();
     // Size in bytes of the file buffer used without flushing (default 4096,

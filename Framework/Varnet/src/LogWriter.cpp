@@ -21,6 +21,9 @@ constexpr std::size_t kCompactAfter = 64;
 // load this spares the callers a wake-up call per line; an idle program
 // still sleeps without a timer.
 constexpr std::chrono::milliseconds kLinger{1};
+// Under steady load the queue rises above the warning level with nearly
+// every batch; the warning is repeated at most this often.
+constexpr std::int64_t kWarningIntervalMs = 60 * 1000;
 
 } // namespace
 
@@ -72,15 +75,28 @@ bool LogWriter::push(const char* data, std::size_t size, int date)
 
 void LogWriter::warnIfFilling(std::size_t size)
 {
-    if (m_warnPercent <= 0 || m_warned || m_capacity == 0)
+    if (m_warnPercent <= 0 || m_above || m_capacity == 0)
         return;
     const std::size_t fill = queued() + size;
     if (fill * 100 <= std::size_t(m_warnPercent) * m_capacity)
         return;
-    m_warned = true;
-    char text[160];
-    std::snprintf(text, sizeof text, "Log queue above %d%% of its %zu bytes: %zu bytes waiting to be written",
-                  m_warnPercent, m_capacity, queued());
+    m_above = true;
+    const std::int64_t now = logClockNow();
+    if (m_warnedYet && now - m_warnedAt < kWarningIntervalMs) {
+        ++m_unsaidRises;
+        return;
+    }
+    m_warnedYet = true;
+    m_warnedAt = now;
+    char text[256];
+    const int length = std::snprintf(text, sizeof text,
+                                     "Log queue above %d%% of its %zu bytes: %zu bytes waiting to be written",
+                                     m_warnPercent, m_capacity, queued());
+    if (m_unsaidRises > 0 && length > 0 && std::size_t(length) < sizeof text)
+        std::snprintf(text + length, sizeof text - std::size_t(length),
+                      "; it rose above %d%% %llu more time%s since this was last said", m_warnPercent,
+                      static_cast<unsigned long long>(m_unsaidRises), m_unsaidRises == 1 ? "" : "s");
+    m_unsaidRises = 0;
     LineBuffer line;
     int date;
     beginLine(line, LOG_WARNING, nullptr, &date);
@@ -133,7 +149,10 @@ void LogWriter::setWarning(int percent)
 {
     std::lock_guard lock(m_mutex);
     m_warnPercent = percent;
-    m_warned = false;
+    // A new level is said at its first rise.
+    m_above = false;
+    m_warnedYet = false;
+    m_unsaidRises = 0;
 }
 
 int LogWriter::warning()
@@ -157,8 +176,8 @@ void LogWriter::run()
         lock.lock();
         m_written += batch->bytes.size();
         recycle(batch);
-        if (m_warned && queued() * 200 < std::size_t(m_warnPercent) * m_capacity)
-            m_warned = false;
+        if (m_above && queued() * 200 < std::size_t(m_warnPercent) * m_capacity)
+            m_above = false;
         if (m_waitingCallers)
             m_space.notify_all();
         m_progress.notify_all();

@@ -71,7 +71,12 @@ private:
     std::size_t m_capacity = 0;
     int m_batchLines = 1;
     int m_warnPercent = 100;
-    bool m_warned = false;
+    // The queue went above the warning level and has not fallen below half
+    // of it since.
+    bool m_above = false;
+    bool m_warnedYet = false;
+    std::int64_t m_warnedAt = 0;     // log clock time of the last warning
+    std::uint64_t m_unsaidRises = 0; // rises above the level since then
     bool m_running = false;   // the thread runs
     bool m_accepting = false; // new lines go into the queue
     bool m_writerWaiting = false; // lingering or idle
