@@ -100,13 +100,13 @@ std::int64_t testClock()
     return g_now.load();
 }
 
-std::vector<std::unique_ptr<QThread>> startLoggers(int threads, int perThread)
+std::vector<std::unique_ptr<QThread>> startLoggers(int threads, int perThread, Kor::LogEntryType type = Kor::LOG_INFO)
 {
     std::vector<std::unique_ptr<QThread>> loggers;
     for (int k = 0; k < threads; ++k) {
-        loggers.emplace_back(QThread::create([k, perThread] {
+        loggers.emplace_back(QThread::create([k, perThread, type] {
             for (int i = 0; i < perThread; ++i)
-                LogModule::_LOG(Kor::LOG_INFO, __FILE__, __LINE__, Kor::INFO, "t%d n%d %.*s", k, i, i % 37,
+                LogModule::_LOG(type, __FILE__, __LINE__, Kor::INFO, "t%d n%d %.*s", k, i, i % 37,
                                 "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx");
         }));
         loggers.back()->start();
@@ -238,16 +238,81 @@ private slots:
         QCOMPARE(errors, QByteArray()); // the debugger window stays silent without a debugger
     }
 
-    // The user data line (see previousFile) is only written when set.
+    void lazyOpen_data()
+    {
+        QTest::addColumn<int>("type");         // of the lines logged while the file output is off
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("fileSeverity"); // meanwhile; the lines are INFO
+        // D: no other output takes the lines; A: asynchronous writer; S: Stop(-1)
+        // and Start() before the file output goes on; N: it never goes on.
+        QTest::addColumn<QString>("options");
+        QTest::addColumn<int>("kept");
+        QTest::addColumn<int>("dropped");
+        QTest::newRow("info lines are not kept") << 1 << 2 << 0 << "" << 0 << 0;
+        QTest::newRow("warnings kept") << 2 << 3 << 0 << "" << 3 << 0;
+        QTest::newRow("errors kept, no other output takes them") << 3 << 3 << 2 << "D" << 3 << 0;
+        QTest::newRow("below the file's severity then") << 2 << 2 << 3 << "" << 0 << 0;
+        QTest::newRow("more than are kept") << 2 << 300 << 0 << "" << 256 << 44;
+        QTest::newRow("asynchronous writer") << 3 << 257 << 0 << "A" << 256 << 1;
+        QTest::newRow("stopped and started again") << 2 << 3 << 0 << "S" << 0 << 0;
+        QTest::newRow("never switched on") << 2 << 3 << 0 << "N" << 0 << 0;
+    }
+
+    // A program keeps its file output off until it may write there; warnings
+    // and errors of that time reach the file when it opens, after its first
+    // line and as they were formatted then.
     void lazyOpen()
     {
+        QFETCH(int, type);
+        QFETCH(int, count);
+        QFETCH(int, fileSeverity);
+        QFETCH(QString, options);
+        QFETCH(int, kept);
+        QFETCH(int, dropped);
         LogModule::Start(LogModule::AllOutputs & ~LogModule::Console, base().toLocal8Bit(), "Recorder", "records calls");
+        LogModule::LogFileUserdata("user data");
         LogModule::Enable(LogModule::LogFile, false);
-        logLine(Kor::INFO, "before the file is on");
+        if (options.contains('D'))
+            LogModule::SetInfoSeverity(LogModule::DebugWindow, Kor::DISABLED);
+        if (options.contains('A'))
+            QVERIFY(LogModule::LogFileEnableAsyncWriting(4096, 16));
+        LogModule::SetInfoSeverity(LogModule::LogFile, fileSeverity);
+        LogModule::EnableTime(true);
+        LogModule::EnableType(true);
+        for (int i = 0; i < count; ++i)
+            logLine(Kor::INFO, qPrintable(QString("before %1").arg(i)), Kor::LogEntryType(type));
+        LogModule::EnableTime(false);
+        LogModule::EnableType(false);
+        LogModule::SetInfoSeverity(LogModule::LogFile, Kor::TRACE);
         QVERIFY(!QFile::exists(logPath()));
+        if (options.contains('S')) {
+            LogModule::Stop(-1);
+            LogModule::Start(LogModule::LogFile, base().toLocal8Bit(), "Recorder", "records calls");
+            LogModule::Enable(LogModule::LogFile, false);
+        }
+        if (options.contains('N')) {
+            LogModule::Stop(-1);
+            QVERIFY(!QFile::exists(logPath()));
+            return;
+        }
         LogModule::Enable(LogModule::LogFile, true);
         logLine(Kor::INFO, "first");
-        QCOMPARE(readLines(logPath()), QStringList{"first"});
+        LogModule::Stop(-1);
+        const QStringList lines = readLines(logPath());
+        QCOMPARE(lines.size(), 2 + kept + (dropped ? 1 : 0));
+        QCOMPARE(lines.first(), QStringLiteral("user data"));
+        const QString mark = type == Kor::LOG_WARNING ? "W" : "E";
+        for (int i = 0; i < kept; ++i) {
+            const QString& line = lines[1 + i];
+            QVERIFY2(QDateTime::fromString(line.left(23), "yyyy/MM/dd HH:mm:ss,zzz").isValid(), qPrintable(line));
+            QCOMPARE(line.mid(23), QString(" %1 before %2").arg(mark).arg(i));
+        }
+        if (dropped) {
+            const QString& line = lines[1 + kept];
+            QVERIFY2(line.startsWith(QString::number(dropped) + " more ") && line.contains("before the log file"),
+                     qPrintable(line));
+        }
+        QCOMPARE(lines.last(), QStringLiteral("first"));
     }
 
     // A FIFO at the file's name would block every logging thread.
@@ -439,12 +504,17 @@ private slots:
         QTest::addColumn<int>("batchLines");
         QTest::addColumn<bool>("flush");
         QTest::addColumn<bool>("switching"); // the settings change all the while
-        QTest::newRow("synchronous") << 0 << 0 << true << false;
-        QTest::newRow("synchronous buffered") << 0 << 0 << false << false;
-        QTest::newRow("asynchronous") << (1 << 20) << 1024 << true << false;
-        QTest::newRow("asynchronous tiny queue") << 300 << 4 << true << false;
-        QTest::newRow("asynchronous tiny unflushed") << 300 << 1024 << false << false;
-        QTest::newRow("switches race with logging") << 0 << 0 << true << true;
+        // Warnings, the file output off until the threads run: those kept
+        // meanwhile race with those that find the output on.
+        QTest::addColumn<bool>("fileLater");
+        QTest::newRow("synchronous") << 0 << 0 << true << false << false;
+        QTest::newRow("synchronous buffered") << 0 << 0 << false << false << false;
+        QTest::newRow("asynchronous") << (1 << 20) << 1024 << true << false << false;
+        QTest::newRow("asynchronous tiny queue") << 300 << 4 << true << false << false;
+        QTest::newRow("asynchronous tiny unflushed") << 300 << 1024 << false << false << false;
+        QTest::newRow("switches race with logging") << 0 << 0 << true << true << false;
+        QTest::newRow("file switched on while warnings come") << 0 << 0 << true << false << true;
+        QTest::newRow("file switched on, asynchronous") << 300 << 4 << true << false << true;
     }
 
     void manyThreads()
@@ -453,13 +523,20 @@ private slots:
         QFETCH(int, batchLines);
         QFETCH(bool, flush);
         QFETCH(bool, switching);
+        QFETCH(bool, fileLater);
         startFile();
+        if (fileLater)
+            LogModule::Enable(LogModule::LogFile, false);
         LogModule::EnableTime(true);
         LogModule::LogFileFlush(flush);
         if (queueBytes)
             QVERIFY(LogModule::LogFileEnableAsyncWriting(queueBytes, batchLines));
         QCOMPARE(LogModule::IsAsyncWriting(), queueBytes > 0);
-        auto loggers = startLoggers(8, 5000);
+        // No more warnings than are kept before the file is on.
+        const int perThread = fileLater ? 30 : 5000;
+        auto loggers = startLoggers(8, perThread, fileLater ? Kor::LOG_WARNING : Kor::LOG_INFO);
+        if (fileLater)
+            LogModule::Enable(LogModule::LogFile, true);
         auto running = [&] {
             return std::any_of(loggers.begin(), loggers.end(), [](auto& t) { return !t->isFinished(); });
         };
@@ -478,7 +555,7 @@ private slots:
         for (auto& thread : loggers)
             QVERIFY(thread->wait(60000));
         LogModule::LogFilePrepareStop();
-        verifyEveryLineOnce(readLines(logPath()), 8, 5000);
+        verifyEveryLineOnce(readLines(logPath()), 8, perThread);
     }
 
     void longLine_data()

@@ -20,6 +20,7 @@
 #include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace Kor {
 
@@ -32,6 +33,10 @@ enum Slot { ConsoleSlot, DebugWindowSlot, LogFileSlot, JournalSlot, SlotCount };
 constexpr int kSlotOutput[SlotCount] = {LogModule::Console, LogModule::DebugWindow, LogModule::LogFile,
                                         LogModule::Journal};
 constexpr int kEveryOutput = LogModule::AllOutputs | LogModule::Journal;
+// Warnings and errors kept for the log file before it takes its first line;
+// a program that logs more while starting is in trouble anyway.
+constexpr std::size_t kMaxKeptLines = 256;
+constexpr std::size_t kMaxKeptBytes = 256 * 1024;
 
 // Read by every logging thread without a lock. All are trivially
 // destructible, so lines logged during process exit still find them.
@@ -41,6 +46,12 @@ constinit std::atomic<int> g_severity[SlotCount]{INFO, INFO, INFO, INFO};
 // The lowest line severity that some enabled output accepts, the global
 // severity included; WouldLog() needs nothing else.
 constinit std::atomic<int> g_threshold{kNoLine};
+// The same for warnings and errors, which the log file takes also while it
+// is kept (see Control::kept).
+constinit std::atomic<int> g_keptThreshold{kNoLine};
+// From Start() until the log file first takes lines: warnings and errors
+// that the file output would take while it is off are kept for it.
+constinit std::atomic<bool> g_keeping{false};
 constinit std::atomic<long long> g_debuggerCheckDue{0};
 constinit std::atomic<bool> g_debuggerAttached{false};
 
@@ -52,6 +63,26 @@ struct Control
     bool exitHandlerInstalled = false;
     // A note for the log file that came while the file output was off.
     std::string heldNotice;
+
+    // A program keeps its file output off until it knows the file is its own
+    // (a second instance must not write into the first one's log); what went
+    // wrong meanwhile still belongs into the file. Logging threads take this
+    // lock; the switches take it after the control mutex.
+    std::mutex keptMutex;
+    enum class Keeping {
+        Off,  // stopped, or no file
+        On,   // since Start(); g_keeping is set
+        Done, // the file took lines since Start()
+    };
+    Keeping keeping = Keeping::Off;
+    struct KeptLine
+    {
+        std::string text; // formatted when it was logged
+        int date;
+    };
+    std::vector<KeptLine> kept; // the first ones, in order
+    std::size_t keptBytes = 0;
+    std::uint64_t keptDropped = 0;
 };
 
 Control& control()
@@ -60,10 +91,15 @@ Control& control()
     return *c;
 }
 
-// WouldLog() without the call through the library's symbol table.
-inline bool anyOutputTakes(int severity)
+bool isKeptType(LogEntryType type)
 {
-    const int threshold = g_threshold.load(std::memory_order_relaxed);
+    return type == LOG_WARNING || type == LOG_ERROR;
+}
+
+// WouldLog() without the call through the library's symbol table.
+inline bool anyOutputTakes(LogEntryType type, int severity)
+{
+    const int threshold = (isKeptType(type) ? g_keptThreshold : g_threshold).load(std::memory_order_relaxed);
     return severity >= threshold && threshold != kNoLine;
 }
 
@@ -84,8 +120,15 @@ void recomputeThreshold()
         if ((enabled & kSlotOutput[slot]) && severity < DISABLED)
             lowest = std::min(lowest, severity);
     }
-    g_threshold.store(global >= DISABLED || lowest == kNoLine ? kNoLine : std::max(lowest, global),
-                      std::memory_order_relaxed);
+    int keptLowest = lowest;
+    const int fileSeverity = g_severity[LogFileSlot].load(std::memory_order_relaxed);
+    if (g_keeping.load(std::memory_order_relaxed) && fileSeverity < DISABLED)
+        keptLowest = std::min(keptLowest, fileSeverity);
+    const auto withGlobal = [global](int threshold) {
+        return global >= DISABLED || threshold == kNoLine ? kNoLine : std::max(threshold, global);
+    };
+    g_threshold.store(withGlobal(lowest), std::memory_order_relaxed);
+    g_keptThreshold.store(withGlobal(keptLowest), std::memory_order_relaxed);
 }
 
 void setEnabled(int outputs, bool on)
@@ -130,12 +173,106 @@ void writeToJournal(const detail::LineBuffer& line, LogEntryType type, int sever
     std::fflush(stderr);
 }
 
-void writeToFile(const detail::LineBuffer& line, int date)
+void writeToFile(const char* data, std::size_t size, int date)
 {
     Control& c = control();
-    if (c.writer.active() && c.writer.push(line.data(), line.size(), date))
+    if (c.writer.active() && c.writer.push(data, size, date))
         return;
-    c.file.write(line.data(), line.size(), date);
+    c.file.write(data, size, date);
+}
+
+void forgetKept(Control& c)
+{
+    std::vector<Control::KeptLine>().swap(c.kept);
+    c.keptBytes = 0;
+    c.keptDropped = 0;
+}
+
+// Under the kept lines' lock, before the file takes any other line.
+void writeKept(Control& c)
+{
+    for (const Control::KeptLine& line : c.kept)
+        writeToFile(line.text.data(), line.text.size(), line.date);
+    if (c.keptDropped > 0) {
+        const bool one = c.keptDropped == 1;
+        const std::string text = std::to_string(c.keptDropped)
+            + (one ? " more warning or error from before the log file was opened was dropped"
+                   : " more warnings and errors from before the log file was opened were dropped");
+        detail::LineBuffer line;
+        int date = 0;
+        detail::beginLine(line, LOG_WARNING, nullptr, &date);
+        line.append(text.data(), text.size());
+        detail::endLine(line);
+        writeToFile(line.data(), line.size(), date);
+    }
+    forgetKept(c);
+    c.keeping = Control::Keeping::Done;
+}
+
+void keepForFile(const detail::LineBuffer& line, int date)
+{
+    Control& c = control();
+    {
+        std::lock_guard guard(c.keptMutex);
+        if (c.keeping == Control::Keeping::On) {
+            if (c.keptDropped == 0 && c.kept.size() < kMaxKeptLines && c.keptBytes + line.size() <= kMaxKeptBytes) {
+                c.kept.push_back({std::string(line.data(), line.size()), date});
+                c.keptBytes += line.size();
+            } else {
+                ++c.keptDropped;
+            }
+            return;
+        }
+    }
+    // The file output went on meanwhile, and what was kept is written.
+    writeToFile(line.data(), line.size(), date);
+}
+
+// The first lines for the file since Start(): the kept ones go before them.
+// A line that finds g_keeping clear finds them written.
+[[gnu::cold]] void endKeeping()
+{
+    Control& c = control();
+    std::lock_guard guard(c.keptMutex);
+    if (c.keeping != Control::Keeping::On)
+        return;
+    writeKept(c);
+    g_keeping.store(false, std::memory_order_release);
+}
+
+// Called with the control mutex held, the file armed. Lines kept so far are
+// written before the output goes on, so that no later line overtakes them,
+// and g_keeping is cleared after it: a line that finds it clear finds the
+// file output on. A line that still found it set and the output off waits
+// for the lock, then follows them. With nothing kept the keeping goes on
+// until the file takes its first line.
+template <class SwitchOn>
+void switchFileOn(Control& c, SwitchOn switchOn)
+{
+    std::lock_guard guard(c.keptMutex);
+    if (c.keeping != Control::Keeping::On || (c.kept.empty() && c.keptDropped == 0)) {
+        switchOn();
+        return;
+    }
+    writeKept(c);
+    switchOn();
+    g_keeping.store(false, std::memory_order_release);
+}
+
+// Called with the control mutex held: start means a new run with a file.
+void setKeeping(Control& c, bool start)
+{
+    std::lock_guard guard(c.keptMutex);
+    if (start) {
+        if (c.keeping == Control::Keeping::Off) {
+            c.keeping = Control::Keeping::On;
+            g_keeping.store(true, std::memory_order_relaxed);
+        }
+        return;
+    }
+    c.keeping = Control::Keeping::Off;
+    g_keeping.store(false, std::memory_order_relaxed);
+    forgetKept(c);
 }
 
 void logNotice(const std::string& text)
@@ -196,8 +333,10 @@ template <class AppendText>
 [[gnu::noinline]] void emitLine(LogEntryType type, int severity, const char* name, const char* subName,
                                 AppendText appendText)
 {
-    if (!anyOutputTakes(severity))
+    if (!anyOutputTakes(type, severity))
         return;
+    // Read before the outputs (see switchFileOn).
+    const bool keeping = g_keeping.load(std::memory_order_acquire);
     const int enabled = g_enabled.load(std::memory_order_relaxed);
     if (!passes(severity, g_global.load(std::memory_order_relaxed)))
         return;
@@ -205,7 +344,10 @@ template <class AppendText>
     for (int slot = 0; slot < SlotCount; ++slot)
         to[slot] = (enabled & kSlotOutput[slot]) && passes(severity, g_severity[slot].load(std::memory_order_relaxed));
     to[DebugWindowSlot] = to[DebugWindowSlot] && debuggerAttached();
-    if (!to[ConsoleSlot] && !to[DebugWindowSlot] && !to[LogFileSlot] && !to[JournalSlot])
+    // What the file output, still off, would take by its severity now.
+    const bool keep = keeping && !to[LogFileSlot] && isKeptType(type)
+        && passes(severity, g_severity[LogFileSlot].load(std::memory_order_relaxed));
+    if (!to[ConsoleSlot] && !to[DebugWindowSlot] && !to[LogFileSlot] && !to[JournalSlot] && !keep)
         return;
 
     detail::LineBuffer text;
@@ -218,8 +360,13 @@ template <class AppendText>
         switchConsoleOff(error);
     if (to[DebugWindowSlot])
         writeStream(stderr, text, error);
-    if (to[LogFileSlot])
-        writeToFile(text, date);
+    if (to[LogFileSlot]) {
+        if (keeping)
+            endKeeping();
+        writeToFile(text.data(), text.size(), date);
+    } else if (keep) {
+        keepForFile(text, date);
+    }
     if (to[JournalSlot])
         writeToJournal(text, type, severity);
 }
@@ -237,9 +384,14 @@ bool LogModule::Start(int outputs, const char* file, const char*, const char*)
         c.writer.drain(); // lines queued so far belong into the old file
         c.file.setBase(base);
     }
-    g_enabled.store(outputs & kEveryOutput, std::memory_order_relaxed);
-    if (outputs & LogFile)
+    setKeeping(c, !base.empty());
+    const auto switchOn = [outputs] { g_enabled.store(outputs & kEveryOutput, std::memory_order_relaxed); };
+    if (outputs & LogFile) {
         c.file.arm();
+        switchFileOn(c, switchOn);
+    } else {
+        switchOn();
+    }
     recomputeThreshold();
     return true;
 }
@@ -251,6 +403,8 @@ bool LogModule::Stop(int outputs)
     if (outputs & AsyncWriter)
         c.writer.stop();
     setEnabled(outputs, false);
+    if (outputs & LogFile)
+        setKeeping(c, false); // the next Start() keeps lines afresh
     recomputeThreshold();
     if (outputs & LogFile) {
         c.writer.drain();
@@ -267,10 +421,13 @@ bool LogModule::Enable(int outputs, bool on)
     std::string notice;
     {
         std::lock_guard guard(c.mutex);
-        setEnabled(outputs, on);
+        const auto switchOn = [outputs, on] { setEnabled(outputs, on); };
         if (on && (outputs & LogFile)) {
             c.file.arm();
             notice = std::exchange(c.heldNotice, std::string());
+            switchFileOn(c, switchOn);
+        } else {
+            switchOn();
         }
         recomputeThreshold();
     }
@@ -313,14 +470,14 @@ int LogModule::GetInfoSeverity(int output)
     return DISABLED;
 }
 
-bool LogModule::WouldLog(LogEntryType, int severity)
+bool LogModule::WouldLog(LogEntryType type, int severity)
 {
-    return anyOutputTakes(severity);
+    return anyOutputTakes(type, severity);
 }
 
 void LogModule::_LOG(LogEntryType type, const char* file, int line, int severity, const char* format, ...)
 {
-    if (!anyOutputTakes(severity))
+    if (!anyOutputTakes(type, severity))
         return;
     va_list args;
     va_start(args, format);
@@ -333,7 +490,7 @@ void LogModule::LogV(LogEntryType type, const char*, int, int severity, const ch
 {
     // Checked here as well, so that a line nobody takes costs no more than
     // the check.
-    if (!anyOutputTakes(severity))
+    if (!anyOutputTakes(type, severity))
         return;
     emitLine(type, severity, name, nullptr, [&](detail::LineBuffer& text) { detail::appendText(text, format, args); });
 }

@@ -56,11 +56,16 @@ public:
     // history stay there when the program moves on. Enabling the file output
     // (here or with Enable) does not touch the file yet: it is opened by the
     // first line that reaches it, so that Enable(LogFile, false) right after
-    // Start keeps a process away from the file altogether. name and
-    // description are not used on this platform; the file's first line is
-    // the LogFileUserdata text. A second Start() reconfigures the outputs;
-    // another file name closes the open file, after the lines still queued
-    // for it have been written there.
+    // Start keeps a process away from the file altogether. Until the file
+    // takes its first line, the warnings and errors that the file output,
+    // being off, misses although its severity at the time takes them are
+    // kept (the first 256; a line then says how many more were dropped). They
+    // are written into the file when the output goes on, after the file's
+    // first lines and as they were formatted when logged; Stop(LogFile)
+    // forgets them. name and description are not used on this platform; the
+    // file's first line is the LogFileUserdata text. A second Start()
+    // reconfigures the outputs; another file name closes the open file, after
+    // the lines still queued for it have been written there.
     static bool Start(int outputs, const char* file, const char* name, const char* description);
     // Stops the outputs in the mask; AsyncWriter drains and ends the writer
     // thread (later lines are written synchronously); LogFile also writes out
@@ -81,10 +86,10 @@ public:
     // DISABLED for a mask naming no output.
     static int GetInfoSeverity(int output);
 
-    // Whether a line of this type and severity would reach any output now.
-    // One atomic load, no lock. The debugger window counts as enabled also
-    // while no debugger is attached (that is looked up once a second at
-    // most, when a line is written).
+    // Whether a line of this type and severity would reach any output now,
+    // or be kept for the log file (see Start). One atomic load, no lock. The
+    // debugger window counts as enabled also while no debugger is attached
+    // (that is looked up once a second at most, when a line is written).
     static bool WouldLog(LogEntryType type, int severity);
     static void _LOG(LogEntryType type, const char* file, int line, int severity, const char* format, ...)
         __attribute__((format(printf, 5, 6)));
