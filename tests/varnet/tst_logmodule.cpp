@@ -244,7 +244,8 @@ private slots:
         QTest::addColumn<int>("count");
         QTest::addColumn<int>("fileSeverity"); // meanwhile; the lines are INFO
         // D: no other output takes the lines; A: asynchronous writer; S: Stop(-1)
-        // and Start() before the file output goes on; N: it never goes on.
+        // and Start() before the file output goes on; N: it never goes on;
+        // B: logged before Start(), with no output at all.
         QTest::addColumn<QString>("options");
         QTest::addColumn<int>("kept");
         QTest::addColumn<int>("dropped");
@@ -256,6 +257,7 @@ private slots:
         QTest::newRow("asynchronous writer") << 3 << 257 << 0 << "A" << 256 << 1;
         QTest::newRow("stopped and started again") << 2 << 3 << 0 << "S" << 0 << 0;
         QTest::newRow("never switched on") << 2 << 3 << 0 << "N" << 0 << 0;
+        QTest::newRow("before the start") << 2 << 3 << 0 << "B" << 3 << 0;
     }
 
     // A program keeps its file output off until it may write there; warnings
@@ -269,6 +271,16 @@ private slots:
         QFETCH(QString, options);
         QFETCH(int, kept);
         QFETCH(int, dropped);
+        const auto logBefore = [&] {
+            LogModule::EnableTime(true);
+            LogModule::EnableType(true);
+            for (int i = 0; i < count; ++i)
+                logLine(Kor::INFO, qPrintable(QString("before %1").arg(i)), Kor::LogEntryType(type));
+        };
+        if (options.contains('B')) {
+            LogModule::Stop(-1);
+            logBefore();
+        }
         LogModule::Start(LogModule::AllOutputs & ~LogModule::Console, base().toLocal8Bit(), "Recorder", "records calls");
         LogModule::LogFileUserdata("user data");
         LogModule::Enable(LogModule::LogFile, false);
@@ -277,10 +289,8 @@ private slots:
         if (options.contains('A'))
             QVERIFY(LogModule::LogFileEnableAsyncWriting(4096, 16));
         LogModule::SetInfoSeverity(LogModule::LogFile, fileSeverity);
-        LogModule::EnableTime(true);
-        LogModule::EnableType(true);
-        for (int i = 0; i < count; ++i)
-            logLine(Kor::INFO, qPrintable(QString("before %1").arg(i)), Kor::LogEntryType(type));
+        if (!options.contains('B'))
+            logBefore();
         LogModule::EnableTime(false);
         LogModule::EnableType(false);
         LogModule::SetInfoSeverity(LogModule::LogFile, Kor::TRACE);

@@ -47,11 +47,12 @@ constinit std::atomic<int> g_severity[SlotCount]{INFO, INFO, INFO, INFO};
 // severity included; WouldLog() needs nothing else.
 constinit std::atomic<int> g_threshold{kNoLine};
 // The same for warnings and errors, which the log file takes also while it
-// is kept (see Control::kept).
-constinit std::atomic<int> g_keptThreshold{kNoLine};
-// From Start() until the log file first takes lines: warnings and errors
-// that the file output would take while it is off are kept for it.
-constinit std::atomic<bool> g_keeping{false};
+// is kept (see Control::kept): at first what the file's INFO would take.
+constinit std::atomic<int> g_keptThreshold{INFO};
+// Until the log file first takes lines, from the start of the process or a
+// Stop(LogFile) on: warnings and errors that the file output would take
+// while it is off, or not started yet, are kept for it.
+constinit std::atomic<bool> g_keeping{true};
 constinit std::atomic<long long> g_debuggerCheckDue{0};
 constinit std::atomic<bool> g_debuggerAttached{false};
 
@@ -70,11 +71,10 @@ struct Control
     // lock; the switches take it after the control mutex.
     std::mutex keptMutex;
     enum class Keeping {
-        Off,  // stopped, or no file
-        On,   // since Start(); g_keeping is set
-        Done, // the file took lines since Start()
+        On,   // g_keeping is set
+        Done, // the file took lines since the last Stop(LogFile)
     };
-    Keeping keeping = Keeping::Off;
+    Keeping keeping = Keeping::On;
     struct KeptLine
     {
         std::string text; // formatted when it was logged
@@ -228,7 +228,7 @@ void keepForFile(const detail::LineBuffer& line, int date)
     writeToFile(line.data(), line.size(), date);
 }
 
-// The first lines for the file since Start(): the kept ones go before them.
+// The first lines for the file: the kept ones go before them.
 // A line that finds g_keeping clear finds them written.
 [[gnu::cold]] void endKeeping()
 {
@@ -259,19 +259,13 @@ void switchFileOn(Control& c, SwitchOn switchOn)
     g_keeping.store(false, std::memory_order_release);
 }
 
-// Called with the control mutex held: start means a new run with a file.
-void setKeeping(Control& c, bool start)
+// Called with the control mutex held: the file is stopped, and what was kept
+// for it with it; what comes now is kept for the next one.
+void keepAfresh(Control& c)
 {
     std::lock_guard guard(c.keptMutex);
-    if (start) {
-        if (c.keeping == Control::Keeping::Off) {
-            c.keeping = Control::Keeping::On;
-            g_keeping.store(true, std::memory_order_relaxed);
-        }
-        return;
-    }
-    c.keeping = Control::Keeping::Off;
-    g_keeping.store(false, std::memory_order_relaxed);
+    c.keeping = Control::Keeping::On;
+    g_keeping.store(true, std::memory_order_relaxed);
     forgetKept(c);
 }
 
@@ -384,14 +378,11 @@ bool LogModule::Start(int outputs, const char* file, const char*, const char*)
         c.writer.drain(); // lines queued so far belong into the old file
         c.file.setBase(base);
     }
-    setKeeping(c, !base.empty());
-    const auto switchOn = [outputs] { g_enabled.store(outputs & kEveryOutput, std::memory_order_relaxed); };
-    if (outputs & LogFile) {
+    g_enabled.store(outputs & kEveryOutput, std::memory_order_relaxed);
+    // What was kept waits for the file's first line, so that a program that
+    // switches the file off at once has not opened it.
+    if (outputs & LogFile)
         c.file.arm();
-        switchFileOn(c, switchOn);
-    } else {
-        switchOn();
-    }
     recomputeThreshold();
     return true;
 }
@@ -404,7 +395,7 @@ bool LogModule::Stop(int outputs)
         c.writer.stop();
     setEnabled(outputs, false);
     if (outputs & LogFile)
-        setKeeping(c, false); // the next Start() keeps lines afresh
+        keepAfresh(c);
     recomputeThreshold();
     if (outputs & LogFile) {
         c.writer.drain();

@@ -57,12 +57,13 @@ public:
     // (here or with Enable) does not touch the file yet: it is opened by the
     // first line that reaches it, so that Enable(LogFile, false) right after
     // Start keeps a process away from the file altogether. Until the file
-    // takes its first line, the warnings and errors that the file output,
-    // being off, misses although its severity at the time takes them are
-    // kept (the first 256; a line then says how many more were dropped). They
-    // are written into the file when the output goes on, after the file's
-    // first lines and as they were formatted when logged; Stop(LogFile)
-    // forgets them. name and description are not used on this platform; the
+    // takes its first line, from the start of the process on (before Start()
+    // too), the warnings and errors that the file output, being off, misses
+    // although its severity at the time takes them are kept (the first 256; a
+    // line then says how many more were dropped). They are written into the
+    // file when Enable() switches it on or its first line comes, after the
+    // file's first lines and as they were formatted when logged;
+    // Stop(LogFile) forgets them and keeps what comes after for the next file. name and description are not used on this platform; the
     // file's first line is the LogFileUserdata text. A second Start()
     // reconfigures the outputs; another file name closes the open file, after
     // the lines still queued for it have been written there.
