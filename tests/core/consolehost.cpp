@@ -75,6 +75,16 @@ public:
             });
         say("READY");
     }
+
+protected:
+    // A command of the host's own; the built-in ones take the rest.
+    void keyboardInput(const QString& line) override
+    {
+        if (line == QLatin1String("ping"))
+            LogMessage(currentThreadLogObject(), Kor::String(), Kor::ALWAYS, Kor::LOG_INFO) << "pong";
+        else
+            ConsoleApplication::keyboardInput(line);
+    }
 };
 
 int main(int argc, char** argv)

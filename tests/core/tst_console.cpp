@@ -95,7 +95,7 @@ void tst_Console::keyboardThroughPipe()
     HostFixture host("consolehost", "consolehost");
     QProcess process;
     QVERIFY(host.startReady(process, { "-kb" }));
-    process.write("LG2\nlc7\nlx3\nlg10\nln\nln12\nh\n");
+    process.write("LG2\nping\nlc7\nlx3\nlg10\nln\nln12\nh\n");
     QVERIFY(process.waitForBytesWritten(5000));
     // lc7 silenced the console; the log file has every reply.
     QTRY_VERIFY_WITH_TIMEOUT(host.readFile(host.logFile()).contains("known commands:"), 10000);
@@ -107,6 +107,7 @@ void tst_Console::keyboardThroughPipe()
     QVERIFY(log.contains("Set minimum name size to '12' characters"));
     QVERIFY(log.contains("\tlg<number> - sets the global loglevel to <number>"));
     QCOMPARE(log.count("Setting up"), 2); // lx3 and lg10 change nothing
+    QVERIFY(log.contains("pong")); // the host's own command, beside the built-in ones
 }
 
 void tst_Console::keyboardIgnoresOddBytes()

@@ -147,6 +147,10 @@ private slots:
     virtual Parameter::ProcessState stopService();
     virtual Parameter::ProcessState statusService();
     virtual void doClose();
+
+protected slots:
+    // The console commands. A host that adds its own overrides them and
+    // hands the lines it does not know to these.
     virtual void keyboardInput(int fkey);
     virtual void keyboardInput(const QString& line);
 
