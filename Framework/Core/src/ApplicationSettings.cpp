@@ -38,8 +38,6 @@ QString uuidText(const Kor::Uuid& id)
     return QString::fromUtf8(id.toString().c_str());
 }
 
-const char* const SeverityNames[] = { "TRACE", "DEBUG", "INFO", "ALWAYS", "DISABLED" };
-
 // The log module's file modes: history files, and none of them deleted.
 constexpr int HistoryMode = 1;
 constexpr int KeepAllHistory = 0;
@@ -64,11 +62,6 @@ QString unreadableReason(const QString& path)
 }
 
 } // namespace
-
-QString severityName(int severity)
-{
-    return QLatin1String(severity >= 0 && severity < 4 ? SeverityNames[severity] : "DISABLED");
-}
 
 const QString& Application::settingsFileName() const { return m_settingsFileName; }
 

@@ -10,6 +10,11 @@ const char* const SeverityNames[] = { "TRACE", "DEBUG", "INFO", "ALWAYS", "DISAB
 
 } // namespace
 
+QString severityName(int severity)
+{
+    return QLatin1String(severity >= 0 && severity < Kor::DISABLED ? SeverityNames[severity] : "DISABLED");
+}
+
 std::optional<Kor::LogSeverity> parseLogSeverity(const QVariant& value)
 {
     const QString text = value.toString().trimmed().toUpper();

@@ -13,6 +13,10 @@
 
 namespace Kor::NS {
 
+// TRACE, DEBUG, INFO or ALWAYS; DISABLED for anything else. Hosts find it
+// in Application.h.
+KORCORE_EXPORT QString severityName(int severity);
+
 // A severity's name in any case, or its number 0 to 4; nothing otherwise.
 KORCORE_AUTOTEST_EXPORT std::optional<Kor::LogSeverity> parseLogSeverity(const QVariant& value);
 

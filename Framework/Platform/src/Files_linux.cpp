@@ -501,17 +501,14 @@ bool setFileAttributes(const std::string& path, unsigned attributes, int& error)
     }
     const mode_t mode = st.st_mode & 07777;
     const bool readOnly = attributes & AttributeReadOnly;
-    const bool wasReadOnly = (mode & AllWriteBits) == 0;
-    auto setMode = [&](mode_t next) {
-        if (::chmod(path.c_str(), next) == 0)
-            return true;
+    // The kernel lets only a writer change a file's extended attributes, so
+    // a read-only file has the owner's write bit while the attribute is
+    // written.
+    const mode_t during = (mode & AllWriteBits) == 0 ? mode | S_IWUSR : mode;
+    if (during != mode && ::chmod(path.c_str(), during) != 0) {
         error = errno;
         return false;
-    };
-    // The kernel lets only a writer change a file's extended attributes, so
-    // the owner's write bit is there while the attribute is written.
-    if (wasReadOnly && !setMode(mode | S_IWUSR))
-        return false;
+    }
     const unsigned others = attributes & ~AttributeReadOnly;
     bool ok = true;
     if (others != 0) {
@@ -522,16 +519,13 @@ bool setFileAttributes(const std::string& path, unsigned attributes, int& error)
     }
     if (!ok)
         error = errno;
-    // Read-only after the call: no write bit at all. Otherwise the mode as it
-    // was, with the owner's write bit where it had none.
-    const mode_t next = !ok ? mode : readOnly ? mode & ~AllWriteBits : wasReadOnly ? mode | S_IWUSR : mode;
-    if (next != (wasReadOnly ? mode | S_IWUSR : mode)) {
-        const int attributeError = error;
-        if (!setMode(next)) {
-            if (!ok)
-                error = attributeError; // the first failure is the one to report
-            return false;
-        }
+    // Afterwards: the old mode when the write failed, no write bit at all
+    // when read-only, else the mode it has now.
+    const mode_t after = !ok ? mode : readOnly ? mode & ~AllWriteBits : during;
+    if (after != during && ::chmod(path.c_str(), after) != 0) {
+        if (ok) // a failed write is the failure to report
+            error = errno;
+        return false;
     }
     return ok;
 }

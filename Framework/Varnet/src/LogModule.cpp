@@ -70,11 +70,9 @@ struct Control
     // wrong meanwhile still belongs into the file. Logging threads take this
     // lock; the switches take it after the control mutex.
     std::mutex keptMutex;
-    enum class Keeping {
-        On,   // g_keeping is set
-        Done, // the file took lines since the last Stop(LogFile)
-    };
-    Keeping keeping = Keeping::On;
+    // g_keeping as changed under this lock: false once the file took lines,
+    // until the next Stop(LogFile).
+    bool keeping = true;
     struct KeptLine
     {
         std::string text; // formatted when it was logged
@@ -206,7 +204,7 @@ void writeKept(Control& c)
         writeToFile(line.data(), line.size(), date);
     }
     forgetKept(c);
-    c.keeping = Control::Keeping::Done;
+    c.keeping = false;
 }
 
 void keepForFile(const detail::LineBuffer& line, int date)
@@ -214,7 +212,7 @@ void keepForFile(const detail::LineBuffer& line, int date)
     Control& c = control();
     {
         std::lock_guard guard(c.keptMutex);
-        if (c.keeping == Control::Keeping::On) {
+        if (c.keeping) {
             if (c.keptDropped == 0 && c.kept.size() < kMaxKeptLines && c.keptBytes + line.size() <= kMaxKeptBytes) {
                 c.kept.push_back({std::string(line.data(), line.size()), date});
                 c.keptBytes += line.size();
@@ -234,7 +232,7 @@ void keepForFile(const detail::LineBuffer& line, int date)
 {
     Control& c = control();
     std::lock_guard guard(c.keptMutex);
-    if (c.keeping != Control::Keeping::On)
+    if (!c.keeping)
         return;
     writeKept(c);
     g_keeping.store(false, std::memory_order_release);
@@ -246,17 +244,15 @@ void keepForFile(const detail::LineBuffer& line, int date)
 // file output on. A line that still found it set and the output off waits
 // for the lock, then follows them. With nothing kept the keeping goes on
 // until the file takes its first line.
-template <class SwitchOn>
-void switchFileOn(Control& c, SwitchOn switchOn)
+void switchFileOn(Control& c, int outputs)
 {
     std::lock_guard guard(c.keptMutex);
-    if (c.keeping != Control::Keeping::On || (c.kept.empty() && c.keptDropped == 0)) {
-        switchOn();
-        return;
-    }
-    writeKept(c);
-    switchOn();
-    g_keeping.store(false, std::memory_order_release);
+    const bool writeFirst = c.keeping && (!c.kept.empty() || c.keptDropped > 0);
+    if (writeFirst)
+        writeKept(c);
+    setEnabled(outputs, true);
+    if (writeFirst)
+        g_keeping.store(false, std::memory_order_release);
 }
 
 // Called with the control mutex held: the file is stopped, and what was kept
@@ -264,7 +260,7 @@ void switchFileOn(Control& c, SwitchOn switchOn)
 void keepAfresh(Control& c)
 {
     std::lock_guard guard(c.keptMutex);
-    c.keeping = Control::Keeping::On;
+    c.keeping = true;
     g_keeping.store(true, std::memory_order_relaxed);
     forgetKept(c);
 }
@@ -412,13 +408,12 @@ bool LogModule::Enable(int outputs, bool on)
     std::string notice;
     {
         std::lock_guard guard(c.mutex);
-        const auto switchOn = [outputs, on] { setEnabled(outputs, on); };
         if (on && (outputs & LogFile)) {
             c.file.arm();
             notice = std::exchange(c.heldNotice, std::string());
-            switchFileOn(c, switchOn);
+            switchFileOn(c, outputs);
         } else {
-            switchOn();
+            setEnabled(outputs, on);
         }
         recomputeThreshold();
     }
