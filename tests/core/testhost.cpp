@@ -2,6 +2,8 @@
 // environment variables, so that the command line stays the test's own.
 #include <Kor/KorCore.h>
 
+#include "ServiceStatus_p.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -81,12 +83,26 @@ public:
             LogMessage(nullptr, Kor::String(), Kor::INFO, Kor::LOG_ERROR) << "journal error";
             LogMessage(nullptr, Kor::String(), Kor::TRACE, Kor::LOG_DETAIL) << "journal trace";
             LogMessage(nullptr, Kor::String(), Kor::INFO, Kor::LOG_INFO) << "journal first\njournal second";
+        } else if (mode == "hang") {
+            // The main loop stops answering once it runs and has said that
+            // it is ready (which is queued after this).
+            QTimer::singleShot(0, [] {
+                QTimer::singleShot(0, [] {
+                    say("HUNG");
+                    for (;;)
+                        QThread::sleep(3600);
+                });
+            });
         } else if (mode == "raise") {
             QTimer::singleShot(0, [] { ::raise(SIGFPE); });
             QTimer::singleShot(50, this, [this] { std::puts("STILL RUNNING"); std::fflush(stdout); quit(); });
         }
         // Any other mode runs until a signal ends it.
         say("READY");
+        if (const int slow = qEnvironmentVariableIntValue("TESTHOST_SLOW_INIT"); slow > 0)
+            QThread::msleep(slow);
+        if (qEnvironmentVariableIsSet("TESTHOST_INIT_MARK"))
+            QFile(qEnvironmentVariable("TESTHOST_INIT_MARK")).open(QIODevice::WriteOnly);
     }
 
     void close() override
@@ -113,6 +129,13 @@ public slots:
 
 int main(int argc, char** argv)
 {
+    // Holds the service thread before it registers with the manager, so that
+    // a stop can come at that moment of the start.
+    if (qEnvironmentVariableIntValue("TESTHOST_HOLD_START") > 0)
+        setServiceStartHoldForTest([] {
+            say("HOLDING");
+            QThread::msleep(qEnvironmentVariableIntValue("TESTHOST_HOLD_START"));
+        });
     auto core = QSharedPointer<QCoreApplication>::create(argc, argv);
     Application::prepare(true);
     int code = 0;

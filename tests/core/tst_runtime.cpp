@@ -174,9 +174,10 @@ void tst_Runtime::badValues_data()
     QTest::newRow("-i empty") << QStringList{ "-i", "" } << "No ini file defined" << 0;
     // A folder below a regular file cannot exist, whoever runs the test.
     QTest::newRow("pid folder unwritable") << QStringList{ "-p", "@/plainfile/x.pid" }
-                                           << "service can not start with pid file '@/plainfile/x.pid'" << 255;
+                                           << "service can not start with pid file '@/plainfile/x.pid': Not a directory" << 255;
     // The name then points at the folder itself, which no stream opens.
-    QTest::newRow("pid file name empty") << QStringList{ "-p", "" } << "service can not start with pid file ''" << 255;
+    QTest::newRow("pid file name empty") << QStringList{ "-p", "" }
+                                         << "service can not start with pid file '@/bin': Is a directory" << 255;
 }
 
 void tst_Runtime::badValues()
@@ -359,7 +360,6 @@ void tst_Runtime::closingSignals_data()
     QTest::newRow("SIGTERM") << int(SIGTERM) << "SIGTERM" << "run";
     QTest::newRow("SIGHUP") << int(SIGHUP) << "SIGHUP" << "run";
     QTest::newRow("SIGQUIT") << int(SIGQUIT) << "SIGQUIT" << "run";
-    QTest::newRow("SIGABRT") << int(SIGABRT) << "SIGABRT" << "run";
     // A long init() polls quitting(); the event loop does not run yet.
     QTest::newRow("SIGTERM during init") << int(SIGTERM) << "SIGTERM" << "long-init";
 }

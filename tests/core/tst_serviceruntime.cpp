@@ -121,33 +121,85 @@ class tst_ServiceRuntime : public QObject
 {
     Q_OBJECT
 private slots:
+    // READY=1 only once the program serves: the PID file is taken and a
+    // slow init() has returned. One READY=1, one STOPPING=1, and the stopped
+    // report last.
     void startAndStop()
     {
         ManagedHost host("run");
+        host.env().insert("TESTHOST_SLOW_INIT", "300");
+        host.env().insert("TESTHOST_INIT_MARK", host.path("init-done"));
         QProcess process;
         QVERIFY(host.startReady(process));
         const QByteArray pid = QByteArray::number(process.processId());
         QVERIFY(host.manager.waitFor("READY=1"));
+        QVERIFY(QFile::exists(host.path("init-done")));
         QVERIFY(QFile::exists(host.path("bin/testhost.pid")));
 
         QVERIFY(HostFixture::endBySignal(process, SIGTERM));
         QVERIFY(host.manager.waitFor("STATUS=stopped, exit code 0"));
-        // Start pending, running since the start's time with our pid, then stop
-        // pending at least twice (the handler's report and the stop sequence's),
-        // and stopped.
         const QList<QByteArray> got = host.manager.received();
         QCOMPARE(got.first(), QByteArray("STATUS=starting"));
         const QRegularExpression running(
             QStringLiteral("^READY=1\nSTATUS=running since \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d, pid %1\nMAINPID=%1$")
                 .arg(QString::fromLatin1(pid)));
-        QVERIFY(std::any_of(got.cbegin(), got.cend(),
-                            [&](const QByteArray& d) { return running.match(QString::fromUtf8(d)).hasMatch(); }));
+        QCOMPARE(std::count_if(got.cbegin(), got.cend(),
+                               [&](const QByteArray& d) { return running.match(QString::fromUtf8(d)).hasMatch(); }),
+                 1);
+        QCOMPARE(got.count("STOPPING=1\nSTATUS=stopping"), 1);
+        QCOMPARE(got.size(), 4);
         QCOMPARE(got.last(), QByteArray("STATUS=stopped, exit code 0"));
-        QVERIFY(got.count("STOPPING=1\nSTATUS=stopping") >= 2);
         const QByteArray log = host.readFile(host.logFile());
         QCOMPARE(log.count("service end with pid"), 1);
         QVERIFY2(!log.contains("Closing by signal"), log.constData());
         QVERIFY(!QFile::exists(host.path("bin/testhost.pid")));
+    }
+
+    // A stop at any moment of the start ends the program in order, soon: no
+    // READY=1 unless it was ready, and nothing after the stopped report.
+    void stopDuringStart_data()
+    {
+        QTest::addColumn<QByteArray>("hold");     // TESTHOST_HOLD_START: the service thread waits
+        QTest::addColumn<QByteArray>("slowInit"); // TESTHOST_SLOW_INIT
+        QTest::addColumn<QByteArray>("when");     // what is seen before SIGTERM goes
+        QTest::addColumn<bool>("wasReady");
+        QTest::newRow("service thread held") << QByteArray("1500") << QByteArray() << QByteArray("HOLDING") << false;
+        QTest::newRow("during init") << QByteArray() << QByteArray("1500") << QByteArray("READY") << false;
+        QTest::newRow("at ready") << QByteArray() << QByteArray() << QByteArray("READY=1") << true;
+    }
+    void stopDuringStart()
+    {
+        QFETCH(QByteArray, hold);
+        QFETCH(QByteArray, slowInit);
+        QFETCH(QByteArray, when);
+        QFETCH(bool, wasReady);
+        ManagedHost host("run");
+        if (!hold.isEmpty())
+            host.env().insert("TESTHOST_HOLD_START", hold);
+        if (!slowInit.isEmpty())
+            host.env().insert("TESTHOST_SLOW_INIT", slowInit);
+        QVERIFY(host.manager.isBound());
+        QProcess process;
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        host.start(process, { "-service" });
+        if (when == "READY=1")
+            QVERIFY(host.manager.waitFor(when));
+        else
+            QVERIFY(HostFixture::waitForOutput(process, when));
+        ::kill(pid_t(process.processId()), SIGTERM);
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+        QVERIFY(!process.readAll().contains("terminate"));
+        host.manager.waitFor("STATUS=stopped", 1, 500);
+        const QList<QByteArray> got = host.manager.received();
+        const auto count = [&](const char* text) {
+            return std::count_if(got.cbegin(), got.cend(), [&](const QByteArray& d) { return d.contains(text); });
+        };
+        QCOMPARE(count("READY=1"), wasReady ? 1 : 0);
+        QVERIFY(count("STOPPING=1") <= 1);
+        QVERIFY(got.isEmpty() || got.last().startsWith("STATUS=stopped, exit code 0") || !count("STATUS=stopped"));
+        QVERIFY(!host.logHas("Closing by signal"));
     }
 
     // The manager may stop or reload the service the moment it reported
@@ -155,7 +207,6 @@ private slots:
     void signalAtOnce_data()
     {
         QTest::addColumn<int>("signalNumber");
-        QTest::newRow("stop") << SIGTERM;
         QTest::newRow("reload") << SIGHUP;
     }
     void signalAtOnce()
@@ -205,19 +256,95 @@ private slots:
         QVERIFY(log.contains("service end with pid"));
     }
 
-    void refusedInstanceReportsItsStop()
+    // A program that ends before it serves never says READY=1, and the
+    // stopped report carries the code it ends with.
+    void endsBeforeReady_data()
     {
+        QTest::addColumn<QByteArray>("mode");
+        QTest::addColumn<QString>("runtimeDirectory"); // RUNTIME_DIRECTORY below the test folder
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("second instance") << QByteArray("run") << QString() << 255;
+        QTest::newRow("exit from init") << QByteArray("exit3") << QString() << 3;
+        QTest::newRow("runtime folder missing") << QByteArray("run") << "missing" << 255;
+    }
+    void endsBeforeReady()
+    {
+        QFETCH(QByteArray, mode);
+        QFETCH(QString, runtimeDirectory);
+        QFETCH(int, exitCode);
         HostFixture host;
         host.env().insert("TESTHOST_MODE", "run");
         QProcess first;
-        QVERIFY(host.startReady(first, {}));
+        if (QTest::currentDataTag() == QByteArray("second instance"))
+            QVERIFY(host.startReady(first, {}));
         NotifySocket manager(host.path("notify"));
         QVERIFY(manager.isBound());
         host.env().insert("NOTIFY_SOCKET", host.path("notify"));
-        QCOMPARE(host.run({ "-service" }), 255);
-        QVERIFY(manager.waitFor("READY=1"));
-        QVERIFY(manager.waitFor("STATUS=stopped, exit code 0"));
-        QVERIFY(HostFixture::endBySignal(first, SIGTERM));
+        host.env().insert("TESTHOST_MODE", mode);
+        if (!runtimeDirectory.isEmpty())
+            host.env().insert("RUNTIME_DIRECTORY", host.path(runtimeDirectory));
+        QCOMPARE(host.run({ "-service" }), exitCode);
+        const QByteArray stopped = "STATUS=stopped, exit code " + QByteArray::number(exitCode);
+        QVERIFY(manager.waitFor(stopped));
+        QCOMPARE(manager.received().last(), stopped);
+        for (const QByteArray& datagram : manager.received())
+            QVERIFY2(!datagram.contains("READY=1"), datagram.constData());
+        if (first.state() == QProcess::Running)
+            QVERIFY(HostFixture::endBySignal(first, SIGTERM));
+    }
+
+    // systemd hands a service account a runtime folder: the PID file goes
+    // there, under its usual name; at a console the variable means nothing.
+    void pidFileInRuntimeFolder_data()
+    {
+        QTest::addColumn<bool>("service");
+        QTest::newRow("service") << true;
+        QTest::newRow("console") << false;
+    }
+    void pidFileInRuntimeFolder()
+    {
+        QFETCH(bool, service);
+        ManagedHost host("run", service);
+        QVERIFY(QDir(host.root()).mkpath("run/a"));
+        host.env().insert("RUNTIME_DIRECTORY", host.path("run/a") + ":" + host.path("run/b"));
+        QProcess process;
+        QVERIFY(host.startReady(process, service ? QStringList{ "-service" } : QStringList{}));
+        if (service)
+            QVERIFY(host.manager.waitFor("READY=1"));
+        QCOMPARE(QFile::exists(host.path("run/a/testhost.pid")), service);
+        QCOMPARE(QFile::exists(host.path("bin/testhost.pid")), !service);
+        QVERIFY(HostFixture::endBySignal(process, SIGTERM));
+    }
+
+    // SIGABRT, the watchdog's signal to a hung main loop: the closing line
+    // where the loop can still write it, a dump with -cd, and always the end
+    // by the signal.
+    void abortEndsTheProcess_data()
+    {
+        QTest::addColumn<QByteArray>("mode");
+        QTest::addColumn<bool>("service");
+        QTest::newRow("service, hung loop") << QByteArray("hang") << true;
+        QTest::newRow("console, loop answers") << QByteArray("run") << false;
+    }
+    void abortEndsTheProcess()
+    {
+        QFETCH(QByteArray, mode);
+        QFETCH(bool, service);
+        ManagedHost host(mode, service);
+        QProcess process;
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        host.start(process, service ? QStringList{ "-service", "-cd" } : QStringList{ "-cd" });
+        if (service)
+            QVERIFY(host.manager.waitFor("READY=1"));
+        QVERIFY(HostFixture::waitForOutput(process, mode == "hang" ? "HUNG" : "READY"));
+        ::kill(pid_t(process.processId()), SIGABRT);
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+        const QStringList dumps = QDir(host.binDir()).entryList({ "testhost.*.dmp" }, QDir::Files);
+        QCOMPARE(dumps.size(), 1);
+        QVERIFY(host.readFile(host.binDir() + "/" + dumps.first()).contains("SIGABRT"));
+        if (mode != "hang")
+            QVERIFY(host.logHas("Closing by signal: SIGABRT"));
     }
 
     void reload_data()

@@ -32,6 +32,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -283,7 +284,7 @@ void Application::doClose()
 namespace {
 
 // Takes the PID file, or logs why another instance keeps this one out.
-bool takePidFile(PidFile& pidFile, const QString& pid, const QString& name)
+bool takePidFile(PidFile& pidFile, const QString& pid, const QString& name, const QString& path)
 {
     switch (pidFile.acquire(pid)) {
     case PidFile::Acquired:
@@ -295,8 +296,19 @@ bool takePidFile(PidFile& pidFile, const QString& pid, const QString& name)
     case PidFile::Failed:
         break;
     }
-    coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << "service can not start with pid file '" << name << "'";
+    const QString cause = pidFile.error() != 0 ? QString::fromLocal8Bit(std::strerror(pidFile.error()))
+                                               : QStringLiteral("the file kept being removed");
+    coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << "service can not start with pid file '" << path << "': " << cause;
     return false;
+}
+
+// A service that systemd gave a runtime folder keeps its PID file there, so
+// that an account without write access to the executable's folder can run
+// it; everywhere else the file stays beside the executable.
+QString pidFileFolder(bool asService, const QString& fallback)
+{
+    const QString runtime = qEnvironmentVariable("RUNTIME_DIRECTORY").section(QLatin1Char(':'), 0, 0);
+    return asService && !runtime.isEmpty() ? runtime : fallback;
 }
 
 // When the service manager watches us, a timer on the main thread's loop
@@ -330,6 +342,11 @@ std::unique_ptr<QTimer> startWatchdog()
 int Application::run(bool asService)
 {
     m_isService = asService;
+    // SIGTERM is the manager's stop control from the moment the handlers may
+    // see it, not a console's closing signal: the dispatcher reads what came
+    // in the meantime once it runs.
+    if (asService && Kor::Platform::notifySocketPresent())
+        Kor::Platform::routeStopControl(true);
     // The manager's reload request; at a console SIGHUP still means the
     // terminal has gone. Set up before the service reports that it runs: the
     // manager may send a reload the moment it hears so.
@@ -343,10 +360,11 @@ int Application::run(bool asService)
     setSignaling();
 
     std::optional<PidFile> pidFile;
+    const QString pidPath = QDir(pidFileFolder(asService, defaultPIDFileDirectory())).absoluteFilePath(m_pidFileName);
     if (!m_allowMultipleInstances)
-        pidFile.emplace(QDir(defaultPIDFileDirectory()).absoluteFilePath(m_pidFileName));
+        pidFile.emplace(pidPath);
     int result = -1;
-    if (!pidFile || takePidFile(*pidFile, m_pid, m_pidFileName)) {
+    if (!pidFile || takePidFile(*pidFile, m_pid, m_pidFileName, pidPath)) {
         // The log file opens once the PID file is ours, before the start
         // lines, so that they reach the file as well as the console.
         Kor::LogModule::Enable(Kor::LogModule::LogFile, true);
@@ -358,9 +376,24 @@ int Application::run(bool asService)
         if (s_CallPoolId.isNull())
             s_CallPoolId = getMachineId();
         moduleLog(Kor::ALWAYS, Kor::LOG_INFO) << "CallPoolId: " << s_CallPoolId;
-        const std::unique_ptr<QTimer> watchdog = asService ? startWatchdog() : nullptr;
         init();
+        // Ready is the loop's first event: the PID file is ours, init() has
+        // returned and the loop runs. A quit or exit asked for before then
+        // ends the start instead.
+        std::unique_ptr<QTimer> watchdog;
+        if (asService && !quitting() && !applicationExitRequested()) {
+            QMetaObject::invokeMethod(
+                m_coreApplication.data(),
+                [this, &watchdog] {
+                    if (quitting() || applicationExitRequested())
+                        return;
+                    ServiceControl::reportReady();
+                    watchdog = startWatchdog();
+                },
+                Qt::QueuedConnection);
+        }
         result = exec();
+        watchdog.reset();
 
         // The end lines are written whatever the operator turned down.
         Kor::LogModule::SetGlobalInfoSeverity(Kor::INFO);
@@ -370,13 +403,11 @@ int Application::run(bool asService)
             coreLog(Kor::ALWAYS, Kor::LOG_WARNING) << "pid file '" << m_pidFileName << "' could not be removed.";
     }
     if (asService) {
-        serviceControl.stop();
+        serviceControl.stop(result);
         serviceControl.quit();
-        if (!serviceControl.wait(10000)) {
-            coreLog(Kor::ALWAYS, Kor::LOG_WARNING) << "Terminating unresponsive ServiceControl thread";
-            serviceControl.terminate();
-            serviceControl.wait();
-        }
+        // The dispatcher's loop and the service-main sequence both end on the
+        // stopped report, so the wait is short.
+        serviceControl.wait();
     }
     return result;
 }
@@ -414,6 +445,11 @@ void Application::setSignaling()
     notifier = new SignalNotifier([](int signalNumber, const char* name, bool closing) {
         if (closing) {
             coreLog(Kor::ALWAYS, Kor::LOG_INFO) << "Closing by signal: " << name;
+            if (Kor::Platform::closingSignalEndsProcess(signalNumber)) {
+                // The line reaches the file before the signal ends us.
+                Kor::LogModule::Stop(Kor::LogModule::AllOutputs);
+                Kor::Platform::endBySignal(signalNumber);
+            }
             if (Application* app = Application::instance())
                 app->quit();
         } else if (Kor::Platform::signalKind(signalNumber) == Kor::Platform::SignalKind::Reload) {

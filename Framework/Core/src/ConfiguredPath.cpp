@@ -7,6 +7,7 @@
 #include <QMetaObject>
 #include <QThread>
 
+#include <atomic>
 #include <optional>
 
 
@@ -16,6 +17,9 @@ namespace {
 // An exit that reached the main thread before its event loop ran; only the
 // main thread touches it.
 std::optional<int> g_pendingExit;
+// Any thread may ask; the start reads it to tell a program that is ending
+// from one that serves.
+std::atomic<bool> g_exitRequested{false};
 
 void exitOnMainThread(int code)
 {
@@ -41,8 +45,14 @@ void ensureConfiguredPath(QString path)
     requestApplicationExit(1001);
 }
 
+bool applicationExitRequested()
+{
+    return g_exitRequested.load(std::memory_order_acquire);
+}
+
 void requestApplicationExit(int code)
 {
+    g_exitRequested.store(true, std::memory_order_release);
     // Posting is safe from any thread, and a posted call waits in the queue
     // until the loop runs; QCoreApplication::exit() itself is neither.
     if (QCoreApplication* app = QCoreApplication::instance())

@@ -14,6 +14,8 @@ void ensureConfiguredPath(QString path);
 // loop runs: QCoreApplication::exit() does nothing before the loop runs and
 // must not be called from other threads.
 void requestApplicationExit(int code);
+// An exit was asked for since the process started.
+bool applicationExitRequested();
 // Main thread, as the loop is about to start: queues an exit that was
 // delivered while events were processed outside the loop, if any.
 void deliverPendingExit();

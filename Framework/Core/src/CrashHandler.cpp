@@ -72,6 +72,11 @@ bool installCrashHandler()
     s_crashHandlerHandle = true;
     startDumpClockRefreshLocked();
     logLine(Kor::LOG_INFO, "Crashhandler successfully installed!");
+    const std::string folder = Platform::crashDumpFolder();
+    const std::string exe = Platform::executablePath();
+    if (!folder.empty() && exe.rfind(folder + '/', 0) != 0)
+        coreLog(Kor::ALWAYS, Kor::LOG_WARNING)
+            << "The program's folder cannot be written; crash dumps go to " << QString::fromStdString(folder);
     return true;
 }
 

@@ -22,10 +22,15 @@ PidFile::AcquireResult PidFile::acquire(const QString& pid)
 {
     release();
     m_holderPid = 0;
+    m_error = 0;
     const char* path = m_encodedPath.constData();
     for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-        if (!m_stream.open(path, Kor::ShareStream::Mode_ReadWrite, Kor::ShareStream::Share_DenyWrite, kPermissions))
+        if (!m_stream.open(path, Kor::ShareStream::Mode_ReadWrite, Kor::ShareStream::Share_DenyWrite, kPermissions)) {
+            // A lock held by another instance is no failure of ours; any
+            // other refusal (a folder we may not write) is the cause to name.
+            m_error = m_stream.error();
             return readHolder();
+        }
         between(Locked);
         if (m_stream.is_linked_at(path)) {
             m_stream << pid.toLatin1().constData() << '\n';

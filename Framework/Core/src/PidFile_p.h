@@ -37,6 +37,9 @@ public:
     AcquireResult acquire(const QString& pid);
     // After HeldByOther: the first number of the file (0 when it has none).
     qint64 holderPid() const { return m_holderPid; }
+    // After Failed: the errno of the open that failed (0 when the file kept
+    // being removed under us).
+    int error() const { return m_error; }
     bool isHeld() const { return m_stream.is_open(); }
     // Removes the file, then unlocks and closes it. false when a held file
     // could not be removed; true also when nothing was held.
@@ -59,6 +62,7 @@ private:
     QByteArray m_encodedPath;
     Kor::ShareStream m_stream;
     qint64 m_holderPid = 0;
+    int m_error = 0;
 };
 
 } // namespace Kor::NS

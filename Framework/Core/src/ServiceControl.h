@@ -5,8 +5,6 @@
 #include <QString>
 #include <QThread>
 
-#include <atomic>
-
 namespace Kor::NS {
 
 // Connects the program to the service manager (systemd on Linux). run()
@@ -24,11 +22,14 @@ public:
 
     static ServiceControl* instance();
 
-    // Returns once the service runs, or once the thread ended without
-    // starting it (the failure path has then asked the application to quit).
+    // Returns once the service runs, once a stop came, or once the thread
+    // ended without starting it (the failure path has then asked the
+    // application to quit).
     void waitForStart();
-    // Reports the stopped state (exit code 0).
+    // Reports the stopped state with exit code 0, or with the code the
+    // program ends with. Nothing is reported after it.
     void stop();
+    void stop(int exitCode);
     void doServiceStart();
     void doServiceStop();
 
@@ -37,6 +38,10 @@ public:
     static void ServiceMain(unsigned long argc, wchar_t** argv);
     static void ServerControlHandler(unsigned long control);
 
+    // The program serves: its PID file is taken, init() has returned and
+    // the event loop runs. Only now does the manager hear that the service
+    // is ready (once per start); a program that ends earlier never says so.
+    static void reportReady();
     // A reload of the settings begins (with the monotonic time the manager
     // wants) and has ended, also when it failed: the manager shows the unit
     // "reloading" in between. Both do nothing unless the service-main
@@ -72,11 +77,8 @@ private:
     static unsigned long ControlService(const QString& service, unsigned long control, unsigned long pendingState);
     // ---- end of commands ----
 
-    // Written by the service threads, read by the main thread.
-    std::atomic<bool> m_started{false};
-    std::atomic<bool> m_stopped{true};
-    // The manager asked for the stop; may come before waitForStart() saw the start.
-    std::atomic<bool> m_stopRequested{false};
+    // The started and stopped flags live in the service's status record,
+    // which every thread reaches under one lock.
 
     static ServiceControl* m_instance;
 };

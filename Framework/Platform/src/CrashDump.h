@@ -19,6 +19,10 @@ bool installCrashHandler();
 // disposition comes back.
 bool uninstallCrashHandler();
 bool crashHandlerInstalled();
+// Where the installed handler writes its dumps: the executable's folder, or
+// the working directory (as it was at installation) when the executable's
+// folder cannot be written. Empty before installation.
+std::string crashDumpFolder();
 
 // Gives the calling thread its own alternate signal stack (with a guard page
 // below it), so that a stack overflow on the thread still reaches the crash

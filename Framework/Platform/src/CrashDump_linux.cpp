@@ -313,10 +313,27 @@ bool dumpFileName(char* out, std::size_t size)
     return true;
 }
 
+// Beside the executable where that folder can be written; a service account
+// often cannot write there, and then the working directory takes the dumps.
+std::string dumpPrefixFor(const std::string& exe)
+{
+    const std::string prefix = crashDumpPrefix(exe);
+    const auto slash = prefix.find_last_of('/');
+    if (slash == std::string::npos)
+        return prefix;
+    const std::string folder = slash == 0 ? std::string("/") : prefix.substr(0, slash);
+    if (::access(folder.c_str(), W_OK) == 0)
+        return prefix;
+    char cwd[PATH_MAX];
+    if (!::getcwd(cwd, sizeof cwd))
+        return prefix;
+    return std::string(cwd) + (cwd[1] ? "/" : "") + prefix.substr(slash + 1);
+}
+
 void prepareDumpSetup()
 {
     const std::string exe = executablePath();
-    const std::string prefix = crashDumpPrefix(exe);
+    const std::string prefix = dumpPrefixFor(exe);
     if (exe.size() < sizeof setup.executable && prefix.size() < sizeof setup.prefix) {
         std::memcpy(setup.executable, exe.c_str(), exe.size() + 1);
         std::memcpy(setup.prefix, prefix.c_str(), prefix.size() + 1);
@@ -352,6 +369,16 @@ bool uninstallCrashHandler()
     detail::releaseReportSignals(detail::CrashRole);
     installed = false;
     return true;
+}
+
+std::string crashDumpFolder()
+{
+    std::lock_guard guard(lock);
+    const std::string prefix = setup.prefix;
+    const auto slash = prefix.find_last_of('/');
+    if (slash == std::string::npos)
+        return {};
+    return slash == 0 ? std::string("/") : prefix.substr(0, slash);
 }
 
 bool crashHandlerInstalled()

@@ -53,6 +53,14 @@ bool routeStopControl(bool on);
 int stopControlReadFd();
 int readStopControl(unsigned char* out, int max);
 
+// SIGABRT closes the program but never leaves it running: the handler writes
+// the crash dump where one is asked for, and the process ends by the signal
+// a moment later even when nobody reads the record (a hung main loop).
+// After logging the closing line, call endBySignal() for such a signal.
+bool closingSignalEndsProcess(int signalNumber);
+// Ends the process by the signal's default action; does not return.
+[[noreturn]] void endBySignal(int signalNumber);
+
 // For threads the library starts: keeps the signals an operator sends to the
 // process (SIGINT, SIGTERM, SIGHUP, SIGQUIT) away from the calling thread.
 // The kernel then hands them to a thread that acts on them at once; a worker

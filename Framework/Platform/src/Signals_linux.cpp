@@ -41,6 +41,9 @@ bool signalsInstalled = false;
 std::mutex installLock;
 
 constexpr unsigned char recordMagic[2] = {'K', 'S'};
+// How long a SIGABRT leaves the main thread to write its closing line before
+// the process ends by the signal anyway: the loop may be the thing that hung.
+constexpr unsigned abortGraceSeconds = 2;
 
 void postRecord(int fd, int signalNumber)
 {
@@ -126,6 +129,31 @@ void handleFault(int signalNumber, siginfo_t* info, void* context)
         callPrevious(previous, signalNumber, info, context);
 }
 
+void endByAbortNow(int)
+{
+    setDefault(SIGABRT);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGABRT);
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    ::raise(SIGABRT);
+}
+
+// SIGABRT is what the service manager's watchdog sends to a hung program, and
+// what abort() raises; either way the process must end by it. The dump is
+// written here, where the aborted thread's registers are at hand; the main
+// thread logs the closing line and ends the process, or the alarm does when
+// the main thread does not come to it.
+void closeByAbort(siginfo_t* info, void* context)
+{
+    detail::writeCrashDumpIfEnabled(SIGABRT, info, context);
+    struct sigaction action = {};
+    action.sa_handler = endByAbortNow;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGALRM, &action, nullptr);
+    ::alarm(abortGraceSeconds);
+}
+
 void dispatch(int signalNumber, siginfo_t* info, void* context)
 {
     const int savedErrno = errno;
@@ -138,6 +166,8 @@ void dispatch(int signalNumber, siginfo_t* info, void* context)
         restoreTerminal();
         if (std::atomic<bool>* flag = quitFlag.load(std::memory_order_acquire))
             flag->store(true, std::memory_order_release);
+        if (signalNumber == SIGABRT)
+            closeByAbort(info, context);
         postRecord(signalNumber);
     } else if (!isRaisedByProcess(info)) {
         handleFault(signalNumber, info, context);
@@ -272,6 +302,26 @@ int stopControlReadFd()
 int readStopControl(unsigned char* out, int max)
 {
     return readRecords(stopPipeFds[0], out, max);
+}
+
+bool closingSignalEndsProcess(int signalNumber)
+{
+    return signalNumber == SIGABRT;
+}
+
+void endBySignal(int signalNumber)
+{
+    if (signalNumber == SIGABRT) {
+        endByAbortNow(SIGABRT);
+    } else {
+        setDefault(signalNumber);
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, signalNumber);
+        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+        ::raise(signalNumber);
+    }
+    std::_Exit(128 + signalNumber); // ignored or caught elsewhere: end all the same
 }
 
 void keepOperatorSignalsAway()
