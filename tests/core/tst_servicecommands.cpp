@@ -12,33 +12,54 @@ namespace {
 
 // Answers like the control program for the calls the commands make. States
 // live in <state>/<unit>; a unit is loaded when its file is in the unit
-// folder. STUB_MODE: "slow" stays activating for two queries after a start,
-// "fail" fails every call, "fail-enable" fails only enable, "garbage" answers
-// every query with nonsense.
-const QByteArray stubScript = R"(#!/bin/sh
+// folder; <unit>.job holds a pending job as "<queries left> <state after>".
+// STUB_MODE: "slow" stays activating with a job for two queries after a
+// start, "queued" keeps the old state with a job for two queries, "hang"
+// keeps its job for ever, "auto-restart" fails at start and waits to be
+// restarted, "fail" fails every call, "fail-enable" fails only enable,
+// "garbage" answers every query with nonsense, "nobus" finds no manager,
+// "denied" is refused every change. STUB_VERSION: the systemd version.
+const QByteArray stubScript = R"SH(#!/bin/sh
 state="$STUB_STATE"
 echo "$*" >> "$state/calls"
 [ "$STUB_MODE" = fail ] && { echo "failed" >&2; exit 1; }
+[ "$STUB_MODE" = nobus ] && { echo "Failed to connect to bus: No such file or directory" >&2; exit 1; }
 case "$1" in
-daemon-reload|disable) exit 0 ;;
-enable) [ "$STUB_MODE" = fail-enable ] && exit 1; exit 0 ;;
-start) if [ "$STUB_MODE" = slow ]; then echo activating > "$state/$3"; echo 2 > "$state/$3.left"
-       else echo active > "$state/$3"; fi ;;
-stop) echo inactive > "$state/$3" ;;
+enable|disable|start|stop)
+    [ "$STUB_MODE" = denied ] && { echo "Failed to $1 unit: Access denied" >&2; exit 1; } ;;
+esac
+case "$1" in
+--version) echo "systemd $STUB_VERSION (stub)"; echo "+PAM" ;;
+daemon-reload|disable) ;;
+enable) [ "$STUB_MODE" = fail-enable ] && exit 1 ;;
+start) rm -f "$state/$3.sub"
+    case "$STUB_MODE" in
+    slow) echo activating > "$state/$3"; echo "2 active" > "$state/$3.job" ;;
+    queued) echo "2 active" > "$state/$3.job" ;;
+    hang) echo "1000000 active" > "$state/$3.job" ;;
+    auto-restart) echo activating > "$state/$3"; echo auto-restart > "$state/$3.sub" ;;
+    *) echo active > "$state/$3" ;;
+    esac ;;
+stop) rm -f "$state/$3.sub"
+    if [ "$STUB_MODE" = queued ]; then echo "2 inactive" > "$state/$3.job"; else echo inactive > "$state/$3"; fi ;;
 show)
     [ "$STUB_MODE" = garbage ] && { echo 'x y z'; exit 0; }
-    if [ "$3" = LoadState ]; then
-        if [ -e "$KOR_SYSTEMD_UNIT_DIR/$5" ]; then echo loaded; else echo not-found; fi
-    elif [ -e "$state/$5.left" ]; then
-        left=$(cat "$state/$5.left")
-        if [ "$left" -le 0 ]; then rm "$state/$5.left"; echo active > "$state/$5"; else echo $((left - 1)) > "$state/$5.left"; fi
-        cat "$state/$5"
-    elif [ -e "$state/$5" ]; then cat "$state/$5"
-    else echo inactive; fi ;;
+    unit=$4 job=
+    if [ -e "$state/$unit.job" ]; then
+        read left after < "$state/$unit.job"
+        if [ "$left" -le 0 ]; then rm "$state/$unit.job"; echo "$after" > "$state/$unit"
+        else echo "$((left - 1)) $after" > "$state/$unit.job"; job=7; fi
+    fi
+    echo "TimeoutStartUSec=1min 30s"
+    echo "TimeoutStopUSec=infinity"
+    if [ -e "$KOR_SYSTEMD_UNIT_DIR/$unit" ]; then echo LoadState=loaded; else echo LoadState=not-found; fi
+    if [ -e "$state/$unit" ]; then echo "ActiveState=$(cat "$state/$unit")"; else echo ActiveState=inactive; fi
+    if [ -e "$state/$unit.sub" ]; then echo "SubState=$(cat "$state/$unit.sub")"; else echo SubState=dead; fi
+    echo "Job=$job" ;;
 *) exit 1 ;;
 esac
 exit 0
-)";
+)SH";
 
 const char* const testUnit = "Kor\\x20Test\\x20Host.service";
 
@@ -57,14 +78,15 @@ public:
         env().insert(QStringLiteral("TESTHOST_MODE"), QStringLiteral("quit"));
     }
 
-    // Runs one command; it must end the program with 0.
-    QByteArray command(const QStringList& arguments) const
+    // Runs one command; it must end the program with the exit code given:
+    // 0 when it did what was asked, 1 when not.
+    QByteArray command(const QStringList& arguments, int expectedCode = 0) const
     {
         QByteArray output;
         const int code = run(arguments, &output);
-        if (code != 0)
+        if (code != expectedCode)
             qWarning("%s ended with %d: %s", qPrintable(arguments.join(' ')), code, output.constData());
-        return code == 0 ? output : QByteArray("exit code ") + QByteArray::number(code);
+        return code == expectedCode ? output : QByteArray("exit code ") + QByteArray::number(code);
     }
     QString unitFile(const QString& unit = QLatin1String(testUnit)) const { return path("units/" + unit); }
     QByteArray calls() const { return readFile(path(QStringLiteral("state/calls"))); }
@@ -110,8 +132,12 @@ private slots:
         QTest::newRow("empty") << QString() << QStringList();
         QTest::newRow("NUL separated, blanks kept")
             << QString::fromUtf8("Kor Steward\0Kor Keeper\0\0", 24) << QStringList{ "Kor Steward", "Kor Keeper" };
+        QTest::newRow("NUL wins over ';'")
+            << QString::fromUtf8("a;b\0c\0", 6) << QStringList{ "a;b", "c" };
         QTest::newRow("semicolons, blanks kept") << "Kor Steward; Kor Keeper;" << QStringList{ "Kor Steward", "Kor Keeper" };
-        QTest::newRow("blanks") << " a  b\tc " << QStringList{ "a", "b", "c" };
+        QTest::newRow("one name with blanks") << " Kor  Keeper " << QStringList{ "Kor  Keeper" };
+        QTest::newRow("only blanks, NUL ended") << QString::fromUtf8(" \0\t\0", 4) << QStringList();
+        QTest::newRow("only blanks, ';' separated") << " ; \t;" << QStringList();
         QTest::newRow("twice named once") << "a;b;a" << QStringList{ "a", "b" };
     }
     void dependencyNames()
@@ -167,7 +193,8 @@ private slots:
         if (!user.isEmpty())
             VERIFY_SAID(text, "\nUser=" + user + "\n");
         QVERIFY(!text.contains("secret"));
-        QCOMPARE(text.contains("[Install]\nWantedBy=multi-user.target\n"), sibling);
+        VERIFY_SAID(text, "\n[Install]\nWantedBy=multi-user.target\n");
+        VERIFY_SAID(text, "RuntimeDirectory=" + unit.chopped(8).replace("\\", "\\\\").toUtf8() + "\n");
 
         const QByteArray calls = host.calls();
         VERIFY_SAID(calls, "daemon-reload\n");
@@ -243,7 +270,7 @@ private slots:
             host.writeFile("plain", "x");
             host.env().insert("KOR_SYSTEMD_UNIT_DIR", host.path("plain/units"));
         }
-        const QByteArray output = host.command({ "-install" });
+        const QByteArray output = host.command({ "-install" }, 1);
         VERIFY_SAID(output, said);
         QVERIFY(!output.contains("The service is installed."));
         if (mode == "fail-enable")
@@ -272,16 +299,67 @@ private slots:
         VERIFY_SAID(calls, "disable " + unit + "\n");
         QVERIFY(calls.lastIndexOf("disable ") < calls.lastIndexOf("daemon-reload"));
 
-        VERIFY_SAID(host.command({ "-status" }), "Could not find service. error = 2");
+        VERIFY_SAID(host.command({ "-status" }, 1), "Could not find service. error = 2");
     }
 
-    void startWaitsWhilePending()
+    // Pending while the job is there, whatever the state reads meanwhile:
+    // one query finds the manager, three more see the job end.
+    void waitsWhileJobPending_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QByteArray>("said");
+        QTest::newRow("start, activating") << "slow" << "-start" << QByteArray("The service is started.");
+        QTest::newRow("start, still inactive") << "queued" << "-start" << QByteArray("The service is started.");
+        QTest::newRow("stop, still active") << "queued" << "-stop" << QByteArray("The service is stopped.");
+    }
+    void waitsWhileJobPending()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QString, command);
+        QFETCH(QByteArray, said);
+        ServiceHost host;
+        host.command({ "-install" });
+        host.command({ "-start" });
+        host.env().insert("STUB_MODE", mode);
+        const qsizetype before = host.calls().count("show -p ");
+        VERIFY_SAID(host.command({ command }), said);
+        QCOMPARE(host.calls().count("show -p ") - before, 4);
+    }
+
+    // A wait for a job that does not end is ended by Ctrl+C.
+    void interruptedWait()
     {
         ServiceHost host;
         host.command({ "-install" });
-        host.env().insert("STUB_MODE", "slow");
-        VERIFY_SAID(host.command({ "-start" }), "The service is started.");
-        QCOMPARE(host.calls().count("show -p ActiveState"), 3);
+        host.env().insert("STUB_MODE", "hang");
+        QProcess process;
+        host.start(process, { "-start" });
+        QTRY_VERIFY_WITH_TIMEOUT(host.calls().count("show -p ") >= 3, 15000);
+        ::kill(pid_t(process.processId()), SIGINT);
+        QVERIFY(process.waitForFinished(15000));
+        QVERIFY(!process.readAll().contains("The service is started."));
+    }
+
+    void installReloadType_data()
+    {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<bool>("managerReloads");
+        QTest::newRow("252") << "252" << false;
+        QTest::newRow("253") << "253" << true;
+        QTest::newRow("no version") << "" << false;
+    }
+    void installReloadType()
+    {
+        QFETCH(QString, version);
+        QFETCH(bool, managerReloads);
+        ServiceHost host;
+        host.env().insert("STUB_VERSION", version);
+        VERIFY_SAID(host.command({ "-install" }), "The service is installed.");
+        const QByteArray text = host.readFile(host.unitFile());
+        VERIFY_SAID(text, managerReloads ? "Type=notify-reload\n" : "Type=notify\n");
+        QCOMPARE(text.contains("ExecReload="), !managerReloads);
+        VERIFY_SAID(host.calls(), "--version\n");
     }
 
     // No unit installed, or no control program to ask: nothing is started,
@@ -293,9 +371,9 @@ private slots:
         QTest::addColumn<QByteArray>("said");
         for (const char* command : { "-uninstall", "-start", "-stop", "-status" }) {
             QTest::addRow("%s, not installed", command) << command << true << QByteArray("Could not find service. error = 2\n");
-            QTest::addRow("%s, no manager", command) << command << false << QByteArray("Could not find service. error = 2\n");
+            QTest::addRow("%s, no manager", command) << command << false << QByteArray("Could not find service. error = 5\n");
         }
-        QTest::newRow("-install, no manager") << "-install" << false << QByteArray("Could not install service. error = 2\n");
+        QTest::newRow("-install, no manager") << "-install" << false << QByteArray("Could not install service. error = 5\n");
     }
     void noService()
     {
@@ -305,7 +383,7 @@ private slots:
         ServiceHost host;
         if (!managerThere)
             host.env().insert("KOR_SYSTEMCTL", host.path("no-such-systemctl"));
-        const QByteArray output = host.command({ command });
+        const QByteArray output = host.command({ command }, 1);
         VERIFY_SAID(output, "Looking up service control manager");
         QCOMPARE(output.contains("Could not contact service control manager."), !managerThere);
         VERIFY_SAID(output, said);
@@ -313,29 +391,54 @@ private slots:
         QVERIFY(!QFile::exists(host.unitFile()));
     }
 
+    // The control program answers oddly, or the unit does not do what was
+    // asked. "before" runs first, in the same mode.
     void badAnswers_data()
     {
         QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("before");
         QTest::addColumn<QString>("command");
         QTest::addColumn<QByteArray>("said");
-        QTest::newRow("garbage status") << "garbage" << "-status" << QByteArray("Could not query service status. error = 74");
-        QTest::newRow("garbage start") << "garbage" << "-start" << QByteArray("The service could not be started. error = 74");
-        QTest::newRow("failing status") << "fail" << "-status" << QByteArray("Could not query service status. error = 5");
-        QTest::newRow("failing start") << "fail" << "-start" << QByteArray("The service could not be started. error = 5");
-        QTest::newRow("failing stop") << "fail" << "-stop" << QByteArray("The service could not be stopped. error = 5");
-        QTest::newRow("failing uninstall") << "fail" << "-uninstall"
-                                           << QByteArray("The service could not be stopped. error = 5\n"
-                                                         "The service could not be deleted. error = 5");
+        QTest::addColumn<int>("code");
+        const auto row = [](const char* tag, const char* mode, const char* command, const char* said, int code = 1,
+                            const char* before = "") {
+            QTest::newRow(tag) << mode << before << command << QByteArray(said) << code;
+        };
+        row("garbage status", "garbage", "-status", "Could not query service status. error = 74");
+        row("garbage start", "garbage", "-start", "The service could not be started. error = 74");
+        row("failing status", "fail", "-status", "Could not query service status. error = 5");
+        row("failing start", "fail", "-start", "The service could not be started. error = 5");
+        row("failing stop", "fail", "-stop", "The service could not be stopped. error = 5");
+        row("failing uninstall", "fail", "-uninstall",
+            "The service could not be stopped. error = 5\nThe service could not be deleted. error = 5");
+        row("start fails, restart waits", "auto-restart", "-start", "The service could not be started. error = 5");
+        row("status while the restart waits", "auto-restart", "-status", "Status is 'SERVICE_STOPPED'", 0, "-start");
+        row("stop while the restart waits", "auto-restart", "-stop", "The service is stopped.", 0, "-start");
+        row("start refused", "denied", "-start", "The service could not be started. error = 13");
+        row("stop refused", "denied", "-stop", "The service could not be stopped. error = 13");
+        row("uninstall refused", "denied", "-uninstall",
+            "The service could not be stopped. error = 13\nThe service could not be deleted. error = 13");
+        for (const char* command : { "-uninstall", "-start", "-stop", "-status" })
+            QTest::addRow("%s, no bus", command) << "nobus" << "" << command
+                                                 << QByteArray("Could not contact service control manager.\n"
+                                                               "Could not find service. error = 5")
+                                                 << 1;
+        row("-install, no bus", "nobus", "-install",
+            "Could not contact service control manager.\nCould not install service. error = 5");
     }
     void badAnswers()
     {
         QFETCH(QString, mode);
+        QFETCH(QString, before);
         QFETCH(QString, command);
         QFETCH(QByteArray, said);
+        QFETCH(int, code);
         ServiceHost host;
         host.command({ "-install" });
         host.env().insert("STUB_MODE", mode);
-        const QByteArray output = host.command({ command });
+        if (!before.isEmpty())
+            host.run({ before });
+        const QByteArray output = host.command({ command }, code);
         // Each line carries the log's prefix; compare the texts line by line.
         for (const QByteArray& line : said.split('\n'))
             VERIFY_SAID(output, line);
@@ -357,11 +460,11 @@ private slots:
         QFETCH(QString, unit);
         ServiceHost host;
         host.env().insert("TESTHOST_SERVICE_NAME", name);
-        const QByteArray output = host.command({ "-install" });
+        const QByteArray output = host.command({ "-install" }, unit.size() > 255 ? 1 : 0);
         if (unit.size() > 255) {
             // Longer than a file name may be: refused with the file system's word.
             VERIFY_SAID(output, "Could not install service. error = 36");
-            VERIFY_SAID(host.command({ "-status" }), "Could not find service. error = 2");
+            VERIFY_SAID(host.command({ "-status" }, 1), "Could not find service. error = 2");
             return;
         }
         VERIFY_SAID(output, "The service is installed.");

@@ -135,10 +135,11 @@ private slots:
         QTest::addColumn<QStringList>("dependencies");
         QTest::addColumn<bool>("automatic");
         QTest::addColumn<int>("watchdog");
+        QTest::addColumn<bool>("notifyReload");
         QTest::addColumn<QByteArray>("text");
         QTest::newRow("with user and dependencies")
             << QByteArray("Recorder") << QByteArray("/opt/kor/bin/rec") << QByteArray("kor")
-            << QStringList{"Kor Base", "net-store"} << false << 0
+            << QStringList{"Kor Base", "net-store"} << false << 0 << false
             << QByteArray("[Unit]\nDescription=Recorder\n"
                           "After=Kor\\x20Base.service\nAfter=net\\x2dstore.service\n"
                           "Requires=Kor\\x20Base.service\nRequires=net\\x2dstore.service\n"
@@ -146,27 +147,41 @@ private slots:
                           "ExecStart=\"/opt/kor/bin/rec\" -service\n"
                           "ExecReload=/bin/kill -HUP $MAINPID\n"
                           "WorkingDirectory=/opt/kor/bin\n"
-                          "User=kor\n");
-        QTest::newRow("sibling") << QByteArray("Kor Steward") << QByteArray("/opt/kor/bin/Kor Steward")
-                                 << QByteArray() << QStringList() << true << 30
-                                 << QByteArray("[Unit]\nDescription=Kor Steward\nStartLimitIntervalSec=0\n"
-                                               "\n[Service]\nType=notify\nNotifyAccess=main\n"
-                                               "ExecStart=\"/opt/kor/bin/Kor Steward\" -service\n"
-                                               "ExecReload=/bin/kill -HUP $MAINPID\n"
-                                               "WatchdogSec=30\n"
-                                               "WorkingDirectory=/opt/kor/bin\n"
-                                               "Restart=on-failure\nRestartSec=60\n"
-                                               "\n[Install]\nWantedBy=multi-user.target\n");
+                          "RuntimeDirectory=Recorder\n"
+                          "User=kor\n"
+                          "\n[Install]\nWantedBy=multi-user.target\n");
+        QTest::newRow("sibling with watchdog")
+            << QByteArray("Kor Steward") << QByteArray("/opt/kor/bin/Kor Steward") << QByteArray() << QStringList()
+            << true << 30 << false
+            << QByteArray("[Unit]\nDescription=Kor Steward\nStartLimitIntervalSec=0\n"
+                          "\n[Service]\nType=notify\nNotifyAccess=main\n"
+                          "ExecStart=\"/opt/kor/bin/Kor Steward\" -service\n"
+                          "ExecReload=/bin/kill -HUP $MAINPID\n"
+                          "WatchdogSec=30\nTimeoutAbortSec=10s\n"
+                          "WorkingDirectory=/opt/kor/bin\n"
+                          "RuntimeDirectory=Kor\\\\x20Steward\n"
+                          "Restart=on-failure\nRestartSec=60\n"
+                          "\n[Install]\nWantedBy=multi-user.target\n");
+        QTest::newRow("watchdog alone, manager sends the reload signal")
+            << QByteArray("rec") << QByteArray("/opt/rec") << QByteArray() << QStringList() << false << 5 << true
+            << QByteArray("[Unit]\nDescription=rec\n"
+                          "\n[Service]\nType=notify-reload\nNotifyAccess=main\n"
+                          "ExecStart=\"/opt/rec\" -service\n"
+                          "WatchdogSec=5\nTimeoutAbortSec=10s\n"
+                          "WorkingDirectory=/opt\n"
+                          "RuntimeDirectory=rec\n"
+                          "Restart=on-failure\n"
+                          "\n[Install]\nWantedBy=multi-user.target\n");
         QTest::newRow("sibling with user and dependency, odd characters")
             << QByteArray("Kor 100%") << QByteArray("/srv/a b/$x%y;z/K\xc3\xb6r") << QByteArray("svc%u")
-            << QStringList{"Kor Base"} << true << -5
+            << QStringList{"Kor Base"} << true << -5 << true
             << QByteArray("[Unit]\nDescription=Kor 100%%\n"
                           "After=Kor\\x20Base.service\nRequires=Kor\\x20Base.service\n"
                           "StartLimitIntervalSec=0\n"
-                          "\n[Service]\nType=notify\nNotifyAccess=main\n"
+                          "\n[Service]\nType=notify-reload\nNotifyAccess=main\n"
                           "ExecStart=\"/srv/a b/$x%%y;z/K\xc3\xb6r\" -service\n"
-                          "ExecReload=/bin/kill -HUP $MAINPID\n"
                           "WorkingDirectory=/srv/a b/$x%%y;z\n"
+                          "RuntimeDirectory=Kor\\\\x20100\\\\x25\n"
                           "User=svc%%u\n"
                           "Restart=on-failure\nRestartSec=60\n"
                           "\n[Install]\nWantedBy=multi-user.target\n");
@@ -179,8 +194,10 @@ private slots:
         QFETCH(QStringList, dependencies);
         QFETCH(bool, automatic);
         QFETCH(int, watchdog);
+        QFETCH(bool, notifyReload);
         QFETCH(QByteArray, text);
-        UnitDescription unit{name.toStdString(), path.toStdString(), user.toStdString(), {}, automatic, watchdog};
+        UnitDescription unit{name.toStdString(), path.toStdString(), user.toStdString(), {}, automatic, watchdog,
+                             notifyReload};
         for (const QString& d : dependencies)
             unit.dependencies.push_back(d.toStdString());
         QCOMPARE(QByteArray::fromStdString(systemdUnitText(unit)), text);
@@ -501,10 +518,10 @@ private slots:
     {
         const QString log = path("calls");
         writeScript(path("systemctl"), "echo \"$*\" >> '" + log.toUtf8() + "'\n"
-                                       "case \"$*\" in\n"
-                                       "  *LoadState*) echo not-found ;;\n"
-                                       "  *ActiveState*) echo activating ;;\n"
-                                       "  enable*) exit 1 ;;\n"
+                                       "case \"$1\" in\n"
+                                       "  show) echo LoadState=loaded; echo Job=; echo SubState=dead ;;\n"
+                                       "  --version) echo 'systemd 254 (254.5-1)'; echo '+PAM -SELINUX' ;;\n"
+                                       "  enable) exit 1 ;;\n"
                                        "esac\n");
         qputenv("KOR_SYSTEMCTL", path("systemctl").toUtf8());
         const std::string unit = systemdUnitName("Kor Steward");
@@ -516,15 +533,115 @@ private slots:
         QVERIFY(systemctlDisable(unit).ok());
         QVERIFY(systemctlStart(unit).ok());
         QVERIFY(systemctlStop(unit).ok());
-        QCOMPARE(systemctlLoadState(unit).output, std::string("not-found"));
-        QCOMPARE(systemctlActiveState(unit).output, std::string("activating"));
+        const CommandResult shown = systemctlShow(unit);
+        QCOMPARE(shown.output, std::string("LoadState=loaded\nJob=\nSubState=dead\n"));
+        QCOMPARE(parseSystemdVersion(systemctlVersion().output), 254);
         QCOMPARE(readAll(log), QByteArray("daemon-reload\n"
                                           "enable Kor\\x20Steward.service\n"
                                           "disable Kor\\x20Steward.service\n"
                                           "start --no-block Kor\\x20Steward.service\n"
                                           "stop --no-block Kor\\x20Steward.service\n"
-                                          "show -p LoadState --value Kor\\x20Steward.service\n"
-                                          "show -p ActiveState --value Kor\\x20Steward.service\n"));
+                                          "show -p LoadState,ActiveState,SubState,Job,TimeoutStartUSec,"
+                                          "TimeoutStopUSec Kor\\x20Steward.service\n"
+                                          "--version\n"));
+    }
+
+    void systemdVersions_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("version");
+        QTest::newRow("Debian 12") << QByteArray("systemd 252 (252.39-1~deb12u2)\n+PAM +AUDIT\n") << 252;
+        QTest::newRow("bare number") << QByteArray("systemd 253\n") << 253;
+        QTest::newRow("empty") << QByteArray() << 0;
+        QTest::newRow("other program") << QByteArray("stand-in 300\n") << 0;
+        QTest::newRow("no number") << QByteArray("systemd (git)\n") << 0;
+        QTest::newRow("huge") << QByteArray("systemd 99999999999999999999999\n") << 0;
+    }
+    void systemdVersions()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(int, version);
+        QCOMPARE(parseSystemdVersion(text.toStdString()), version);
+    }
+
+    // "<none>" stands for no value.
+    void timespans_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("microseconds");
+        QTest::newRow("default") << QByteArray("1min 30s") << QByteArray("90000000");
+        QTest::newRow("infinity") << QByteArray("infinity") << QByteArray("<none>");
+        QTest::newRow("zero") << QByteArray("0") << QByteArray("0");
+        QTest::newRow("milliseconds") << QByteArray("100ms") << QByteArray("100000");
+        QTest::newRow("fraction") << QByteArray("1.500000s") << QByteArray("1500000");
+        QTest::newRow("every unit")
+            << QByteArray("1y 1month 1w 1d 1h 1min 1s 1ms 1us") << QByteArray("34882261001001");
+        QTest::newRow("empty") << QByteArray() << QByteArray("<none>");
+        QTest::newRow("unknown unit") << QByteArray("5 parsecs") << QByteArray("<none>");
+        QTest::newRow("number alone") << QByteArray("90") << QByteArray("<none>");
+        QTest::newRow("negative") << QByteArray("-5s") << QByteArray("<none>");
+        QTest::newRow("overflow") << QByteArray("99999999999999999y") << QByteArray("<none>");
+    }
+    void timespans()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QByteArray, microseconds);
+        const std::optional<std::uint64_t> parsed = parseTimespan(text.toStdString());
+        QCOMPARE(parsed ? QByteArray::number(qulonglong(*parsed)) : QByteArray("<none>"), microseconds);
+    }
+
+    // The answer of systemd 252 for a unit with a queued start, lines in
+    // its own order; unknown lines and lines without '=' are passed over.
+    void unitProperties()
+    {
+        const UnitProperties unit = parseUnitProperties("TimeoutStartUSec=1min 30s\nTimeoutStopUSec=infinity\n"
+                                                        "LoadState=loaded\nActiveState=inactive\nSubState=dead\n"
+                                                        "Job=16\nOther=x\ngarbage\r\n");
+        QCOMPARE(unit.loadState, std::string("loaded"));
+        QCOMPARE(unit.activeState, std::string("inactive"));
+        QCOMPARE(unit.subState, std::string("dead"));
+        QCOMPARE(unit.job, std::string("16"));
+        QCOMPARE(unit.startTimeoutUs, std::optional<std::uint64_t>(90000000));
+        QVERIFY(!unit.stopTimeoutUs);
+        const UnitProperties empty = parseUnitProperties("x y z\n");
+        QVERIFY(empty.loadState.empty() && empty.job.empty() && !empty.startTimeoutUs);
+    }
+
+    void managerAnswers_data()
+    {
+        QTest::addColumn<bool>("finished");
+        QTest::addColumn<QByteArray>("errors");
+        QTest::addColumn<bool>("unreachable");
+        QTest::addColumn<int>("error");
+        QTest::newRow("no program") << false << QByteArray() << true << EIO;
+        QTest::newRow("no bus") << true << QByteArray("Failed to connect to bus: No such file or directory\n") << true
+                                << EIO;
+        QTest::newRow("not booted with systemd")
+            << true << QByteArray("System has not been booted with systemd as init system (PID 1). Can't operate.\n")
+            << true << EIO;
+        QTest::newRow("access denied") << true << QByteArray("Failed to start a.service: Access denied\n") << false
+                                       << EACCES;
+        QTest::newRow("authentication") << true << QByteArray("Failed to stop a.service: Interactive authentication "
+                                                              "required.\n")
+                                        << false << EACCES;
+        QTest::newRow("unit not found") << true << QByteArray("Failed to start a.service: Unit a.service not found.\n")
+                                        << false << ENOENT;
+        QTest::newRow("unit not loaded") << true << QByteArray("Failed to stop a.service: Unit a.service not loaded.\n")
+                                         << false << ENOENT;
+        QTest::newRow("other") << true << QByteArray("failed\n") << false << EIO;
+    }
+    void managerAnswers()
+    {
+        QFETCH(bool, finished);
+        QFETCH(QByteArray, errors);
+        QFETCH(bool, unreachable);
+        QFETCH(int, error);
+        CommandResult result;
+        result.finished = finished;
+        result.exitCode = finished ? 1 : -1;
+        result.errors = errors.toStdString();
+        QCOMPARE(managerUnreachable(result), unreachable);
+        QCOMPARE(systemctlError(result), error);
     }
 
     void loadStates()
@@ -554,6 +671,14 @@ private slots:
         QFETCH(QByteArray, state);
         QFETCH(int, expected);
         QCOMPARE(int(serviceStateFromActiveState(state.toStdString())), expected);
+        UnitProperties unit;
+        unit.activeState = state.toStdString();
+        unit.subState = "running";
+        QCOMPARE(int(serviceStateOf(unit)), expected);
+        // Waiting to be restarted after a failure is stopped, whatever the
+        // active state says.
+        unit.subState = "auto-restart";
+        QCOMPARE(int(serviceStateOf(unit)), 1);
     }
 };
 

@@ -63,6 +63,13 @@ property() { systemctl --user show -p "$1" --value "$unit"; }
 expect "The service is installed." -install
 expect "The service is started." -start
 expect "Status is 'SERVICE_RUNNING'" -status
+# The runtime folder carries the escaped name, backslash and all.
+if [ -d "$XDG_RUNTIME_DIR/Kor\\x20Example" ]; then
+    echo "PASS: runtime directory"
+else
+    echo "FAIL: runtime directory, found: $(ls "$XDG_RUNTIME_DIR")"
+    failed=1
+fi
 # A reload ends (READY=1 after RELOADING=1) and leaves the service running.
 if timeout 30 systemctl --user reload "$unit" && [ "$(property ActiveState)" = active ] \
     && [[ "$(property StatusText)" == "running since "* ]]; then
@@ -83,5 +90,5 @@ if [ "$load" != not-found ]; then
     echo "FAIL: after -uninstall LoadState=$load"
     failed=1
 fi
-[ $failed -eq 0 ] && echo "6 passed, 0 failed" || echo "FAILED"
+[ $failed -eq 0 ] && echo "7 passed, 0 failed" || echo "FAILED"
 exit $failed

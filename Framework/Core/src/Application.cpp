@@ -225,7 +225,7 @@ int Application::main()
 
     int result = 0;
     if (ended) {
-        result = 0;
+        result = m_parameterRegistry->endingExitCode();
     } else if (state != Parameter::Continue) {
         result = int(state);
     } else {

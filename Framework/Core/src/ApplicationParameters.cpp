@@ -173,11 +173,14 @@ Parameter::ProcessState Application::activateKeyboard()
 }
 
 // The service commands log their own outcome; the handlers only end the
-// program with it.
+// program with it: exit code 0 when the command did what was asked, 1 when not.
 namespace {
-Parameter::ProcessState finishedIf(bool succeeded)
+Parameter::ProcessState finishedIf(ParameterRegistry& registry, bool succeeded)
 {
-    return succeeded ? Parameter::Finished : Parameter::Failed;
+    if (succeeded)
+        return Parameter::Finished;
+    registry.setEndingExitCode(1);
+    return Parameter::Failed;
 }
 } // namespace
 
@@ -185,7 +188,7 @@ Parameter::ProcessState Application::installService(QVariantList values, bool al
 {
     const QString account = values.value(0).toString();
     const QString password = values.value(1).toString();
-    return finishedIf(ServiceControl::installService(account, password, allowInteraction));
+    return finishedIf(*m_parameterRegistry, ServiceControl::installService(account, password, allowInteraction));
 }
 
 Parameter::ProcessState Application::installInteractiveService(QVariantList values)
@@ -198,9 +201,21 @@ Parameter::ProcessState Application::installNonInteractiveService(QVariantList v
     return installService(values, false);
 }
 
-Parameter::ProcessState Application::uninstallService() { return finishedIf(ServiceControl::uninstallService()); }
-Parameter::ProcessState Application::startService() { return finishedIf(ServiceControl::startService()); }
-Parameter::ProcessState Application::stopService() { return finishedIf(ServiceControl::stopService()); }
-Parameter::ProcessState Application::statusService() { return finishedIf(ServiceControl::statusService()); }
+Parameter::ProcessState Application::uninstallService()
+{
+    return finishedIf(*m_parameterRegistry, ServiceControl::uninstallService());
+}
+Parameter::ProcessState Application::startService()
+{
+    return finishedIf(*m_parameterRegistry, ServiceControl::startService());
+}
+Parameter::ProcessState Application::stopService()
+{
+    return finishedIf(*m_parameterRegistry, ServiceControl::stopService());
+}
+Parameter::ProcessState Application::statusService()
+{
+    return finishedIf(*m_parameterRegistry, ServiceControl::statusService());
+}
 
 } // namespace Kor::NS

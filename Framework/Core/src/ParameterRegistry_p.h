@@ -30,6 +30,11 @@ public:
     // Finished or Failed and returns that; Continue otherwise.
     Parameter::ProcessState assign(const QList<QString>& words);
 
+    // The exit code of a program that a handler ended without running it: 0
+    // unless the handler set another (a failed service command sets 1).
+    int endingExitCode() const { return m_endingExitCode; }
+    void setEndingExitCode(int code) { m_endingExitCode = code; }
+
 private:
     Parameter::ProcessState assignOne(const QString& name, const QList<QString>& values);
     // Removes the holder of key; one that keeps its other name stays.
@@ -38,6 +43,7 @@ private:
     QMap<QString, QSharedPointer<Parameter>> m_byKey;
     QList<QSharedPointer<Parameter>> m_parameters;
     QList<QString> m_arguments;
+    int m_endingExitCode = 0;
 };
 
 } // namespace Kor::NS

@@ -51,11 +51,13 @@ public:
     // The watchdog's ping: the main loop is alive.
     static void reportAlive();
 
-    // The service commands; each logs its outcome and returns whether it
-    // succeeded. An empty account installs under the manager's default; a
-    // password is not stored. The service is Application::serviceName(); its
-    // dependencies, Application::serviceDependencies(), may be separated by
-    // null characters (the registry form), by ';' or by blanks.
+    // The service commands; each logs its outcome and returns whether it did
+    // what was asked (an installed service counts as installed). An empty
+    // account installs under the manager's default; a password is not
+    // stored. The service is Application::serviceName(); its dependencies,
+    // Application::serviceDependencies(), are names each ended by a null
+    // character (the manager's form) or separated by ';'; blanks belong to
+    // the names.
     static bool installService(const QString& account, const QString& password, bool allowInteraction);
     static bool uninstallService();
     static bool startService();
@@ -68,13 +70,9 @@ protected:
 private:
     static int SetStatus(unsigned long state, unsigned long exitCode, unsigned long waitHint);
 
-    // ---- commands (ServiceControlCommands.cpp) ----
-    // A service is named by its unit; an empty text stands for no service.
-    // A failure leaves its errno value for the caller (lastError()).
-    static QString OpenServiceHandle(const QString& name);
-    static QString CreateServiceHandle(const QString& name, const QString& commandLine, const QString& dependencies,
-                                       const QString& account, const QString& password, bool allowInteraction);
-    static unsigned long ControlService(const QString& service, unsigned long control, unsigned long pendingState);
+    // ---- commands ----
+    // The static commands above delegate to ServiceCommands
+    // (ServiceControlCommands_p.h), which needs nothing of this class.
     // ---- end of commands ----
 
     // The started and stopped flags live in the service's status record,

@@ -8,10 +8,11 @@
 #include "ServiceManager.h"
 
 #include <QFileInfo>
-#include <QRegularExpression>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <optional>
 #include <thread>
 
 namespace Kor::NS {
@@ -20,10 +21,12 @@ namespace {
 
 namespace P = Kor::Platform;
 
-// The control value that asks for a start instead of sending a control.
-constexpr unsigned long startControl = 0xFFFFFFFFul;
-constexpr unsigned long stopControl = 1;
 constexpr auto pollInterval = std::chrono::seconds(1);
+// How long past the unit's own time-out a start or stop is waited for, and
+// the bound when the unit has none.
+constexpr auto waitMargin = std::chrono::seconds(30);
+constexpr auto waitWithoutTimeout = std::chrono::minutes(5);
+constexpr auto longestWait = std::chrono::hours(24);
 
 constexpr unsigned long stateStopped = static_cast<unsigned long>(P::ServiceState::Stopped);
 constexpr unsigned long stateStartPending = static_cast<unsigned long>(P::ServiceState::StartPending);
@@ -35,20 +38,8 @@ const char* const siblingServices[] = {
     "Kor Steward", "Kor Keeper", "Kor Sweeper", "Kor Fetch Client", "Kor Bridge Client",
 };
 
-// The errno of the last failed step, for the command that called it. The
-// commands run one at a time, but a thread of its own keeps them apart anyway.
-thread_local int t_lastError = 0;
-
-int lastError() { return t_lastError; }
-void setLastError(int error) { t_lastError = error; }
-
-// A control program that ran but said no gives no errno of its own.
-int commandError(const P::CommandResult& result)
-{
-    if (!result.finished)
-        return result.error != 0 ? result.error : EIO;
-    return EIO;
-}
+// The first systemd that sends the reload signal itself (Type=notify-reload).
+constexpr int notifyReloadVersion = 253;
 
 bool isSibling(const QString& name)
 {
@@ -58,62 +49,22 @@ bool isSibling(const QString& name)
     return false;
 }
 
-std::string unitOf(const QString& handle) { return handle.toStdString(); }
-
 LogMessage info() { return coreLog(Kor::INFO, Kor::LOG_INFO); }
 LogMessage warning() { return coreLog(Kor::INFO, Kor::LOG_WARNING); }
 LogMessage failure() { return coreLog(Kor::INFO, Kor::LOG_ERROR); }
-
-// Asks for the unit's load state; the manager counts as contacted when the
-// query finished, whatever it answered. An empty unit (no service name) is
-// refused before anything runs.
-bool contactManager(const std::string& unit, P::CommandResult& loadState)
-{
-    info() << "Looking up service control manager";
-    if (unit.empty()) {
-        setLastError(EINVAL);
-        return false;
-    }
-    loadState = P::systemctlLoadState(unit);
-    if (!loadState.finished) {
-        setLastError(commandError(loadState));
-        failure() << "Could not contact service control manager.";
-        return false;
-    }
-    return true;
-}
 
 bool unitFilePresent(const std::string& unit)
 {
     return QFileInfo::exists(QString::fromStdString(P::systemdUnitDirectory() + '/' + unit));
 }
 
-// The current state; false with lastError() set when it cannot be read or
-// is nothing the mapping knows.
-bool queryState(const std::string& unit, unsigned long& state)
+std::chrono::steady_clock::duration waitBound(const std::optional<std::uint64_t>& timeoutUs)
 {
-    const P::CommandResult result = P::systemctlActiveState(unit);
-    if (!result.ok()) {
-        setLastError(commandError(result));
-        return false;
-    }
-    const P::ServiceState mapped = P::serviceStateFromActiveState(result.output);
-    if (mapped == P::ServiceState::Unknown) {
-        warning() << "Unexpected service state '" << QString::fromStdString(result.output).left(80) << "'";
-        setLastError(EBADMSG);
-        return false;
-    }
-    state = static_cast<unsigned long>(mapped);
-    return true;
-}
-
-// The executable between the quotes of "\"<path>\" -service".
-std::string executableOf(const QString& commandLine)
-{
-    if (!commandLine.startsWith(QLatin1Char('"')))
-        return {};
-    const qsizetype end = commandLine.indexOf(QLatin1Char('"'), 1);
-    return end < 0 ? std::string() : commandLine.mid(1, end - 1).toStdString();
+    if (!timeoutUs)
+        return waitWithoutTimeout;
+    const auto timeout = std::chrono::microseconds(std::min<std::uint64_t>(
+        *timeoutUs, std::chrono::duration_cast<std::chrono::microseconds>(longestWait).count()));
+    return timeout + waitMargin;
 }
 
 // "Service/WatchdogSec" of the settings file, whole seconds; read here only
@@ -135,6 +86,22 @@ int watchdogSeconds()
     return seconds;
 }
 
+// Whether the manager sends the reload signal itself; an answer without a
+// version counts as an older manager.
+bool managerSendsReloadSignal()
+{
+    const P::CommandResult version = P::systemctlVersion();
+    return version.ok() && P::parseSystemdVersion(version.output) >= notifyReloadVersion;
+}
+
+QString ownServiceName()
+{
+    const Application* app = Application::instance();
+    return app ? app->serviceName() : QString();
+}
+
+unsigned int shown(int error) { return static_cast<unsigned int>(error); }
+
 } // namespace
 
 QString serviceStateName(unsigned long state)
@@ -148,79 +115,122 @@ QString serviceStateName(unsigned long state)
     return QString::asprintf("UNKNOWN (0x%08X)", static_cast<unsigned int>(state));
 }
 
-// The registered list separates names by NUL characters. A hand-written
-// list may use ';' or blanks instead; a name with blanks in it ("Kor
-// Steward") survives only the first two forms, so NUL wins over ';', and
-// ';' over blanks.
+// The manager's list ends each name with a NUL character; a hand-written
+// one separates them by ';' instead. Blanks belong to the names ("Kor
+// Keeper"): only the blanks around a hand-written name go.
 QStringList serviceDependencyNames(const QString& dependencies)
 {
-    QStringList names;
-    if (dependencies.contains(QChar(0)))
-        names = dependencies.split(QChar(0));
-    else if (dependencies.contains(QLatin1Char(';')))
-        names = dependencies.split(QLatin1Char(';'));
-    else
-        names = dependencies.split(QRegularExpression(QStringLiteral("\\s+")));
+    const bool managerForm = dependencies.contains(QChar(0));
+    const QStringList names = dependencies.split(managerForm ? QChar(0) : QChar(u';'));
     QStringList result;
-    for (const QString& name : std::as_const(names)) {
-        const QString trimmed = name.trimmed();
-        if (!trimmed.isEmpty() && !result.contains(trimmed))
-            result << trimmed;
+    for (const QString& name : names) {
+        const QString kept = managerForm ? name : name.trimmed();
+        if (!kept.trimmed().isEmpty() && !result.contains(kept))
+            result << kept;
     }
     return result;
 }
 
-QString ServiceControl::OpenServiceHandle(const QString& name)
+void ServiceCommands::failed(const P::CommandResult& result)
 {
-    setLastError(0);
+    m_error = P::systemctlError(result);
+}
+
+bool ServiceCommands::query(const std::string& unit, P::UnitProperties& properties)
+{
+    const P::CommandResult result = P::systemctlShow(unit);
+    if (!result.ok()) {
+        failed(result);
+        return false;
+    }
+    properties = P::parseUnitProperties(result.output);
+    return true;
+}
+
+bool ServiceCommands::contactManager(const std::string& unit, P::UnitProperties& properties)
+{
+    info() << "Looking up service control manager";
+    if (unit.empty()) {
+        m_error = EINVAL;
+        return false;
+    }
+    const P::CommandResult result = P::systemctlShow(unit);
+    if (P::managerUnreachable(result)) {
+        failed(result);
+        failure() << "Could not contact service control manager.";
+        return false;
+    }
+    // An answer that is no list of properties still tells that the manager
+    // is there; the unit file then decides whether the service is installed.
+    if (result.ok())
+        properties = P::parseUnitProperties(result.output);
+    return true;
+}
+
+// The current state; false with m_error set when it cannot be read or is
+// nothing the mapping knows.
+bool ServiceCommands::queryState(const std::string& unit, unsigned long& state, P::UnitProperties& properties)
+{
+    if (!query(unit, properties))
+        return false;
+    const P::ServiceState mapped = P::serviceStateOf(properties);
+    if (mapped == P::ServiceState::Unknown) {
+        warning() << "Unexpected service state '" << QString::fromStdString(properties.activeState).left(80) << "'";
+        m_error = EBADMSG;
+        return false;
+    }
+    state = static_cast<unsigned long>(mapped);
+    return true;
+}
+
+std::string ServiceCommands::open(const QString& name)
+{
+    m_error = 0;
     const std::string unit = P::systemdUnitName(name.toStdString());
-    P::CommandResult loadState;
-    if (!contactManager(unit, loadState))
+    P::UnitProperties properties;
+    if (!contactManager(unit, properties))
         return {};
-    if (unitFilePresent(unit) || (loadState.ok() && P::unitExists(loadState.output)))
-        return QString::fromStdString(unit);
-    setLastError(ENOENT);
+    if (unitFilePresent(unit) || P::unitExists(properties.loadState))
+        return unit;
+    m_error = ENOENT;
     return {};
 }
 
-QString ServiceControl::CreateServiceHandle(const QString& name, const QString& commandLine,
-                                            const QString& dependencies, const QString& account,
-                                            const QString& password, bool)
+std::string ServiceCommands::create(const QString& name, const QString& executable, const QString& dependencies,
+                                    const QString& account, const QString& password)
 {
-    // Interaction with a desktop has no meaning for a system service.
-    setLastError(0);
+    m_error = 0;
     const std::string unit = P::systemdUnitName(name.toStdString());
-    P::CommandResult loadState;
-    if (!contactManager(unit, loadState))
+    P::UnitProperties properties;
+    if (!contactManager(unit, properties))
         return {};
 
     P::UnitDescription description;
     description.serviceName = name.toStdString();
-    description.executablePath = executableOf(commandLine);
+    description.executablePath = executable.toStdString();
     description.user = account.toStdString();
     for (const QString& dependency : serviceDependencyNames(dependencies))
         description.dependencies.push_back(dependency.toStdString());
     description.automaticStart = isSibling(name);
     description.watchdogSeconds = watchdogSeconds();
+    description.notifyReload = managerSendsReloadSignal();
     const std::string text = P::systemdUnitText(description);
     if (text.empty()) {
         failure() << "The service name, account, dependencies or program path cannot be written into a unit file";
-        setLastError(EINVAL);
+        m_error = EINVAL;
         return {};
     }
     if (!password.isEmpty())
         warning() << "The password was ignored: a system service runs under its account without one";
 
     const std::string directory = P::systemdUnitDirectory();
-    int error = 0;
-    switch (P::writeUnitFile(directory, unit, text, error)) {
+    switch (P::writeUnitFile(directory, unit, text, m_error)) {
     case P::UnitFileResult::Written:
         break;
     case P::UnitFileResult::AlreadyExists:
-        setLastError(EEXIST);
+        m_error = EEXIST;
         return {};
     case P::UnitFileResult::Failed:
-        setLastError(error);
         return {};
     }
 
@@ -228,7 +238,7 @@ QString ServiceControl::CreateServiceHandle(const QString& name, const QString& 
     if (!reload.ok()) {
         // A unit the manager never read is taken back, so that a second try
         // starts from scratch instead of finding it "already installed".
-        setLastError(commandError(reload));
+        failed(reload);
         int ignored = 0;
         P::removeUnitFile(directory, unit, ignored);
         return {};
@@ -238,154 +248,151 @@ QString ServiceControl::CreateServiceHandle(const QString& name, const QString& 
         info() << "Setting service failure actions";
         const P::CommandResult enable = P::systemctlEnable(unit);
         if (!enable.ok()) {
-            setLastError(commandError(enable));
-            failure() << "Could not set service failure actions; error = " << static_cast<unsigned int>(lastError());
+            failed(enable);
+            failure() << "Could not set service failure actions; error = " << shown(m_error);
             return {};
         }
     }
-    return QString::fromStdString(unit);
+    return unit;
 }
 
-unsigned long ServiceControl::ControlService(const QString& service, unsigned long control, unsigned long pendingState)
+bool ServiceCommands::control(const std::string& unit, Control control)
 {
-    setLastError(0);
-    const std::string unit = unitOf(service);
-    // Start and stop are the only controls a unit takes from here.
-    int error = EINVAL;
-    if (control == startControl || control == stopControl) {
-        const P::CommandResult call = control == startControl ? P::systemctlStart(unit) : P::systemctlStop(unit);
-        error = call.ok() ? 0 : commandError(call);
+    m_error = 0;
+    const bool starting = control == Control::Start;
+    const P::CommandResult call = starting ? P::systemctlStart(unit) : P::systemctlStop(unit);
+    if (!call.ok()) {
+        failed(call);
+        return false;
     }
     unsigned long state = 0;
-    if (error != 0) {
-        queryState(unit, state);
-        setLastError(error);
-        return state;
-    }
-    if (!queryState(unit, state))
-        return 0;
-    // No upper bound: a service may take long to settle, and an operator ends
-    // the wait with Ctrl+C.
-    while (state == pendingState) {
-        std::this_thread::sleep_for(pollInterval);
-        unsigned long next = 0;
-        if (!queryState(unit, next))
+    P::UnitProperties properties;
+    if (!queryState(unit, state, properties))
+        return false;
+    // Pending while systemd holds a job for the unit, or while it reads as
+    // being on the way. The unit's own time-out bounds the wait; Ctrl+C ends
+    // it earlier.
+    const unsigned long pendingState = starting ? stateStartPending : stateStopPending;
+    const auto deadline = std::chrono::steady_clock::now()
+        + waitBound(starting ? properties.startTimeoutUs : properties.stopTimeoutUs);
+    while (!properties.job.empty() || state == pendingState) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            m_error = ETIMEDOUT;
             break;
-        state = next;
+        }
+        std::this_thread::sleep_for(pollInterval);
+        if (!queryState(unit, state, properties))
+            return false;
     }
-    return state;
-}
-
-bool ServiceControl::installService(const QString& account, const QString& password, bool allowInteraction)
-{
-    const Application* app = Application::instance();
-    const QString name = app ? app->serviceName() : QString();
-    const QString commandLine =
-        QLatin1Char('"') + (app ? app->moduleFileName() : QString()) + QLatin1String("\" -service");
-    const QString handle = CreateServiceHandle(name, commandLine, app ? app->serviceDependencies() : QString(),
-                                               account, password, allowInteraction);
-    if (!handle.isEmpty()) {
-        info() << "The service is installed.";
+    if (state == (starting ? stateRunning : stateStopped))
         return true;
-    }
-    if (lastError() == EEXIST) {
-        warning() << "The service was already installed.";
-        return true;
-    }
-    failure() << "Could not install service. error = " << static_cast<unsigned int>(lastError());
+    // Settled elsewhere, a start that failed above all: the state is the
+    // only answer there is.
+    if (m_error == 0)
+        m_error = EIO;
     return false;
 }
 
-namespace {
-QString ownServiceName()
+bool ServiceCommands::install(const QString& account, const QString& password)
 {
     const Application* app = Application::instance();
-    return app ? app->serviceName() : QString();
+    const QString name = app ? app->serviceName() : QString();
+    const std::string unit = create(name, app ? app->moduleFileName() : QString(),
+                                    app ? app->serviceDependencies() : QString(), account, password);
+    if (!unit.empty()) {
+        info() << "The service is installed.";
+        return true;
+    }
+    if (m_error == EEXIST) {
+        warning() << "The service was already installed.";
+        return true;
+    }
+    failure() << "Could not install service. error = " << shown(m_error);
+    return false;
 }
-} // namespace
 
-bool ServiceControl::uninstallService()
+bool ServiceCommands::uninstall()
 {
-    const QString handle = OpenServiceHandle(ownServiceName());
-    if (handle.isEmpty()) {
-        failure() << "Could not find service. error = " << static_cast<unsigned int>(lastError());
+    const std::string unit = open(ownServiceName());
+    if (unit.empty()) {
+        failure() << "Could not find service. error = " << shown(m_error);
         return false;
     }
-    const unsigned long state = ControlService(handle, stopControl, stateStopPending);
-    if (state == stateStopped) {
+    if (control(unit, Control::Stop)) {
         info() << "The service is stopped.";
-        const std::string unit = unitOf(handle);
         const std::string directory = P::systemdUnitDirectory();
-        int error = 0;
         const P::CommandResult disable = P::systemctlDisable(unit);
         if (!disable.ok()) {
-            setLastError(commandError(disable));
-        } else if (!P::removeUnitFile(directory, unit, error)) {
-            setLastError(error);
-        } else {
+            failed(disable);
+        } else if (P::removeUnitFile(directory, unit, m_error)) {
             const P::CommandResult reload = P::systemctlDaemonReload();
             if (reload.ok()) {
                 info() << "The service is deleted.";
                 return true;
             }
-            setLastError(commandError(reload));
+            failed(reload);
         }
     } else {
-        failure() << "The service could not be stopped. error = " << static_cast<unsigned int>(lastError());
+        failure() << "The service could not be stopped. error = " << shown(m_error);
     }
-    failure() << "The service could not be deleted. error = " << static_cast<unsigned int>(lastError());
+    failure() << "The service could not be deleted. error = " << shown(m_error);
     return false;
 }
 
-namespace {
-// Opens the own service, sends a start or stop and logs whether it settled
-// in the wanted state.
-template <class Open, class Control>
-bool settleOwnService(Open open, Control control, unsigned long wanted, const char* done, const char* failed)
+bool ServiceCommands::settle(Control wantedControl, const char* done, const char* failedText)
 {
-    const QString handle = open(ownServiceName());
-    if (handle.isEmpty()) {
-        failure() << "Could not find service. error = " << static_cast<unsigned int>(lastError());
+    const std::string unit = open(ownServiceName());
+    if (unit.empty()) {
+        failure() << "Could not find service. error = " << shown(m_error);
         return false;
     }
-    if (control(handle) == wanted) {
+    if (control(unit, wantedControl)) {
         info() << done;
         return true;
     }
-    failure() << failed << static_cast<unsigned int>(lastError());
+    failure() << failedText << shown(m_error);
     return false;
 }
-} // namespace
 
-bool ServiceControl::startService()
+bool ServiceCommands::start()
 {
-    return settleOwnService(OpenServiceHandle,
-                            [](const QString& handle) { return ControlService(handle, startControl, stateStartPending); },
-                            stateRunning, "The service is started.", "The service could not be started. error = ");
+    return settle(Control::Start, "The service is started.", "The service could not be started. error = ");
 }
 
-bool ServiceControl::stopService()
+bool ServiceCommands::stop()
 {
-    return settleOwnService(OpenServiceHandle,
-                            [](const QString& handle) { return ControlService(handle, stopControl, stateStopPending); },
-                            stateStopped, "The service is stopped.", "The service could not be stopped. error = ");
+    return settle(Control::Stop, "The service is stopped.", "The service could not be stopped. error = ");
 }
 
-bool ServiceControl::statusService()
+bool ServiceCommands::status()
 {
-    const QString handle = OpenServiceHandle(ownServiceName());
-    if (handle.isEmpty()) {
-        failure() << "Could not find service. error = " << static_cast<unsigned int>(lastError());
+    const std::string unit = open(ownServiceName());
+    if (unit.empty()) {
+        failure() << "Could not find service. error = " << shown(m_error);
         return false;
     }
     unsigned long state = 0;
-    if (!queryState(unitOf(handle), state)) {
-        failure() << "Could not query service status. error = " << static_cast<unsigned int>(lastError());
+    P::UnitProperties properties;
+    if (!queryState(unit, state, properties)) {
+        failure() << "Could not query service status. error = " << shown(m_error);
         return false;
     }
     LogMessage(currentThreadLogObject(), Kor::String(), Kor::INFO, Kor::LOG_INFO, "Status is '%s'",
                serviceStateName(state).toLocal8Bit().constData());
     return true;
 }
+
+// The commands need no service thread: each runs on the caller's and ends
+// with its outcome logged.
+bool ServiceControl::installService(const QString& account, const QString& password, bool)
+{
+    // Interaction with a desktop has no meaning for a system service.
+    return ServiceCommands().install(account, password);
+}
+
+bool ServiceControl::uninstallService() { return ServiceCommands().uninstall(); }
+bool ServiceControl::startService() { return ServiceCommands().start(); }
+bool ServiceControl::stopService() { return ServiceCommands().stop(); }
+bool ServiceControl::statusService() { return ServiceCommands().status(); }
 
 } // namespace Kor::NS

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -93,7 +94,9 @@ struct UnitDescription {
     std::string user;                     // User=, left out when empty
     std::vector<std::string> dependencies; // service names, each After= and Requires=
     bool automaticStart = false;          // enabled at boot, restarted 60 s after a failure
-    int watchdogSeconds = 0;              // WatchdogSec=, left out when 0 or less
+    int watchdogSeconds = 0;              // WatchdogSec=, left out when 0 or less; restarted after a failure
+    bool notifyReload = false;            // Type=notify-reload (systemd 253 and later): the manager sends
+                                          // SIGHUP itself, so no ExecReload=
 };
 
 // The unit file text, or empty when a field cannot be written into a unit
@@ -149,9 +152,30 @@ CommandResult systemctlDisable(const std::string& unit, int timeoutMs = systemct
 // Start and stop return once the job is queued; the state is polled after.
 CommandResult systemctlStart(const std::string& unit, int timeoutMs = systemctlTimeoutMs);
 CommandResult systemctlStop(const std::string& unit, int timeoutMs = systemctlTimeoutMs);
-// The property's value alone, trailing line break removed, in output.
-CommandResult systemctlLoadState(const std::string& unit, int timeoutMs = systemctlTimeoutMs);
-CommandResult systemctlActiveState(const std::string& unit, int timeoutMs = systemctlTimeoutMs);
+// "systemctl --version"; the number of its first line, "systemd 252 (...)".
+CommandResult systemctlVersion(int timeoutMs = systemctlTimeoutMs);
+// The version number of that answer, 0 when it has none.
+int parseSystemdVersion(std::string_view versionText);
+
+// What the commands need to know of a unit, read in one "systemctl show".
+struct UnitProperties {
+    std::string loadState;
+    std::string activeState;
+    std::string subState;
+    std::string job; // the id of the job systemd holds for the unit, empty when none
+    std::optional<std::uint64_t> startTimeoutUs; // none when "infinity" or unreadable
+    std::optional<std::uint64_t> stopTimeoutUs;
+};
+inline constexpr std::string_view unitPropertyNames =
+    "LoadState,ActiveState,SubState,Job,TimeoutStartUSec,TimeoutStopUSec";
+// "show -p <unitPropertyNames> <unit>": one Key=value line each, in the
+// manager's order.
+CommandResult systemctlShow(const std::string& unit, int timeoutMs = systemctlTimeoutMs);
+// Takes the Key=value lines it knows; the rest is left empty.
+UnitProperties parseUnitProperties(std::string_view text);
+// A time span as systemd prints it ("1min 30s", "100ms", "1.500000s", "0")
+// in microseconds; none for "infinity" and for anything else it cannot read.
+std::optional<std::uint64_t> parseTimespan(std::string_view text);
 
 // A unit the manager does not know still answers every property (ActiveState
 // "inactive"); only its LoadState "not-found" tells that it does not exist.
@@ -160,5 +184,15 @@ bool unitExists(std::string_view loadState);
 // activating, active/reloading, deactivating, inactive/failed; Unknown for
 // everything else.
 ServiceState serviceStateFromActiveState(std::string_view activeState);
+// The same, but a unit waiting to be restarted after a failure (SubState
+// "auto-restart", ActiveState "activating") is stopped.
+ServiceState serviceStateOf(const UnitProperties& unit);
+
+// The control program could not reach the manager: it did not run or did
+// not end, or it said it has no bus to talk over.
+bool managerUnreachable(const CommandResult& result);
+// The errno for a control program that did not succeed: EACCES when it was
+// refused, ENOENT for a unit it does not know, EIO for anything else.
+int systemctlError(const CommandResult& result);
 
 } // namespace Kor::Platform

@@ -52,17 +52,23 @@ bool hasLineBreakOrNul(const std::string& s)
     return s.find_first_of(std::string_view("\n\r\0", 3)) != std::string::npos;
 }
 
-// Unit file settings expand %-specifiers; a literal '%' is written twice.
-std::string escapeSpecifiers(const std::string& s)
+// Each mark written twice: how unit file settings keep a literal '%'
+// (specifiers) or '\\' (C escapes, where a setting takes them).
+std::string doubled(const std::string& s, char mark)
 {
     std::string out;
     out.reserve(s.size());
     for (char c : s) {
         out += c;
-        if (c == '%')
-            out += '%';
+        if (c == mark)
+            out += mark;
     }
     return out;
+}
+
+std::string escapeSpecifiers(const std::string& s)
+{
+    return doubled(s, '%');
 }
 
 // systemd refuses to run an executable whose path holds a quote, a
@@ -159,13 +165,6 @@ void drainInto(int& fd, std::string& sink)
         }
         return;
     }
-}
-
-std::string trimmedLine(std::string s)
-{
-    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' '))
-        s.pop_back();
-    return s;
 }
 
 // Ends a child that may have started children of its own: it leads its own
@@ -397,24 +396,36 @@ std::string systemdUnitText(const UnitDescription& unit)
         text += "StartLimitIntervalSec=0\n";
 
     text += "\n[Service]\n";
-    text += "Type=notify\n";
+    // SIGHUP makes a running service re-read its log settings. A manager
+    // that knows notify-reload sends it itself and waits for READY=1.
+    text += unit.notifyReload ? "Type=notify-reload\n" : "Type=notify\n";
     text += "NotifyAccess=main\n";
     text += "ExecStart=" + quotedExecPath(unit.executablePath) + " -service\n";
-    // SIGHUP makes a running service re-read its log settings.
-    text += "ExecReload=/bin/kill -HUP $MAINPID\n";
-    if (unit.watchdogSeconds > 0)
+    if (!unit.notifyReload)
+        text += "ExecReload=/bin/kill -HUP $MAINPID\n";
+    const bool watchdog = unit.watchdogSeconds > 0;
+    if (watchdog) {
         text += "WatchdogSec=" + std::to_string(unit.watchdogSeconds) + '\n';
+        // The watchdog ends a hung program with SIGABRT; one that does not
+        // end from that is killed soon after.
+        text += "TimeoutAbortSec=10s\n";
+    }
     // WorkingDirectory= takes the rest of the line as the path and does not
     // unquote it: blanks are written as they are.
     text += "WorkingDirectory=" + escapeSpecifiers(parentFolder(unit.executablePath)) + '\n';
+    // The folder is named as the unit is; systemd reads "\\" as one backslash.
+    std::string runtimeDirectory = systemdUnitName(unit.serviceName);
+    runtimeDirectory.resize(runtimeDirectory.size() - unitSuffix.size());
+    text += "RuntimeDirectory=" + doubled(runtimeDirectory, '\\') + '\n';
     if (!unit.user.empty())
         text += "User=" + escapeSpecifiers(unit.user) + '\n';
-    if (unit.automaticStart) {
+    if (unit.automaticStart || watchdog)
         text += "Restart=on-failure\n";
+    if (unit.automaticStart)
         text += "RestartSec=" + std::to_string(restartDelaySeconds) + '\n';
-        text += "\n[Install]\n";
-        text += "WantedBy=multi-user.target\n";
-    }
+    // Every unit can be enabled; the install enables only automatic ones.
+    text += "\n[Install]\n";
+    text += "WantedBy=multi-user.target\n";
     return text;
 }
 
@@ -487,22 +498,32 @@ std::string systemctlProgram()
     return program.empty() ? std::string(defaultSystemctl) : program;
 }
 
-CommandResult runCommand(const std::string& program, const std::vector<std::string>& arguments,
-                         int timeoutMs)
+namespace {
+
+// A spawned control program and the ends of its pipes this process reads.
+struct RunningCommand {
+    pid_t pid = -1;
+    int out = -1;
+    int err = -1;
+    int processFd = -1;
+    int status = 0;
+    bool exited = false;
+};
+
+// Spawns program with arguments and no shell in between, standard input
+// empty; 0 or the errno of what failed.
+int startCommand(const std::string& program, const std::vector<std::string>& arguments, RunningCommand& running)
 {
-    CommandResult result;
-    if (program.empty()) {
-        result.error = ENOENT;
-        return result;
-    }
+    if (program.empty())
+        return ENOENT;
     int out[2] = {-1, -1};
     int err[2] = {-1, -1};
     if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
-        result.error = errno;
+        const int error = errno;
         for (int fd : {out[0], out[1], err[0], err[1]})
             if (fd >= 0)
                 ::close(fd);
-        return result;
+        return error;
     }
 
     std::vector<char*> argv;
@@ -535,8 +556,7 @@ CommandResult runCommand(const std::string& program, const std::vector<std::stri
     posix_spawnattr_setpgroup(&attributes, 0);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
 
-    pid_t pid = -1;
-    const int spawnError = ::posix_spawnp(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+    const int spawnError = ::posix_spawnp(&running.pid, program.c_str(), &actions, &attributes, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     ::close(out[1]);
@@ -544,65 +564,89 @@ CommandResult runCommand(const std::string& program, const std::vector<std::stri
     if (spawnError != 0) {
         ::close(out[0]);
         ::close(err[0]);
-        result.error = spawnError;
-        return result;
+        return spawnError;
     }
     ::fcntl(out[0], F_SETFL, O_NONBLOCK);
     ::fcntl(err[0], F_SETFL, O_NONBLOCK);
+    running.out = out[0];
+    running.err = err[0];
+    running.processFd = openProcessFd(running.pid);
+    return 0;
+}
 
-    int processFd = openProcessFd(pid);
+// Collects the program's output into result until it has exited or
+// timeoutMs have passed.
+void readCommand(RunningCommand& running, int timeoutMs, CommandResult& result)
+{
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    int status = 0;
-    bool exited = false;
-    while (!exited) {
+    while (!running.exited) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now()).count();
         if (left <= 0)
-            break;
+            return;
         pollfd fds[3];
         nfds_t count = 0;
-        for (int fd : {out[0], err[0], processFd}) {
+        for (int fd : {running.out, running.err, running.processFd}) {
             if (fd >= 0)
                 fds[count++] = pollfd{fd, POLLIN, 0};
         }
         int wait = int(left);
-        if (processFd < 0 && out[0] < 0 && err[0] < 0)
+        if (running.processFd < 0 && running.out < 0 && running.err < 0)
             wait = std::min(wait, childPollFallbackMs);
-        else if (processFd < 0)
+        else if (running.processFd < 0)
             wait = std::min(wait, childPollFallbackMs * 10);
         const int ready = ::poll(fds, count, wait);
         if (ready < 0 && errno != EINTR)
-            break;
-        if (out[0] >= 0)
-            drainInto(out[0], result.output);
-        if (err[0] >= 0)
-            drainInto(err[0], result.errors);
+            return;
+        if (running.out >= 0)
+            drainInto(running.out, result.output);
+        if (running.err >= 0)
+            drainInto(running.err, result.errors);
         pid_t waited;
         do {
-            waited = ::waitpid(pid, &status, WNOHANG);
+            waited = ::waitpid(running.pid, &running.status, WNOHANG);
         } while (waited < 0 && errno == EINTR);
-        if (waited == pid)
-            exited = true;
+        if (waited == running.pid)
+            running.exited = true;
     }
+}
 
-    if (exited) {
+// Takes the exit status of a program that ended, or kills one that did not
+// end in time, and closes what is left open.
+void reapCommand(RunningCommand& running, CommandResult& result)
+{
+    if (running.exited) {
         // What the program wrote before it ended is in the pipes; children it
         // left behind may hold them open, so read only what is there.
-        if (out[0] >= 0)
-            drainInto(out[0], result.output);
-        if (err[0] >= 0)
-            drainInto(err[0], result.errors);
+        if (running.out >= 0)
+            drainInto(running.out, result.output);
+        if (running.err >= 0)
+            drainInto(running.err, result.errors);
         result.finished = true;
-        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        result.exitCode = WIFEXITED(running.status) ? WEXITSTATUS(running.status) : -1;
     } else {
-        killGroup(pid);
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        killGroup(running.pid);
+        while (::waitpid(running.pid, &running.status, 0) < 0 && errno == EINTR) {
         }
         result.error = ETIMEDOUT;
     }
-    for (int fd : {out[0], err[0], processFd})
+    for (int fd : {running.out, running.err, running.processFd})
         if (fd >= 0)
             ::close(fd);
+}
+
+} // namespace
+
+CommandResult runCommand(const std::string& program, const std::vector<std::string>& arguments,
+                         int timeoutMs)
+{
+    CommandResult result;
+    RunningCommand running;
+    result.error = startCommand(program, arguments, running);
+    if (result.error != 0)
+        return result;
+    readCommand(running, timeoutMs, result);
+    reapCommand(running, result);
     return result;
 }
 
@@ -636,18 +680,108 @@ CommandResult systemctlStop(const std::string& unit, int timeoutMs)
     return runSystemctl({"stop", "--no-block", unit}, timeoutMs);
 }
 
-CommandResult systemctlLoadState(const std::string& unit, int timeoutMs)
+CommandResult systemctlVersion(int timeoutMs)
 {
-    CommandResult r = runSystemctl({"show", "-p", "LoadState", "--value", unit}, timeoutMs);
-    r.output = trimmedLine(std::move(r.output));
-    return r;
+    return runSystemctl({"--version"}, timeoutMs);
 }
 
-CommandResult systemctlActiveState(const std::string& unit, int timeoutMs)
+int parseSystemdVersion(std::string_view versionText)
 {
-    CommandResult r = runSystemctl({"show", "-p", "ActiveState", "--value", unit}, timeoutMs);
-    r.output = trimmedLine(std::move(r.output));
-    return r;
+    constexpr std::string_view prefix = "systemd ";
+    if (versionText.substr(0, prefix.size()) != prefix)
+        return 0;
+    const std::string_view rest = versionText.substr(prefix.size());
+    const std::string_view digits = rest.substr(0, std::min(rest.find_first_not_of("0123456789"), rest.size()));
+    std::uint64_t version = 0;
+    if (!parseUnsigned(digits, version) || version > 1000000)
+        return 0;
+    return int(version);
+}
+
+CommandResult systemctlShow(const std::string& unit, int timeoutMs)
+{
+    return runSystemctl({"show", "-p", std::string(unitPropertyNames), unit}, timeoutMs);
+}
+
+UnitProperties parseUnitProperties(std::string_view text)
+{
+    UnitProperties unit;
+    while (!text.empty()) {
+        const std::size_t end = std::min(text.find('\n'), text.size());
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(std::min(end + 1, text.size()));
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        const std::size_t equals = line.find('=');
+        if (equals == std::string_view::npos)
+            continue;
+        const std::string_view key = line.substr(0, equals);
+        const std::string_view value = line.substr(equals + 1);
+        if (key == "LoadState")
+            unit.loadState = value;
+        else if (key == "ActiveState")
+            unit.activeState = value;
+        else if (key == "SubState")
+            unit.subState = value;
+        else if (key == "Job")
+            unit.job = value;
+        else if (key == "TimeoutStartUSec")
+            unit.startTimeoutUs = parseTimespan(value);
+        else if (key == "TimeoutStopUSec")
+            unit.stopTimeoutUs = parseTimespan(value);
+    }
+    return unit;
+}
+
+std::optional<std::uint64_t> parseTimespan(std::string_view text)
+{
+    struct Unit {
+        std::string_view suffix;
+        std::uint64_t us;
+    };
+    static constexpr Unit units[] = {
+        {"month", 2629800000000ull}, {"min", 60000000ull}, {"ms", 1000ull}, {"us", 1ull},
+        {"y", 31557600000000ull},    {"w", 604800000000ull}, {"d", 86400000000ull},
+        {"h", 3600000000ull},        {"s", 1000000ull},
+    };
+    constexpr std::uint64_t limit = UINT64_MAX / 2;
+    if (text == "0")
+        return 0;
+    std::uint64_t total = 0;
+    bool any = false;
+    while (!text.empty()) {
+        if (text.front() == ' ') {
+            text.remove_prefix(1);
+            continue;
+        }
+        const std::size_t numberEnd = std::min(text.find_first_not_of("0123456789."), text.size());
+        const std::string_view number = text.substr(0, numberEnd);
+        text.remove_prefix(numberEnd);
+        const std::size_t suffixEnd = std::min(text.find(' '), text.size());
+        const std::string_view suffix = text.substr(0, suffixEnd);
+        text.remove_prefix(suffixEnd);
+        const Unit* unit = nullptr;
+        for (const Unit& u : units)
+            if (u.suffix == suffix)
+                unit = &u;
+        const std::size_t dot = number.find('.');
+        const std::string_view whole = number.substr(0, dot);
+        const std::string_view fraction = dot == std::string_view::npos ? std::string_view() : number.substr(dot + 1);
+        std::uint64_t value = 0, fractionValue = 0;
+        if (!unit || !parseUnsigned(whole, value) || (dot != std::string_view::npos && !parseUnsigned(fraction, fractionValue))
+            || fraction.size() > 9 || value > limit / unit->us)
+            return std::nullopt;
+        std::uint64_t scale = 1;
+        for (std::size_t i = 0; i < fraction.size(); ++i)
+            scale *= 10;
+        total += value * unit->us + fractionValue * unit->us / scale;
+        if (total > limit)
+            return std::nullopt;
+        any = true;
+    }
+    if (!any)
+        return std::nullopt;
+    return total;
 }
 
 bool unitExists(std::string_view loadState)
@@ -666,6 +800,38 @@ ServiceState serviceStateFromActiveState(std::string_view activeState)
     if (activeState == "inactive" || activeState == "failed")
         return ServiceState::Stopped;
     return ServiceState::Unknown;
+}
+
+ServiceState serviceStateOf(const UnitProperties& unit)
+{
+    if (unit.subState == "auto-restart")
+        return ServiceState::Stopped;
+    return serviceStateFromActiveState(unit.activeState);
+}
+
+namespace {
+bool saidAnyOf(const std::string& errors, std::initializer_list<std::string_view> texts)
+{
+    for (std::string_view text : texts)
+        if (errors.find(text) != std::string::npos)
+            return true;
+    return false;
+}
+} // namespace
+
+bool managerUnreachable(const CommandResult& result)
+{
+    return !result.finished
+        || saidAnyOf(result.errors, {"Failed to connect to bus", "System has not been booted with systemd"});
+}
+
+int systemctlError(const CommandResult& result)
+{
+    if (saidAnyOf(result.errors, {"Access denied", "Interactive authentication required"}))
+        return EACCES;
+    if (saidAnyOf(result.errors, {" not found", " not loaded"}))
+        return ENOENT;
+    return EIO;
 }
 
 } // namespace Kor::Platform
