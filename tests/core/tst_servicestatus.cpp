@@ -4,6 +4,8 @@
 
 #include <QTest>
 
+#include <thread>
+
 using namespace Kor::NS;
 
 class tst_ServiceStatus : public QObject
@@ -13,6 +15,9 @@ private slots:
     void reportsInARow();
     void messages_data();
     void messages();
+    void datagrams_data();
+    void datagrams();
+    void waitsEnd();
 };
 
 // Check points count on across pending phases and are 0 for running and
@@ -60,6 +65,101 @@ void tst_ServiceStatus::messages()
     unsigned long counter = 1;
     updateServiceStatus(status, counter, state, 0xFFFFFFFF, waitHint);
     QCOMPARE(QByteArray::fromStdString(serviceStatusMessage(status, 42, "2024-03-05 14:07:09")), message);
+}
+
+void tst_ServiceStatus::datagrams_data()
+{
+    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<QStringList>("sent"); // the first line of each datagram
+    const QString starting = "STATUS=starting", ready = "READY=1", stopping = "STOPPING=1",
+                  reloading = "RELOADING=1", ping = "WATCHDOG=1";
+    QTest::newRow("start, serve, stop")
+        << QStringList{ "register", "pending", "running", "alive", "ready", "ready", "alive",
+                        "stop", "stop", "stopped 0", "alive", "ready", "stopped 0" }
+        << QStringList{ starting, ready, ping, stopping, "STATUS=stopped, exit code 0" };
+    QTest::newRow("stop before the start")
+        << QStringList{ "register", "stop", "pending", "running", "ready", "stopped 0" }
+        << QStringList{ stopping, "STATUS=stopped, exit code 0" };
+    QTest::newRow("ended before the manager listened")
+        << QStringList{ "stopped 255", "register", "pending", "running", "ready" } << QStringList{};
+    QTest::newRow("ended before it served")
+        << QStringList{ "register", "pending", "running", "stopped 255", "ready" }
+        << QStringList{ starting, "STATUS=stopped, exit code 255" };
+    QTest::newRow("reloads pair up, none before ready")
+        << QStringList{ "register", "pending", "running", "reloading", "reloaded", "ready",
+                        "reloading", "reloading", "reloaded", "reloaded", "reloading", "reloaded" }
+        << QStringList{ starting, ready, reloading, ready, reloading, ready };
+    QTest::newRow("a stop ends the reload")
+        << QStringList{ "register", "pending", "running", "ready", "reloading", "stop", "reloaded", "stopped 3" }
+        << QStringList{ starting, ready, reloading, stopping, "STATUS=stopped, exit code 3" };
+    QTest::newRow("nobody listens") << QStringList{ "pending", "running", "ready", "stop", "stopped 0" }
+                                    << QStringList{};
+}
+
+// Which reports reach the manager: READY=1 once and only when the program
+// serves, one STOPPING=1, reloads paired with READY=1, nothing after the end.
+void tst_ServiceStatus::datagrams()
+{
+    QFETCH(QStringList, events);
+    QFETCH(QStringList, sent);
+    QStringList got;
+    ServiceRuntime runtime(
+        [&](const std::string& message, int&) {
+            got << QString::fromStdString(message).section(QLatin1Char('\n'), 0, 0);
+            return true;
+        },
+        42, [] { return std::string("2024-03-05 14:07:09"); });
+    int error = 0;
+    for (const QString& event : std::as_const(events)) {
+        if (event == "register")
+            runtime.setRegistered(true);
+        else if (event == "pending")
+            runtime.report(SERVICE_START_PENDING, 0, 0, error);
+        else if (event == "running")
+            runtime.enterRunning();
+        else if (event == "ready")
+            runtime.ready(error);
+        else if (event == "stop")
+            runtime.report(SERVICE_STOP_PENDING, 0, 0, error);
+        else if (event.startsWith("stopped"))
+            runtime.report(SERVICE_STOPPED, event.section(' ', 1).toULong(), 0, error);
+        else if (event == "reloading")
+            runtime.reloading(7, error);
+        else if (event == "reloaded")
+            runtime.reloaded(error);
+        else if (event == "alive")
+            runtime.alive(error);
+        else
+            QFAIL(qPrintable(event));
+        QCOMPARE(error, 0);
+    }
+    QCOMPARE(got, sent);
+}
+
+// The waits end on the change that concerns them, from another thread.
+void tst_ServiceStatus::waitsEnd()
+{
+    ServiceRuntime runtime([](const std::string&, int&) { return true; }, 1, [] { return std::string(); });
+    runtime.setRegistered(true);
+    std::thread starter([&] { runtime.enterRunning(); });
+    runtime.waitForStart();
+    starter.join();
+    QVERIFY(runtime.started());
+    QVERIFY(!runtime.stopped());
+
+    int error = 0;
+    std::thread stopper([&] { runtime.report(SERVICE_STOPPED, 0, 0, error); });
+    runtime.waitForEnd();
+    stopper.join();
+    QVERIFY(runtime.stopped());
+
+    // A dispatcher that ends without a start ends both waits.
+    ServiceRuntime idle([](const std::string&, int&) { return true; }, 1, [] { return std::string(); });
+    std::thread ender([&] { idle.dispatcherEnded(); });
+    idle.waitForStart();
+    idle.waitForEnd();
+    ender.join();
+    QVERIFY(!idle.started());
 }
 
 QTEST_APPLESS_MAIN(tst_ServiceStatus)

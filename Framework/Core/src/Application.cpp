@@ -381,9 +381,11 @@ int Application::run(bool asService)
         // returned and the loop runs. A quit or exit asked for before then
         // ends the start instead.
         std::unique_ptr<QTimer> watchdog;
+        // Takes the queued call with it should the loop end before it ran.
+        QObject readyContext;
         if (asService && !quitting() && !applicationExitRequested()) {
             QMetaObject::invokeMethod(
-                m_coreApplication.data(),
+                &readyContext,
                 [this, &watchdog] {
                     if (quitting() || applicationExitRequested())
                         return;

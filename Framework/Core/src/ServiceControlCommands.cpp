@@ -2,6 +2,7 @@
 // own service through the systemd layer of the platform library.
 #include "ServiceControl.h"
 #include "ServiceControlCommands_p.h"
+#include "ServiceStatus_p.h"
 
 #include "Application.h"
 #include "CoreLog_p.h"
@@ -27,11 +28,6 @@ constexpr auto pollInterval = std::chrono::seconds(1);
 constexpr auto waitMargin = std::chrono::seconds(30);
 constexpr auto waitWithoutTimeout = std::chrono::minutes(5);
 constexpr auto longestWait = std::chrono::hours(24);
-
-constexpr unsigned long stateStopped = static_cast<unsigned long>(P::ServiceState::Stopped);
-constexpr unsigned long stateStartPending = static_cast<unsigned long>(P::ServiceState::StartPending);
-constexpr unsigned long stateStopPending = static_cast<unsigned long>(P::ServiceState::StopPending);
-constexpr unsigned long stateRunning = static_cast<unsigned long>(P::ServiceState::Running);
 
 // Each sibling is installed with automatic start and the restart policy.
 const char* const siblingServices[] = {
@@ -272,7 +268,7 @@ bool ServiceCommands::control(const std::string& unit, Control control)
     // Pending while systemd holds a job for the unit, or while it reads as
     // being on the way. The unit's own time-out bounds the wait; Ctrl+C ends
     // it earlier.
-    const unsigned long pendingState = starting ? stateStartPending : stateStopPending;
+    const unsigned long pendingState = starting ? SERVICE_START_PENDING : SERVICE_STOP_PENDING;
     const auto deadline = std::chrono::steady_clock::now()
         + waitBound(starting ? properties.startTimeoutUs : properties.stopTimeoutUs);
     while (!properties.job.empty() || state == pendingState) {
@@ -284,7 +280,7 @@ bool ServiceCommands::control(const std::string& unit, Control control)
         if (!queryState(unit, state, properties))
             return false;
     }
-    if (state == (starting ? stateRunning : stateStopped))
+    if (state == (starting ? SERVICE_RUNNING : SERVICE_STOPPED))
         return true;
     // Settled elsewhere, a start that failed above all: the state is the
     // only answer there is.

@@ -4,6 +4,7 @@
 // that decides which report becomes a datagram for the service manager.
 
 #include "KorCoreExport.h"
+#include "ServiceManager.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -13,11 +14,13 @@
 
 namespace Kor::NS {
 
+// The states by the numbers the records, the commands and their log lines
+// use: the platform's mapping of the manager's states is the one source.
 enum ServiceStateValue : unsigned long {
-    SERVICE_STOPPED = 1,
-    SERVICE_START_PENDING = 2,
-    SERVICE_STOP_PENDING = 3,
-    SERVICE_RUNNING = 4,
+    SERVICE_STOPPED = static_cast<unsigned long>(Platform::ServiceState::Stopped),
+    SERVICE_START_PENDING = static_cast<unsigned long>(Platform::ServiceState::StartPending),
+    SERVICE_STOP_PENDING = static_cast<unsigned long>(Platform::ServiceState::StopPending),
+    SERVICE_RUNNING = static_cast<unsigned long>(Platform::ServiceState::Running),
 };
 
 struct ServiceStatus
