@@ -457,6 +457,8 @@ private slots:
             host.env().insert("WATCHDOG_PID", pid);
         QProcess process;
         QVERIFY(host.startReady(process));
+        // The watchdog is set up once the service is ready.
+        QVERIFY(host.manager.waitFor("READY=1"));
         if (pings)
             QVERIFY(host.manager.waitFor("WATCHDOG=1", 3));
         QVERIFY(HostFixture::endBySignal(process, SIGTERM));
