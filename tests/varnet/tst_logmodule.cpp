@@ -671,6 +671,8 @@ private slots:
         QTest::newRow("parent is a file") << "file.txt/log" << "Not a directory";
         QTest::newRow("missing folder") << "missing/sub/log" << "No such file or directory";
         QTest::newRow("link to a device") << "full" << "not a regular file";
+        // The journal files the line by its priority, and keeps its own time.
+        QTest::newRow("journal reads standard output") << "missing/sub/log" << "No such file or directory";
     }
 
     void unwritableFile()
@@ -681,8 +683,13 @@ private slots:
         if (path == "full" && !QFile::link("/dev/full", m_dir->path() + "/full.log"))
             QSKIP("no /dev/full to link to");
         path = m_dir->path() + "/" + path;
-        const QStringList output = QString::fromLocal8Bit(runHelper({"unwritable", path})).split('\n');
+        const bool journal = QTest::currentDataTag() == QByteArray("journal reads standard output");
+        QStringList arguments{"unwritable", path};
+        if (journal)
+            arguments << "journal";
+        const QStringList output = QString::fromLocal8Bit(runHelper(arguments)).split('\n');
         QCOMPARE(output.filter("Log file").size(), 1);
+        QCOMPARE(output.filter("Log file").first().startsWith("<3>E Log file "), journal);
         QVERIFY2(output.filter("Log file").first().endsWith(path + ".log cannot be opened: " + reason),
                  qPrintable(output.join('\n')));
         QVERIFY(output.contains("alive"));

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using Kor::LogModule;
@@ -32,10 +33,16 @@ int console(int global, int console)
     return 0;
 }
 
-// unwritable <path>: the file output fails; the console output is off, yet
-// the reason must show on stdout, once.
-int unwritable(const char* path)
+// unwritable <path> [journal]: the file output fails; the console output is
+// off, yet the reason must show on stdout, once.
+int unwritable(const char* path, bool journal)
 {
+    if (journal) { // as systemd starts a service: JOURNAL_STREAM names standard output
+        struct stat st{};
+        ::fstat(STDOUT_FILENO, &st);
+        const std::string stream = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+        ::setenv("JOURNAL_STREAM", stream.c_str(), 1);
+    }
     LogModule::Start(LogModule::Console | LogModule::LogFile, path, "helper", "");
     LogModule::SetInfoSeverity(LogModule::Console, Kor::DISABLED);
     LogModule::SetInfoSeverity(LogModule::LogFile, Kor::TRACE);
@@ -122,8 +129,8 @@ int main(int argc, char** argv)
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "console" && argc == 4)
         return console(std::atoi(argv[2]), std::atoi(argv[3]));
-    if (mode == "unwritable" && argc == 3)
-        return unwritable(argv[2]);
+    if (mode == "unwritable" && (argc == 3 || argc == 4))
+        return unwritable(argv[2], argc == 4);
     if (mode == "exit" && argc == 3)
         return exitWithQueue(argv[2]);
     if (mode == "filelimit" && argc == 4)

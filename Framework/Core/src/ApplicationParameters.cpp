@@ -8,9 +8,14 @@
 #include "ServiceControl.h"
 #include "StdInReader_p.h"
 
+#include "PlatformFiles.h"
+
 #include <Kor/LogModule.h>
 
 #include <QDir>
+#include <QFile>
+
+#include <cstring>
 
 namespace Kor::NS {
 
@@ -188,7 +193,25 @@ Parameter::ProcessState Application::installService(QVariantList values, bool al
 {
     const QString account = values.value(0).toString();
     const QString password = values.value(1).toString();
-    return finishedIf(*m_parameterRegistry, ServiceControl::installService(account, password, allowInteraction));
+    const bool installed = ServiceControl::installService(account, password, allowInteraction);
+    // This run, as root, has just created the program's own log and working
+    // folders; the service's account must be able to write them.
+    if (installed && !account.isEmpty()) {
+        for (const QString& folder : { m_loggingPath, defaultWorkingDirectory() }) {
+            if (folder.isEmpty() || QDir(folder) == QDir(m_modulePath))
+                continue;
+            bool changed = false;
+            int error = 0;
+            if (!Kor::Platform::giveFolderToAccount(QFile::encodeName(folder).toStdString(), account.toStdString(),
+                                                    changed, error))
+                coreLog(Kor::ALWAYS, Kor::LOG_WARNING)
+                    << "The folder " << folder << " could not be given to the account " << account << ": "
+                    << QString::fromLocal8Bit(std::strerror(error)) << "; the service may not be able to write it";
+            else if (changed)
+                coreLog(Kor::ALWAYS, Kor::LOG_INFO) << "The folder " << folder << " now belongs to the account " << account;
+        }
+    }
+    return finishedIf(*m_parameterRegistry, installed);
 }
 
 Parameter::ProcessState Application::installInteractiveService(QVariantList values)

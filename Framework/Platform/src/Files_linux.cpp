@@ -7,7 +7,9 @@
 #include <climits>
 #include <cstring>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <string>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -560,6 +562,56 @@ bool readWholeFile(const std::string& path, std::size_t maxBytes, std::string& c
     if (!ok)
         content.clear();
     return ok;
+}
+
+bool giveFolderToAccount(const std::string& path, const std::string& account, bool& changed, int& error)
+{
+    changed = false;
+    passwd entry{};
+    passwd* found = nullptr;
+    std::vector<char> buffer(16384);
+    const int lookup = ::getpwnam_r(account.c_str(), &entry, buffer.data(), buffer.size(), &found);
+    if (lookup != 0 || !found) {
+        error = lookup != 0 ? lookup : ENOENT;
+        return false;
+    }
+    // Opened without following a link, so that the change lands on the
+    // folder that was asked for and nowhere else.
+    const int dir = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (dir < 0) {
+        error = errno;
+        return false;
+    }
+    const auto give = [&](const char* name) {
+        struct stat st{};
+        const int flags = *name ? AT_SYMLINK_NOFOLLOW : AT_EMPTY_PATH;
+        if (::fstatat(dir, name, &st, flags) != 0)
+            return errno;
+        if (*name && !S_ISREG(st.st_mode))
+            return 0;
+        if (st.st_uid == found->pw_uid && st.st_gid == found->pw_gid)
+            return 0;
+        changed = true;
+        return ::fchownat(dir, name, found->pw_uid, found->pw_gid, flags) == 0 ? 0 : errno;
+    };
+    error = give("");
+    if (error == 0) {
+        const int listing = ::dup(dir);
+        DIR* entries = listing >= 0 ? ::fdopendir(listing) : nullptr;
+        if (!entries && listing >= 0)
+            ::close(listing);
+        while (entries && error == 0) {
+            const dirent* item = ::readdir(entries);
+            if (!item)
+                break;
+            if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0)
+                error = give(item->d_name);
+        }
+        if (entries)
+            ::closedir(entries);
+    }
+    ::close(dir);
+    return error == 0;
 }
 
 } // namespace Kor::Platform

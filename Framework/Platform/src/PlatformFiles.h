@@ -39,6 +39,12 @@ bool probeRemovableFile(const std::string& dir, const std::string& name, int& er
 // rmdir(): ENOTEMPTY (or EEXIST) for a folder that is not empty.
 bool removeDirectory(const std::string& path, int& error);
 
+// Gives a folder and the files directly in it (not what links point to) to
+// the account and its group. False with errno when the account is unknown
+// (ENOENT) or the owner cannot be changed; changed tells whether anything
+// belonged to someone else before.
+bool giveFolderToAccount(const std::string& path, const std::string& account, bool& changed, int& error);
+
 // Whether the two errno values mean "access denied" and "folder not empty".
 bool isAccessDenied(int error);
 bool isDirectoryNotEmpty(int error);

@@ -85,6 +85,8 @@ bool parseJournalStream(std::string_view text, std::uint64_t& device, std::uint6
 // manager connected it to the journal (and not, say, a terminal the program
 // was started from with the variable inherited).
 bool standardErrorIsJournal();
+// The same for standard output, which systemd connects to the same stream.
+bool standardOutputIsJournal();
 
 // ---- Unit files ------------------------------------------------------------
 

@@ -298,16 +298,28 @@ bool parseJournalStream(std::string_view text, std::uint64_t& device, std::uint6
     return parseUnsigned(text.substr(0, colon), device) && parseUnsigned(text.substr(colon + 1), inode);
 }
 
-bool standardErrorIsJournal()
+namespace {
+bool isJournalStream(int fd)
 {
     const char* value = std::getenv("JOURNAL_STREAM");
     std::uint64_t device = 0, inode = 0;
     if (!value || !parseJournalStream(value, device, inode))
         return false;
     struct stat st{};
-    if (::fstat(STDERR_FILENO, &st) != 0)
+    if (::fstat(fd, &st) != 0)
         return false;
     return std::uint64_t(st.st_dev) == device && std::uint64_t(st.st_ino) == inode;
+}
+} // namespace
+
+bool standardErrorIsJournal()
+{
+    return isJournalStream(STDERR_FILENO);
+}
+
+bool standardOutputIsJournal()
+{
+    return isJournalStream(STDOUT_FILENO);
 }
 
 bool notifySocketPresent()

@@ -2,6 +2,9 @@
 
 #include "Platform.h"
 #include "PlatformClock.h"
+#include "ServiceManager.h"
+
+#include "LogJournal_p.h"
 
 #include <QStringEncoder>
 
@@ -10,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace Kor::detail {
 
@@ -276,7 +280,15 @@ void writeNotice(const char* text)
     beginLine(line, LOG_ERROR, nullptr, &date);
     line.append(text, std::strlen(text));
     endLine(line);
-    std::fwrite(line.data(), 1, line.size(), stdout);
+    // Under systemd the journal reads standard output: without its priority
+    // in front, an error would be filed as information.
+    if (Platform::standardOutputIsJournal()) {
+        std::string entry;
+        appendJournalEntry(entry, line.data(), line.size(), timeColumnSize(), journalPriority(LOG_ERROR, ALWAYS));
+        std::fwrite(entry.data(), 1, entry.size(), stdout);
+    } else {
+        std::fwrite(line.data(), 1, line.size(), stdout);
+    }
     std::fflush(stdout);
 }
 
