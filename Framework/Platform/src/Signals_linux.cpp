@@ -129,14 +129,20 @@ void handleFault(int signalNumber, siginfo_t* info, void* context)
         callPrevious(previous, signalNumber, info, context);
 }
 
-void endByAbortNow(int)
+// Safe in a handler: sigaction, pthread_sigmask and raise all are.
+void raiseWithDefaultAction(int signalNumber)
 {
-    setDefault(SIGABRT);
+    setDefault(signalNumber);
     sigset_t set;
     sigemptyset(&set);
-    sigaddset(&set, SIGABRT);
+    sigaddset(&set, signalNumber);
     pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
-    ::raise(SIGABRT);
+    ::raise(signalNumber);
+}
+
+void endByAbortNow(int)
+{
+    raiseWithDefaultAction(SIGABRT);
 }
 
 // SIGABRT is what the service manager's watchdog sends to a hung program, and
@@ -311,16 +317,7 @@ bool closingSignalEndsProcess(int signalNumber)
 
 void endBySignal(int signalNumber)
 {
-    if (signalNumber == SIGABRT) {
-        endByAbortNow(SIGABRT);
-    } else {
-        setDefault(signalNumber);
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, signalNumber);
-        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
-        ::raise(signalNumber);
-    }
+    raiseWithDefaultAction(signalNumber);
     std::_Exit(128 + signalNumber); // ignored or caught elsewhere: end all the same
 }
 
