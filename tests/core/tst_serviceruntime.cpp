@@ -477,19 +477,22 @@ private slots:
     {
         QTest::addColumn<bool>("service");
         QTest::addColumn<QString>("stream"); // which file JOURNAL_STREAM names, if any
+        QTest::addColumn<bool>("stdoutToo"); // standard output goes to the same file
         QTest::addColumn<bool>("journaled");
-        QTest::newRow("service, stream is standard error") << true << "stderr" << true;
-        QTest::newRow("service, no stream") << true << QString() << false;
-        QTest::newRow("service, stream is another file") << true << "other" << false;
-        QTest::newRow("console, stream is standard error") << false << "stderr" << false;
+        QTest::newRow("service, as systemd starts it") << true << "stderr" << true << true;
+        QTest::newRow("service, stream is standard error") << true << "stderr" << false << true;
+        QTest::newRow("service, no stream") << true << QString() << false << false;
+        QTest::newRow("service, stream is another file") << true << "other" << false << false;
+        QTest::newRow("console, stream is standard error") << false << "stderr" << false << false;
     }
-    // Standard error carries the journal's lines only where JOURNAL_STREAM
-    // names it: each physical line with its priority, no time column; the end
-    // line too.
+    // The journal's stream carries the lines only where JOURNAL_STREAM names
+    // it: every physical line with its priority and no time column, also
+    // those of the start before the log set-up, and each line once.
     void journal()
     {
         QFETCH(bool, service);
         QFETCH(QString, stream);
+        QFETCH(bool, stdoutToo);
         QFETCH(bool, journaled);
         ManagedHost host("journal", service);
         host.writeFile("stderr", QByteArray());
@@ -504,7 +507,13 @@ private slots:
         QStringList arguments{ "-i", host.path("app.ini") };
         if (service)
             arguments << "-service";
-        QVERIFY(host.startReady(process, arguments));
+        if (stdoutToo) {
+            process.setStandardOutputFile(host.path("stderr"), QIODevice::Append);
+            host.start(process, arguments);
+            QVERIFY(host.manager.waitFor("READY=1"));
+        } else {
+            QVERIFY(host.startReady(process, arguments));
+        }
         QVERIFY(HostFixture::endBySignal(process, SIGTERM));
 
         const QByteArray journal = host.readFile(host.path("stderr"));
@@ -517,8 +526,15 @@ private slots:
                                   "<6>I journal first\n<6>journal second\n", "<5>I service end with pid" })
             QVERIFY2(journal.contains(line), journal.constData());
         QVERIFY(!journal.contains("journal trace"));
+        QCOMPARE(journal.count("service end with pid"), 1);
+        QCOMPARE(journal.count("journal warning"), 1);
+        // Every line but the test host's own word on standard output.
         for (const QByteArray& line : journal.split('\n'))
-            QVERIFY2(line.isEmpty() || (line.startsWith('<') && line.at(2) == '>'), line.constData());
+            QVERIFY2(line.isEmpty() || line == "READY" || (line.startsWith('<') && line.at(2) == '>'),
+                     line.constData());
+        // The start's lines before the set-up, by their own priorities.
+        if (stdoutToo)
+            QVERIFY2(journal.contains("<4>W Setup config not usable"), journal.constData());
     }
 };
 

@@ -9,6 +9,7 @@
 #include "LogFormatter_p.h"
 #include "LogWriter_p.h"
 #include "Platform.h"
+#include "ServiceManager.h"
 
 #include <algorithm>
 #include <atomic>
@@ -162,13 +163,39 @@ bool writeStream(std::FILE* stream, const detail::LineBuffer& line, int& error)
 }
 
 // One write for the whole entry, so that its lines stay together.
-void writeToJournal(const detail::LineBuffer& line, LogEntryType type, int severity)
+void writeToJournal(std::FILE* stream, const detail::LineBuffer& line, LogEntryType type, int severity)
 {
     std::string entry;
     detail::appendJournalEntry(entry, line.data(), line.size(), detail::timeColumnSize(),
                                detail::journalPriority(type, severity));
-    std::fwrite(entry.data(), 1, entry.size(), stderr);
-    std::fflush(stderr);
+    std::fwrite(entry.data(), 1, entry.size(), stream);
+    std::fflush(stream);
+}
+
+// Under systemd standard output and error are the journal's stream (the
+// two are usually one). Lines written there carry their priority and leave
+// the time to the journal, whichever output writes them; and a line the
+// journal output writes already is not written to the same stream again.
+// Looked at when outputs start or change, not per line.
+std::atomic<bool> g_stdoutIsJournal{false};
+std::atomic<bool> g_stderrIsJournal{false};
+
+void lookAtJournalStreams()
+{
+    g_stdoutIsJournal.store(Platform::standardOutputIsJournal(), std::memory_order_relaxed);
+    g_stderrIsJournal.store(Platform::standardErrorIsJournal(), std::memory_order_relaxed);
+}
+
+// The console and debug-window outputs on a stream that may be the journal.
+// false with error set when the stream refused the line.
+bool writeToStream(std::FILE* stream, bool isJournal, bool journalOutputTakes, const detail::LineBuffer& line,
+                   LogEntryType type, int severity, int& error)
+{
+    if (!isJournal)
+        return writeStream(stream, line, error);
+    if (!(journalOutputTakes && g_stderrIsJournal.load(std::memory_order_relaxed)))
+        writeToJournal(stream, line, type, severity);
+    return true;
 }
 
 void writeToFile(const char* data, std::size_t size, int date)
@@ -346,10 +373,13 @@ template <class AppendText>
     appendText(text);
     detail::endLine(text);
     int error = 0;
-    if (to[ConsoleSlot] && !writeStream(stdout, text, error))
+    if (to[ConsoleSlot]
+        && !writeToStream(stdout, g_stdoutIsJournal.load(std::memory_order_relaxed), to[JournalSlot], text, type,
+                          severity, error))
         switchConsoleOff(error);
     if (to[DebugWindowSlot])
-        writeStream(stderr, text, error);
+        writeToStream(stderr, g_stderrIsJournal.load(std::memory_order_relaxed), to[JournalSlot], text, type,
+                      severity, error);
     if (to[LogFileSlot]) {
         if (keeping)
             endKeeping();
@@ -358,7 +388,7 @@ template <class AppendText>
         keepForFile(text, date);
     }
     if (to[JournalSlot])
-        writeToJournal(text, type, severity);
+        writeToJournal(stderr, text, type, severity);
 }
 
 } // namespace
@@ -368,6 +398,7 @@ bool LogModule::Start(int outputs, const char* file, const char*, const char*)
     Control& c = control();
     std::lock_guard guard(c.mutex);
     installExitHandler(c);
+    lookAtJournalStreams();
     // Resolved now: the program may change its working directory right after.
     const std::string base = detail::LogFile::absolutePath(orEmpty(file));
     if (base != c.file.base()) {
@@ -408,6 +439,8 @@ bool LogModule::Enable(int outputs, bool on)
     std::string notice;
     {
         std::lock_guard guard(c.mutex);
+        if (on)
+            lookAtJournalStreams();
         if (on && (outputs & LogFile)) {
             c.file.arm();
             notice = std::exchange(c.heldNotice, std::string());
