@@ -110,7 +110,7 @@ int main(int argc, char** argv)
     try {
         Application::prepare(true);
     } catch (const KorException& e) {
-        std::fprintf(stderr, "%s (is KOR_REGISTRY_ROOT set?)\n", e.what());
+        std::fprintf(stderr, "%s\n", e.what());
         return 1;
     }
     int code = 0;

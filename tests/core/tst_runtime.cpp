@@ -205,11 +205,15 @@ void tst_Runtime::pidFileRelativeToExecutable()
     QVERIFY(host.readFile(host.logFile()).contains("current working directory: " + host.path("log").toUtf8()));
 }
 
+static QByteArray setupXml(const QByteArray& settings);
+
 // A running holder refuses a second instance; once it is killed, its PID
 // file is taken over whatever it says.
 void tst_Runtime::pidFileHolder()
 {
     Host host("run");
+    // A set-up file whose record the refused instance must release again.
+    host.writeFile("updater/setup.xml", setupXml("<datadir>" + host.path("data").toUtf8() + "</datadir>"));
     QProcess first;
     QVERIFY(host.startReady(first, {}));
     const QString pidFile = host.path("bin/testhost.pid");
@@ -224,6 +228,7 @@ void tst_Runtime::pidFileHolder()
     const QByteArray output = second.readAll();
     QVERIFY2(output.contains("service already started with pid file 'testhost.pid' and pid " + firstPid + "."),
              output.constData());
+    QVERIFY2(!output.contains("still alive at exit"), output.constData()); // what the start set up is released
     const QByteArray log = host.readFile(host.logFile());
     QVERIFY(!log.contains("already started"));
     QVERIFY(!log.contains("pid " + QByteArray::number(second.processId())));

@@ -403,6 +403,9 @@ int Application::run(bool asService)
         coreLog(Kor::ALWAYS, Kor::LOG_INFO) << "service end with pid " << m_pid << ".";
         if (pidFile && !pidFile->release())
             coreLog(Kor::ALWAYS, Kor::LOG_WARNING) << "pid file '" << m_pidFileName << "' could not be removed.";
+    } else {
+        // No loop ran, so no aboutToQuit() released what the start set up.
+        doClose();
     }
     if (asService) {
         serviceControl.stop(result);

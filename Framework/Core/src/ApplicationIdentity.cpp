@@ -36,8 +36,17 @@ const Kor::Uuid& Application::getMachineId()
             break;
         s_MachineId = uuidFrom(MachineStore::value(keyPath, QStringLiteral("Common/machineId")));
     }
-    if (s_MachineId.isNull())
-        throw MachineIdException("Failed to read MachineID from registry");
+    if (s_MachineId.isNull()) {
+        // Say where it was looked for: the store is a folder of files an
+        // operator has to find first.
+        QStringList files;
+        for (const QString& keyPath : KeyPaths)
+            files << MachineStore::fileOf(keyPath);
+        const QString where = QStringLiteral(": no [Common] machineId= in %1 (the machine store is "
+                                             "KOR_REGISTRY_ROOT, default /etc/kor/registry)")
+                                  .arg(files.join(QLatin1String(" or ")));
+        throw MachineIdException(("Failed to read MachineID from registry" + where).toLocal8Bit().constData());
+    }
     return s_MachineId;
 }
 
