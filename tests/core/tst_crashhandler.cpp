@@ -13,6 +13,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <unistd.h>
 #include <ctime>
 #include <stdexcept>
 
@@ -51,6 +52,7 @@ private slots:
     void crashLog_data();
     void crashLog();
     void crashLogAppends();
+    void dumpBesideAReadOnlyProgram();
 
 private:
     // Starts a copy of the helper from its own folder, so that dumps land there.
@@ -315,6 +317,42 @@ void tst_CrashHandler::crashLogAppends()
     }
     QVERIFY(shared);
     QVERIFY(QDir::setCurrent(QCoreApplication::applicationDirPath()));
+}
+
+// A service account cannot write the program's folder: the dump goes to the
+// working directory, and a line says so. Root writes anywhere, so root runs
+// the helper as an ordinary user.
+void tst_CrashHandler::dumpBesideAReadOnlyProgram()
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    QSKIP("the sanitizer handles the fault signals");
+#endif
+    QTemporaryDir top;
+    QVERIFY(top.isValid());
+    QDir root(top.path());
+    QVERIFY(root.mkdir("bin") && root.mkdir("work"));
+    const QString program = root.filePath("bin/crashhelper");
+    QVERIFY(QFile::copy(m_helper, program));
+    const auto readAndRun = QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
+        | QFile::ReadOther | QFile::ExeOther;
+    QVERIFY(QFile::setPermissions(top.path(), readAndRun | QFile::WriteOwner));
+    QVERIFY(QFile::setPermissions(root.filePath("bin"), readAndRun));
+    QVERIFY(QFile::setPermissions(root.filePath("work"), readAndRun | QFile::WriteOwner | QFile::WriteGroup
+                                                             | QFile::WriteOther));
+    QProcess process;
+    process.setWorkingDirectory(root.filePath("work"));
+    if (::geteuid() == 0)
+        process.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", program, "segv-dump"});
+    else
+        process.start(program, {"segv-dump"});
+    QVERIFY2(process.waitForStarted(), qPrintable(process.errorString()));
+    QVERIFY(process.waitForFinished(20000));
+    QFile::setPermissions(root.filePath("bin"), readAndRun | QFile::WriteOwner);
+    QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+    QVERIFY2(process.readAllStandardOutput().contains("crash dumps go to " + root.filePath("work").toUtf8()),
+             "no line names the working directory");
+    QCOMPARE(QDir(root.filePath("work")).entryList({"crashhelper.*.dmp"}).size(), 1);
+    QVERIFY(QDir(root.filePath("bin")).entryList({"*.dmp"}).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(tst_CrashHandler)
