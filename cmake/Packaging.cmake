@@ -1,7 +1,7 @@
 # pkg-config file and Debian packages (cpack -G DEB): a runtime package with
 # the three shared libraries and a development package with the headers, the
-# CMake package and korcore.pc. The files Debian asks of every package
-# (copyright, changelog, triggers) are in cmake/debian.
+# CMake package, korcore.pc and the examples. The files Debian asks of every
+# package (copyright, changelog, triggers) are in cmake/debian.
 
 # The pkg-config file names the prefix it is installed under, which is only
 # known at install time (cmake --install --prefix, or /usr inside a package).
@@ -69,5 +69,28 @@ function(kor_deb_docs component package)
 endfunction()
 kor_deb_docs(Runtime ${KOR_DEB_RUNTIME})
 kor_deb_docs(Development ${CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME})
+
+# The development package's examples: the example host program with a
+# CMakeLists.txt of its own, and a sample machine (store and setup.xml) whose
+# folders lie below a scratch root the reader copies it to.
+set(KOR_PACKAGE_SAMPLE_ROOT /tmp/kor-sample CACHE PATH
+    "Where the packaged sample machine's paths point (the reader copies it there)")
+function(kor_deb_examples)
+    set(examples ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME}/examples)
+    set(sample ${KOR_DEB_BUILD_DIR}/sample)
+    set(KOR_SAMPLE_ROOT ${KOR_PACKAGE_SAMPLE_ROOT})
+    configure_file(${PROJECT_SOURCE_DIR}/examples/sample/registry/HKEY_LOCAL_MACHINE/SOFTWARE/Kor.ini.in
+        ${sample}/registry/HKEY_LOCAL_MACHINE/SOFTWARE/Kor.ini @ONLY)
+    configure_file(${PROJECT_SOURCE_DIR}/examples/sample/updater/setup.xml.in ${sample}/updater/setup.xml @ONLY)
+    configure_file(${KOR_DEB_DIR}/examples-README ${KOR_DEB_BUILD_DIR}/examples-README @ONLY)
+    install(DIRECTORY ${sample} DESTINATION ${examples} COMPONENT Development EXCLUDE_FROM_ALL)
+    install(FILES ${KOR_DEB_BUILD_DIR}/examples-README DESTINATION ${examples} RENAME README
+        COMPONENT Development EXCLUDE_FROM_ALL)
+    install(FILES ${PROJECT_SOURCE_DIR}/examples/hostexample/main.cpp DESTINATION ${examples}/hostexample
+        COMPONENT Development EXCLUDE_FROM_ALL)
+    install(FILES ${KOR_DEB_DIR}/hostexample.cmake DESTINATION ${examples}/hostexample RENAME CMakeLists.txt
+        COMPONENT Development EXCLUDE_FROM_ALL)
+endfunction()
+kor_deb_examples()
 
 include(CPack)
