@@ -52,7 +52,9 @@ set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION "KorCore development files: headers,
 set(KOR_DEB_DIR ${CMAKE_CURRENT_LIST_DIR}/debian)
 file(STRINGS ${KOR_DEB_DIR}/changelog KOR_DEB_CHANGELOG_TOP LIMIT_COUNT 1)
 if(NOT KOR_DEB_CHANGELOG_TOP MATCHES "^korcore \\(${KOR_DEB_VERSION}\\) ")
-    message(FATAL_ERROR "cmake/debian/changelog: the top entry is '${KOR_DEB_CHANGELOG_TOP}', "
+    # A build for tests or development goes on; the package check's lintian
+    # run fails on the mismatch.
+    message(WARNING "cmake/debian/changelog: the top entry is '${KOR_DEB_CHANGELOG_TOP}', "
         "the packages are ${KOR_DEB_VERSION}; add an entry for this version")
 endif()
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${KOR_DEB_DIR}/changelog)
