@@ -62,7 +62,8 @@ void tst_Runtime::listings_data()
         "-v, --version       Display version information",
         "-d, --directory     <DIRECTORY>",
         "                    Changes the working directory.",
-        "                    If this option is not given the applications directory is used",
+        "                    If this option is not given, the folder named after the program in the datadir of "
+        "setup.xml is used, or the program's own folder when there is no datadir.",
         "-p, --pidfile       <PIDFILE>",
         "                    The complete filename to use as pid file.",
         "                    If PIDFILE is empty, no pid file is used.",

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Debian packages from a configured build folder, has lintian
-# look them over, unpacks them into a scratch root and builds two host
+# look them over, unpacks them into a scratch root and builds three host
 # programs against what they hold: the packaged example through the CMake
-# package, and one through pkg-config.
+# package, two through pkg-config (the second is the program of
+# docs/host-programs.md, with its moc step run by hand).
 # Usage: check_packages.sh <build folder>
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -69,4 +70,10 @@ sed "s|^prefix=/usr\$|prefix=$root/usr|" "$pc" > "$work/pc/korcore.pc"
 flags=$(PKG_CONFIG_PATH=$work/pc pkg-config --cflags --libs korcore)
 g++ -std=c++20 -fPIC "$here/pkgconfig_host.cpp" $flags -o "$work/pkgconfig_host"
 LD_LIBRARY_PATH=$libdir "$work/pkgconfig_host"
+
+echo "== pkg-config and moc by hand: the program of docs/host-programs.md"
+awk '/^```cpp$/ { on = 1; next } /^```$/ { on = 0 } on' "$source_dir/docs/host-programs.md" > "$work/main.cpp"
+"$(PKG_CONFIG_PATH=$work/pc pkg-config --variable=libexecdir Qt6Core)/moc" "$work/main.cpp" -o "$work/main.moc"
+g++ -std=c++20 -fPIC -I"$work" "$work/main.cpp" $flags -o "$work/Kor.Counter"
+(cd "$work" && KOR_REGISTRY_ROOT=$work/registry LD_LIBRARY_PATH=$libdir "$work/Kor.Counter" --version)
 echo "packages: ok"

@@ -112,7 +112,8 @@ Application::Application(QSharedPointer<QCoreApplication> app)
     registerParameter(QStringLiteral("directory"), QStringLiteral("d"), QStringLiteral("PWD"),
                       QStringLiteral("setWorkingDirectory"), Parameter::SingleValue,
                       QStringLiteral("<DIRECTORY>\nChanges the working directory.\n"
-                                     "If this option is not given the applications directory is used"));
+                                     "If this option is not given, the folder named after the program in the datadir of "
+                                     "setup.xml is used, or the program's own folder when there is no datadir."));
     registerParameter(QStringLiteral("pidfile"), QStringLiteral("p"), QStringLiteral("PID"), QStringLiteral("setPIDFile"),
                       Parameter::SingleValue,
                       QStringLiteral("<PIDFILE>\nThe complete filename to use as pid file.\n"
