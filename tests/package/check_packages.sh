@@ -75,5 +75,5 @@ echo "== pkg-config and moc by hand: the program of docs/host-programs.md"
 awk '/^```cpp$/ { on = 1; next } /^```$/ { on = 0 } on' "$source_dir/docs/host-programs.md" > "$work/main.cpp"
 "$(PKG_CONFIG_PATH=$work/pc pkg-config --variable=libexecdir Qt6Core)/moc" "$work/main.cpp" -o "$work/main.moc"
 g++ -std=c++20 -fPIC -I"$work" "$work/main.cpp" $flags -o "$work/Kor.Counter"
-(cd "$work" && KOR_REGISTRY_ROOT=$work/registry LD_LIBRARY_PATH=$libdir "$work/Kor.Counter" --version)
+(cd "$work" && KOR_REGISTRY_ROOT=$work/sample/registry LD_LIBRARY_PATH=$libdir "$work/Kor.Counter" --version)
 echo "packages: ok"
