@@ -2,7 +2,7 @@
 # Every name the library reads from outside must be in docs/operating.md, in
 # backquotes: the keys of a program's settings file and of the machine store
 # (a "Group/Key" literal, or a bare name under "Loglevel" given to the
-# helpers that read and reload the log levels), the elements of setup.xml,
+# helpers of LogSettings that read them), the elements of setup.xml,
 # and the environment variables. The names come from the sources themselves,
 # so a key added there without a word in the document fails this test.
 # Usage: check_operating_doc.sh [<source folder>]
@@ -14,7 +14,7 @@ all=("$root"/Framework/*/src/*.cpp)
 
 names=$(
     grep -ohP '"\K[A-Za-z]+/[A-Za-z]+(?=")' "${core[@]}"
-    grep -ohP '\b(getLogLevel|logLevelSetting|severityKey|numberKey|switchKey)\((QStringLiteral\(|QLatin1String\()?"\K\w+(?=")' \
+    grep -ohP '\b(getLogLevel|level|onOff|historyLimit|key)\((QStringLiteral\(|QLatin1String\()?"\K\w+(?=")' \
         "${core[@]}" | sed 's|^|Loglevel/|'
     grep -ohP '(settingText\(|\["Settings"\]\[)"\K\w+(?=")' "${core[@]}"
     grep -ohP '\b(qEnvironmentVariable|qEnvironmentVariableIsSet|environmentValue|getenv)\("\K[A-Z_]+(?=")' "${all[@]}"

@@ -1,6 +1,8 @@
 // The application object in-process: construction, registries, parameters,
 // the settings store and the machine identity.
+#include "ConsoleCommands_p.h"
 #include "LogLevelKeys_p.h"
+#include "LogSettings_p.h"
 #include "MachineStore_p.h"
 #include "ParameterRegistry_p.h"
 
@@ -31,6 +33,18 @@ bool writeFile(const QString& path, const QByteArray& content)
     return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
 
+// The [Loglevel] keys of a file as "key=value", sorted.
+QStringList logKeys(const QString& path)
+{
+    QSettings file(path, QSettings::IniFormat);
+    file.beginGroup("Loglevel");
+    QStringList pairs;
+    for (const QString& key : file.childKeys())
+        pairs << key + '=' + file.value(key).toString();
+    pairs.sort();
+    return pairs;
+}
+
 QStringList parameterNames(const Application& app)
 {
     QStringList names;
@@ -55,10 +69,11 @@ private slots:
     void settingsGroups();
     void settingsRemoveAndReset();
     void uuidSettings();
-    void logLevelRepair_data();
-    void logLevelRepair();
     void logSwitches_data();
     void logSwitches();
+    void logSettings_data();
+    void logSettings();
+    void keyboardChangesTheSettingsInForce();
     void machineIdFromStore();
     void machineStoreValues_data();
     void machineStoreValues();
@@ -219,33 +234,6 @@ void tst_Application::uuidSettings()
     QVERIFY(m_app->setting("U/Id", Kor::Uuid(), true) == id);
 }
 
-void tst_Application::logLevelRepair_data()
-{
-    QTest::addColumn<QString>("stored");
-    QTest::addColumn<int>("severity");
-    QTest::addColumn<QString>("afterwards");
-    QTest::newRow("missing") << QString() << int(Kor::TRACE) << "TRACE";
-    QTest::newRow("lower case name") << "info" << int(Kor::INFO) << "info";
-    QTest::newRow("mixed case") << "Always" << int(Kor::ALWAYS) << "Always";
-    QTest::newRow("number") << "2" << int(Kor::INFO) << "INFO";
-    QTest::newRow("disabled number") << "4" << int(Kor::DISABLED) << "DISABLED";
-    QTest::newRow("too large") << "9" << int(Kor::TRACE) << "TRACE";
-    QTest::newRow("negative") << "-1" << int(Kor::TRACE) << "TRACE";
-    QTest::newRow("word") << "verbose" << int(Kor::TRACE) << "TRACE";
-}
-
-void tst_Application::logLevelRepair()
-{
-    QFETCH(QString, stored);
-    QFETCH(int, severity);
-    QFETCH(QString, afterwards);
-    m_app->removeSetting("Loglevel/Probe");
-    if (!stored.isNull())
-        m_app->changeSetting("Loglevel/Probe", stored);
-    QCOMPARE(int(m_app->getLogLevel("Probe")), severity);
-    QCOMPARE(QSettings(m_ini, QSettings::IniFormat).value("Loglevel/Probe").toString(), afterwards);
-}
-
 void tst_Application::logSwitches_data()
 {
     QTest::addColumn<QString>("stored");
@@ -274,6 +262,151 @@ void tst_Application::logSwitches()
     const std::optional<bool> parsed = parseLogSwitch(m_app->setting("Loglevel/Switch", QVariant(), true));
     QCOMPARE(parsed ? int(*parsed) : -1, result);
     m_app->removeSetting("Loglevel/Switch");
+}
+
+void tst_Application::logSettings_data()
+{
+    using Mode = LogSettings::Mode;
+    QTest::addColumn<bool>("atStart");
+    QTest::addColumn<Mode>("mode");
+    QTest::addColumn<QByteArray>("content"); // of [Loglevel]
+    QTest::addColumn<QString>("changes"); // from the class's defaults, as apply() says them
+    QTest::addColumn<QString>("others"); // the fields apply() leaves alone
+    QTest::addColumn<QString>("warnings");
+    QTest::addColumn<QString>("written"); // keys added or changed
+    const QString levels = "Console=TRACE DebugWindow=TRACE Global=TRACE LogFile=TRACE ";
+    const QString async = "LogFileAsyncBufferSize=10485760 ";
+    const QString file = "LogFileBufferSize=4096 LogFileEnableAsyncWriting=true LogFileFlush=1 LogFileWarning=100";
+    const QString written = levels + async + file;
+
+    QTest::newRow("start, console, empty") << true << Mode::Console << QByteArray() << "nothing changed" << "" << "" << written;
+    QTest::newRow("start, service, empty")
+        << true << Mode::Service << QByteArray() << "Console TRACE -> DISABLED, DebugWindow TRACE -> DISABLED" << ""
+        << "" << "Global=TRACE Journal=INFO LogFile=TRACE " + async + file;
+    QTest::newRow("start, service, levels repaired")
+        << true << Mode::Service << QByteArray("Global=info\nLogFile=2\nJournal=verbose\n")
+        << "Global TRACE -> INFO, LogFile TRACE -> INFO, Console TRACE -> DISABLED, DebugWindow TRACE -> DISABLED, "
+           "Journal INFO -> TRACE"
+        << "" << "" << "Journal=TRACE LogFile=INFO " + async + file;
+    QTest::newRow("start, console, levels repaired")
+        << true << Mode::Console << QByteArray("Console=-1\nDebugWindow=4\nGlobal=Always\nLogFile=9\n")
+        << "Global TRACE -> ALWAYS, DebugWindow TRACE -> DISABLED" << "" << ""
+        << "Console=TRACE DebugWindow=DISABLED LogFile=TRACE " + async + file;
+    QTest::newRow("start, file writing")
+        << true << Mode::Console
+        << QByteArray("LogFileEnableAsyncWriting=false\nLogFileAsyncBufferSize=1\nLogFileFlush=0\n"
+                      "LogFileWarning=80\nLogFileBufferSize=512\n")
+        << "LogFileWarning 100 -> 80" << "asyncWriting=false flush=false bufferSize=512" << ""
+        << levels.trimmed();
+    QTest::newRow("start, layout")
+        << true << Mode::Console
+        << QByteArray("LogFileAsyncBufferSize=1024\nThreadID=yes\nLoggerNameSize=12\nLoggerNameDotted=on\n"
+                      "LoggerNameSeparated=1\n")
+        << "ThreadID false -> true, LoggerNameSize 0 -> 12, LoggerNameDotted false -> true, "
+           "LoggerNameSeparated false -> true"
+        << "asyncBufferSize=1024" << ""
+        << levels + file;
+    QTest::newRow("start, unreadable switch, name size left")
+        << true << Mode::Console << QByteArray("ThreadID=sometimes\nLoggerNameSize=4294967295\n") << "nothing changed"
+        << "" << "" << written;
+    QTest::newRow("start, history limits")
+        << true << Mode::Console << QByteArray("LogFileHistoryMaxFiles=2\nLogFileHistoryMaxMegabytes=1\n")
+        << "nothing changed" << "historyMaxFiles=2 historyMaxMegabytes=1" << ""
+        << written;
+    QTest::newRow("start, bad history limits")
+        << true << Mode::Console << QByteArray("LogFileHistoryMaxFiles=-2\nLogFileHistoryMaxMegabytes=99999999999999\n")
+        << "nothing changed" << ""
+        << "Loglevel/LogFileHistoryMaxFiles '-2' is no number from 0 to 1000000; the history is not limited by it | "
+           "Loglevel/LogFileHistoryMaxMegabytes '99999999999999' is no number from 0 to 1073741824; the history is "
+           "not limited by it"
+        << written;
+
+    // A reload writes nothing and takes only the keys it finds.
+    QTest::newRow("reload, levels")
+        << false << Mode::Console << QByteArray("Global=INFO\nLogFile=debug\n") << "Global TRACE -> INFO, LogFile TRACE -> DEBUG"
+        << "" << "" << "";
+    QTest::newRow("reload, service, bad values")
+        << false << Mode::Service << QByteArray("LogFile=verbose\nLoggerNameDotted=maybe\nThreadID=true\n")
+        << "ThreadID false -> true" << ""
+        << "LogFile 'verbose' is no log level, TRACE stays | LoggerNameDotted 'maybe' is neither true nor false, false stays"
+        << "";
+    QTest::newRow("reload, console, journal and layout")
+        << false << Mode::Console
+        << QByteArray("Journal=1\nLogFileWarning=80\nLoggerNameSize=20\nLoggerNameSeparated=on\n")
+        << "Journal INFO -> DEBUG, LogFileWarning 100 -> 80, LoggerNameSize 0 -> 20, LoggerNameSeparated false -> true"
+        << "" << "" << "";
+    QTest::newRow("reload, keys only the start reads")
+        << false << Mode::Service
+        << QByteArray("Console=INFO\nLogFileFlush=0\nLogFileBufferSize=1\nLogFileHistoryMaxFiles=x\n"
+                      "LoggerNameSize=4294967295\n")
+        << "nothing changed" << "" << "" << "";
+}
+
+// Read from a file and compared with the defaults; the start writes back
+// what it fills in or repairs.
+void tst_Application::logSettings()
+{
+    QFETCH(bool, atStart);
+    QFETCH(LogSettings::Mode, mode);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, changes);
+    QFETCH(QString, others);
+    QFETCH(QString, warnings);
+    QFETCH(QString, written);
+    const QString path = m_dir.filePath("log.ini");
+    QVERIFY(writeFile(path, content.isEmpty() ? QByteArray() : "[Loglevel]\n" + content));
+    const QStringList before = logKeys(path);
+    LogSettings base;
+    base.mode = mode;
+    LogSettings::Reading reading;
+    if (atStart) {
+        QCOMPARE(m_app->setINIFile(QVariant(path)), Parameter::Continue);
+        m_app->resetSettings();
+        ApplicationLogSource source(*m_app);
+        reading = LogSettings::read(source, mode, base, LogSettings::Occasion::Start);
+        QCOMPARE(m_app->setINIFile(QVariant(m_ini)), Parameter::Continue);
+        m_app->resetSettings();
+    } else {
+        const QSettings file(path, QSettings::IniFormat);
+        FileLogSource source(file);
+        reading = LogSettings::read(source, mode, base, LogSettings::Occasion::Reload);
+    }
+    const LogSettings& next = reading.settings;
+    QCOMPARE(next.mode, mode);
+    QCOMPARE(LogSettings::apply(next, &base), changes);
+    LogSettings::apply(base, &next);
+    QStringList differing;
+    const auto other = [&](const char* name, auto LogSettings::*field) {
+        if (next.*field != base.*field)
+            differing << QString::fromLatin1(name) + '=' + QVariant(next.*field).toString();
+    };
+    other("asyncWriting", &LogSettings::asyncWriting);
+    other("asyncBufferSize", &LogSettings::asyncBufferSize);
+    other("flush", &LogSettings::flush);
+    other("bufferSize", &LogSettings::bufferSize);
+    other("historyMaxFiles", &LogSettings::historyMaxFiles);
+    other("historyMaxMegabytes", &LogSettings::historyMaxMegabytes);
+    QCOMPARE(differing.join(' '), others);
+    QCOMPARE(reading.warnings.join(" | "), warnings);
+    QStringList after = logKeys(path);
+    after.removeIf([&](const QString& pair) { return before.contains(pair); });
+    QCOMPARE(after.join(' '), written);
+}
+
+// A reload compares with what the operator last typed.
+void tst_Application::keyboardChangesTheSettingsInForce()
+{
+    LogSettings inForce = LogSettings().inForce();
+    const bool threadIds = inForce.threadId;
+    runConsoleCommand("lf3", inForce);
+    runConsoleCommand("LT", inForce);
+    runConsoleCommand("ln999", inForce);
+    QCOMPARE(inForce.logFile, 3);
+    QCOMPARE(inForce.threadId, !threadIds);
+    QCOMPARE(inForce.nameSize, 255); // as the module keeps it
+    QCOMPARE(inForce, inForce.inForce());
+    runConsoleCommand("lt", inForce);
+    runConsoleCommand("ln0", inForce);
 }
 
 void tst_Application::machineIdFromStore()

@@ -4,7 +4,6 @@
 
 #include <QDateTime>
 #include <QRegularExpression>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -26,8 +25,6 @@ private slots:
     void badValues();
     void pidFileRelativeToExecutable();
     void pidFileHolder();
-    void settingsFileAtStart_data();
-    void settingsFileAtStart();
     void badSettingsFiles_data();
     void badSettingsFiles();
     void setupFileLayout();
@@ -245,44 +242,6 @@ void tst_Runtime::pidFileHolder()
     QVERIFY(HostFixture::endBySignal(third, SIGINT));
 }
 
-void tst_Runtime::settingsFileAtStart_data()
-{
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<bool>("asyncWriting");
-    QTest::addColumn<QString>("logFileLevel");
-    QTest::newRow("fresh") << QByteArray() << true << "TRACE";
-    QTest::newRow("asynchronous writing off, level as a number")
-        << QByteArray("[Loglevel]\nLogFile=2\nLogFileEnableAsyncWriting=false\n") << false << "INFO";
-}
-
-// The start writes the defaults that are missing and repairs the levels;
-// each way of repairing one is tst_application's.
-void tst_Runtime::settingsFileAtStart()
-{
-    QFETCH(QByteArray, content);
-    QFETCH(bool, asyncWriting);
-    QFETCH(QString, logFileLevel);
-    Host host("quit");
-    if (!content.isNull())
-        host.writeFile("bin/testhost.ini", content);
-    QCOMPARE(host.run({}), 0);
-    QSettings settings(host.path("bin/testhost.ini"), QSettings::IniFormat);
-    QStringList keys = settings.allKeys();
-    keys.sort();
-    QStringList expected = { "Loglevel/Console", "Loglevel/DebugWindow", "Loglevel/Global", "Loglevel/LogFile",
-                             "Loglevel/LogFileAsyncBufferSize", "Loglevel/LogFileBufferSize",
-                             "Loglevel/LogFileEnableAsyncWriting", "Loglevel/LogFileFlush",
-                             "Loglevel/LogFileWarning", "RecordingDirectories/DataDir" };
-    if (!asyncWriting)
-        expected.removeOne("Loglevel/LogFileAsyncBufferSize");
-    QCOMPARE(keys, expected);
-    QCOMPARE(settings.value("Loglevel/Global").toString(), "TRACE");
-    QCOMPARE(settings.value("Loglevel/LogFile").toString(), logFileLevel);
-    if (asyncWriting)
-        QCOMPARE(settings.value("Loglevel/LogFileAsyncBufferSize").toInt(), 10485760);
-    QCOMPARE(settings.value("RecordingDirectories/DataDir").toString(), "/var/lib/kor/KORDATA");
-}
-
 static QByteArray setupXml(const QByteArray& settings)
 {
     return "<?xml version=\"1.0\"?>\n<Setup><Settings>" + settings + "</Settings></Setup>\n";
@@ -453,8 +412,6 @@ void tst_Runtime::historyLimits_data()
                                << QByteArray("History file " + QByteArray("%1") + "/testhost.20240201-000000.log deleted");
     QTest::newRow("one megabyte") << QByteArray("LogFileHistoryMaxMegabytes=1\n") << all.mid(2)
                                   << QByteArray("the history keeps at most 1048576 bytes");
-    QTest::newRow("negative") << QByteArray("LogFileHistoryMaxFiles=-2\n") << all
-                              << QByteArray("LogFileHistoryMaxFiles '-2' is no number from 0 to 1000000");
     QTest::newRow("absurd") << QByteArray("LogFileHistoryMaxMegabytes=99999999999999\n") << all
                             << QByteArray("LogFileHistoryMaxMegabytes '99999999999999' is no number");
 }

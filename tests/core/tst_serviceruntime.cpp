@@ -355,9 +355,6 @@ private slots:
         QTest::newRow("deleted") << "deleted" << QByteArray("failed: the file is missing; they stay as they were");
         QTest::newRow("a folder") << "folder" << QByteArray("failed: it is not a regular file");
         QTest::newRow("garbage") << "garbage" << QByteArray("; they stay as they were");
-        QTest::newRow("unknown level") << "level" << QByteArray("LogFile 'verbose' is no log level, INFO stays");
-        // Read as the start reads it: "true" is on.
-        QTest::newRow("thread ids on") << "switch" << QByteArray("ThreadID false -> true");
     }
     // SIGHUP re-reads the levels; READY=1 ends every reload, and a second
     // SIGHUP reloads again instead of ending us. A bad file leaves the old
@@ -386,10 +383,6 @@ private slots:
             QVERIFY(QDir().mkdir(ini));
         if (kind == "garbage")
             host.writeFile("app.ini", QByteArray("\x01\x02[[[Log\xff\n=\0=\n]]", 14));
-        if (kind == "level")
-            host.writeFile("app.ini", "[Loglevel]\nGlobal=INFO\nLogFile=verbose\n");
-        if (kind == "switch")
-            host.writeFile("app.ini", "[Loglevel]\nGlobal=INFO\nLogFile=INFO\nThreadID=true\n");
         reloadUntil(line.isEmpty() ? raised : line);
         QVERIFY(host.manager.waitFor("READY=1", 2));
 

@@ -4,6 +4,7 @@
 
 #include "ConsoleCommands_p.h"
 #include "Console.h"
+#include "LogSettings_p.h"
 
 #include <Kor/LogModule.h>
 
@@ -32,17 +33,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!translator.isTerminalMode() && keys.size() != size - 1)
         std::abort();
 
+    static Kor::NS::LogSettings settings = Kor::NS::LogSettings().inForce();
     QString line;
     for (const char key : keys) {
         if (key == '\r' || key == '\n') {
-            Kor::NS::runConsoleCommand(line);
+            Kor::NS::runConsoleCommand(line, settings);
             line.clear();
         } else {
             line.append(QLatin1Char(key));
         }
     }
-    Kor::NS::runConsoleCommand(line);
+    Kor::NS::runConsoleCommand(line, settings);
     // The commands change the module's settings; start each input alike.
     Kor::LogModule::SetNameMinSize(0);
+    settings = settings.inForce();
     return 0;
 }

@@ -5,6 +5,7 @@
 #include "CoreLog_p.h"
 #include "CrashHandler_p.h"
 #include "KorException.h"
+#include "LogSettings_p.h"
 #include "ParameterRegistry_p.h"
 #include "PidFile_p.h"
 #include "ServiceControl.h"
@@ -85,7 +86,8 @@ QString moduleNameOf(const QString& filePath)
 } // namespace
 
 Application::Application(QSharedPointer<QCoreApplication> app)
-    : QObject(nullptr), m_coreApplication(app), m_parameterRegistry(std::make_unique<ParameterRegistry>())
+    : QObject(nullptr), m_coreApplication(app), m_parameterRegistry(std::make_unique<ParameterRegistry>()),
+      m_logSettings(std::make_unique<LogSettings>(LogSettings().inForce()))
 {
     if (s_pInstance)
         throw MultipleApplicationException("Only one instance of Application allowed");

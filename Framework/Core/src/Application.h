@@ -24,6 +24,7 @@
 
 namespace Kor::NS {
 
+class LogSettings;
 class ParameterRegistry;
 class SetupConfigData;
 
@@ -160,9 +161,6 @@ private:
     void setSignaling();
     void startLogging(const QString& logFile);
     void configureLogging(bool asService);
-    // getLogLevel() with another default for a missing key.
-    Kor::LogSeverity logLevelSetting(const QString& name, Kor::LogSeverity defaultLevel);
-    void configureHistoryLimits();
     // SIGHUP in service mode: one reload at a time, on the main thread; a
     // request during a reload brings one more after it.
     void requestReload();
@@ -188,6 +186,8 @@ private:
     // Complaints about settings found before the log file opened; logged
     // once it is open, so that they reach it.
     QStringList m_startNotes;
+    // The log settings in force; the keyboard and reloads change them.
+    std::unique_ptr<LogSettings> m_logSettings;
 
     static SetupConfigData* s_setupConfig;
     static QRecursiveMutex s_settingsLock;

@@ -2,12 +2,13 @@
 #include "Application.h"
 
 #include "ConsoleCommands_p.h"
+#include "LogSettings_p.h"
 
 namespace Kor::NS {
 
 void Application::keyboardInput(const QString& input)
 {
-    runConsoleCommand(input);
+    runConsoleCommand(input, *m_logSettings);
 }
 
 void Application::keyboardInput(int fkey)

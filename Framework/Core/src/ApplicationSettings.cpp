@@ -4,6 +4,7 @@
 #include "CoreLog_p.h"
 #include "KorMutexLocker_p.h"
 #include "LogLevelKeys_p.h"
+#include "LogSettings_p.h"
 #include "ServiceControl.h"
 #include "ServiceManager.h"
 
@@ -16,7 +17,6 @@
 #include <QMutexLocker>
 
 #include <memory>
-#include <optional>
 
 namespace Kor::NS {
 
@@ -41,9 +41,6 @@ QString uuidText(const Kor::Uuid& id)
 // The log module's file modes: history files, and none of them deleted.
 constexpr int HistoryMode = 1;
 constexpr int KeepAllHistory = 0;
-
-// 4294967295 in the low 32 bits means "leave the module's default".
-constexpr quint32 Unset = 0xFFFFFFFFu;
 
 // Why a settings file cannot be reloaded, or empty when it can.
 QString unreadableReason(const QString& path)
@@ -214,19 +211,8 @@ void Application::resetSettings()
 
 Kor::LogSeverity Application::getLogLevel(QString name)
 {
-    return logLevelSetting(name, Kor::TRACE);
-}
-
-Kor::LogSeverity Application::logLevelSetting(const QString& name, Kor::LogSeverity defaultLevel)
-{
-    const QString key = QLatin1String("Loglevel/") + name;
-    const QVariant value = setting(key, QVariant(severityName(defaultLevel)), false);
-    const std::optional<Kor::LogSeverity> parsed = parseLogSeverity(value);
-    const Kor::LogSeverity severity = parsed.value_or(Kor::TRACE);
-    // A name is kept as the operator wrote it; everything else is rewritten.
-    if (!parsed || value.toString().toUpper() != severityName(severity))
-        changeSetting(key, QVariant(severityName(severity)));
-    return severity;
+    ApplicationLogSource source(*this);
+    return Kor::LogSeverity(LogSettings::startLevel(source, QLatin1String("Loglevel/") + name, Kor::TRACE));
 }
 
 void Application::startLogging(const QString& logFile)
@@ -250,79 +236,13 @@ void Application::startLogging(const QString& logFile)
 
 void Application::configureLogging(bool asService)
 {
-    auto optional = [this](const char* key) {
-        return quint32(setting(QLatin1String(key), QVariant(qulonglong(Unset)), true).toULongLong());
-    };
-    // An on/off key that is missing or unreadable leaves the module's default.
-    auto onOff = [this](const char* key) {
-        return containsSetting(QLatin1String(key)) ? parseLogSwitch(setting(QLatin1String(key), QVariant(), true))
-                                                   : std::nullopt;
-    };
-    const std::optional<bool> threadId = onOff("Loglevel/ThreadID");
-    const quint32 nameSize = optional("Loglevel/LoggerNameSize");
-    const std::optional<bool> dotted = onOff("Loglevel/LoggerNameDotted");
-    const std::optional<bool> separated = onOff("Loglevel/LoggerNameSeparated");
-
-    Kor::LogModule::SetGlobalInfoSeverity(getLogLevel(QStringLiteral("Global")));
-    Kor::LogModule::SetInfoSeverity(Kor::LogModule::LogFile, getLogLevel(QStringLiteral("LogFile")));
-    if (setting(QStringLiteral("Loglevel/LogFileEnableAsyncWriting"), true, false).toBool())
-        Kor::LogModule::LogFileEnableAsyncWriting(
-            setting(QStringLiteral("Loglevel/LogFileAsyncBufferSize"), 10485760, false).toInt(), 1024);
-    Kor::LogModule::LogFileFlush(setting(QStringLiteral("Loglevel/LogFileFlush"), 1, false).toInt() != 0);
-    Kor::LogModule::setLogWarning(setting(QStringLiteral("Loglevel/LogFileWarning"), 100, false).toInt());
-    Kor::LogModule::LogFileBufferSize(setting(QStringLiteral("Loglevel/LogFileBufferSize"), 4096, false).toInt());
-    if (asService) {
-        Kor::LogModule::SetInfoSeverity(Kor::LogModule::Console, Kor::DISABLED);
-        Kor::LogModule::SetInfoSeverity(Kor::LogModule::DebugWindow, Kor::DISABLED);
-        // Under systemd standard error is the journal; anywhere else the
-        // output stays off, so that a service started by hand writes nothing
-        // there.
-        Kor::LogModule::SetInfoSeverity(Kor::LogModule::Journal, logLevelSetting(QStringLiteral("Journal"), Kor::INFO));
-        Kor::LogModule::Enable(Kor::LogModule::Journal, Kor::Platform::standardErrorIsJournal());
-    } else {
-        Kor::LogModule::SetInfoSeverity(Kor::LogModule::Console, getLogLevel(QStringLiteral("Console")));
-        Kor::LogModule::SetInfoSeverity(Kor::LogModule::DebugWindow, getLogLevel(QStringLiteral("DebugWindow")));
-    }
-    configureHistoryLimits();
-    if (threadId.value_or(false))
-        Kor::LogModule::EnableThreadID(true, true);
-    if (nameSize != Unset)
-        Kor::LogModule::SetNameMinSize(int(nameSize));
-    if (dotted)
-        Kor::LogModule::SetNameDotted(*dotted);
-    if (separated)
-        Kor::LogModule::SetNameSeparated(*separated);
-}
-
-namespace {
-
-// Beyond these a limit is a typing error rather than a wish.
-constexpr qint64 MaxHistoryFiles = 1000000;
-constexpr qint64 MaxHistoryMegabytes = qint64(1) << 30;
-
-} // namespace
-
-void Application::configureHistoryLimits()
-{
-    // Neither key is written: without them the history keeps everything.
-    auto limit = [this](const char* name, qint64 maximum) -> qint64 {
-        const QString key = QLatin1String(name);
-        if (!containsSetting(key))
-            return 0;
-        const QVariant value = setting(key, QVariant(0), true);
-        bool ok = false;
-        const qint64 n = value.toString().trimmed().toLongLong(&ok);
-        if (ok && n >= 0 && n <= maximum)
-            return n;
-        m_startNotes << QStringLiteral("%1 '%2' is no number from 0 to %3; the history is not limited by it")
-                            .arg(key, value.toString())
-                            .arg(maximum);
-        return 0;
-    };
-    const qint64 files = limit("Loglevel/LogFileHistoryMaxFiles", MaxHistoryFiles);
-    const qint64 megabytes = limit("Loglevel/LogFileHistoryMaxMegabytes", MaxHistoryMegabytes);
-    Kor::LogModule::LogFileDeleteMode(int(files));
-    Kor::LogModule::LogFileHistoryMaxBytes((unsigned long long)(megabytes) << 20);
+    ApplicationLogSource source(*this);
+    const LogSettings::Reading reading =
+        LogSettings::read(source, asService ? LogSettings::Mode::Service : LogSettings::Mode::Console,
+                          LogSettings().inForce(), LogSettings::Occasion::Start);
+    LogSettings::apply(reading.settings, nullptr);
+    *m_logSettings = reading.settings.inForce();
+    m_startNotes << reading.warnings;
 }
 
 void Application::reloadLogSettings()
@@ -344,6 +264,7 @@ void Application::reloadLogSettings()
             failure = QStringLiteral("it is no valid settings file");
         else if (fresh->childKeys().isEmpty())
             failure = QStringLiteral("it holds no [Loglevel] settings");
+        fresh->endGroup();
     }
     if (!failure.isEmpty()) {
         coreLog(Kor::ALWAYS, Kor::LOG_WARNING) << "Reloading the log settings from " << path << " failed: " << failure
@@ -352,71 +273,13 @@ void Application::reloadLogSettings()
         return;
     }
 
-    QStringList changes;
-    QStringList rejected;
-    auto severityKey = [&](const char* name, int current, auto apply) {
-        const QString key = QLatin1String(name);
-        if (!fresh->contains(key))
-            return;
-        const QVariant value = fresh->value(key);
-        const std::optional<Kor::LogSeverity> parsed = parseLogSeverity(value);
-        if (!parsed) {
-            rejected << QStringLiteral("%1 '%2' is no log level, %3 stays")
-                            .arg(key, value.toString(), severityName(current));
-            return;
-        }
-        if (*parsed == current)
-            return;
-        apply(*parsed);
-        changes << QStringLiteral("%1 %2 -> %3").arg(key, severityName(current), severityName(*parsed));
-    };
-    severityKey("Global", Kor::LogModule::GetGlobalInfoSeverity(),
-                [](int level) { Kor::LogModule::SetGlobalInfoSeverity(level); });
-    severityKey("LogFile", Kor::LogModule::GetInfoSeverity(Kor::LogModule::LogFile),
-                [](int level) { Kor::LogModule::SetInfoSeverity(Kor::LogModule::LogFile, level); });
-    severityKey("Journal", Kor::LogModule::GetInfoSeverity(Kor::LogModule::Journal),
-                [](int level) { Kor::LogModule::SetInfoSeverity(Kor::LogModule::Journal, level); });
-
-    auto numberKey = [&](const char* name, long long current, auto apply) {
-        const QString key = QLatin1String(name);
-        if (!fresh->contains(key))
-            return;
-        const long long value = fresh->value(key).toLongLong();
-        if (value == current)
-            return;
-        apply(value);
-        changes << QStringLiteral("%1 %2 -> %3").arg(key).arg(current).arg(value);
-    };
-    numberKey("LogFileWarning", Kor::LogModule::getLogWarning(),
-              [](long long value) { Kor::LogModule::setLogWarning(int(value)); });
-    auto switchKey = [&](const char* name, bool current, auto apply) {
-        const QString key = QLatin1String(name);
-        if (!fresh->contains(key))
-            return;
-        const QVariant value = fresh->value(key);
-        const std::optional<bool> parsed = parseLogSwitch(value);
-        const QString currentText = current ? QStringLiteral("true") : QStringLiteral("false");
-        if (!parsed) {
-            rejected << QStringLiteral("%1 '%2' is neither true nor false, %3 stays").arg(key, value.toString(), currentText);
-            return;
-        }
-        if (*parsed == current)
-            return;
-        apply(*parsed);
-        changes << QStringLiteral("%1 %2 -> %3").arg(key, currentText, *parsed ? QStringLiteral("true") : QStringLiteral("false"));
-    };
-    switchKey("ThreadID", Kor::LogModule::ThreadIDEnabled(), [](bool on) { Kor::LogModule::EnableThreadID(on, on); });
-    if (fresh->contains(QStringLiteral("LoggerNameSize"))
-        && quint32(fresh->value(QStringLiteral("LoggerNameSize")).toULongLong()) != Unset)
-        numberKey("LoggerNameSize", Kor::LogModule::GetNameMinSize(),
-                  [](long long value) { Kor::LogModule::SetNameMinSize(int(value)); });
-    switchKey("LoggerNameDotted", Kor::LogModule::GetNameDotted(), [](bool on) { Kor::LogModule::SetNameDotted(on); });
-    switchKey("LoggerNameSeparated", Kor::LogModule::GetNameSeparated(),
-              [](bool on) { Kor::LogModule::SetNameSeparated(on); });
-
-    QString summary = changes.isEmpty() ? QStringLiteral("nothing changed") : changes.join(QStringLiteral(", "));
-    if (!rejected.isEmpty())
-        summary += QStringLiteral("; ") + rejected.join(QStringLiteral("; "));
+    FileLogSource source(*fresh);
+    const LogSettings::Reading reading =
+        LogSettings::read(source, m_logSettings->mode, *m_logSettings, LogSettings::Occasion::Reload);
+    QString summary = LogSettings::apply(reading.settings, m_logSettings.get());
+    *m_logSettings = reading.settings.inForce();
+    if (!reading.warnings.isEmpty())
+        summary += QStringLiteral("; ") + reading.warnings.join(QStringLiteral("; "));
     coreLog(Kor::ALWAYS, Kor::LOG_INFO) << "Log settings reloaded from " << path << ": " << summary;
     ServiceControl::reportReloaded();
 }

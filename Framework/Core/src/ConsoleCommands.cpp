@@ -3,8 +3,7 @@
 
 #include "Application.h"
 #include "CoreLog_p.h"
-
-#include <Kor/LogModule.h>
+#include "LogSettings_p.h"
 
 #include <climits>
 
@@ -22,7 +21,23 @@ QString toggleReply(bool nowOn, const char* what)
     return QLatin1String(nowOn ? "Enabled " : "Disabled ") + QLatin1String(what);
 }
 
-void nameSizeCommand(const QString& rest)
+template<typename T>
+void change(LogSettings& inForce, T LogSettings::*field, T value)
+{
+    LogSettings next = inForce;
+    next.*field = value;
+    LogSettings::apply(next, &inForce);
+    inForce = next.inForce();
+}
+
+void toggle(LogSettings& inForce, bool LogSettings::*field, const char* what)
+{
+    const bool on = !(inForce.*field);
+    change(inForce, field, on);
+    reply(toggleReply(on, what));
+}
+
+void nameSizeCommand(const QString& rest, LogSettings& inForce)
 {
     bool ok = false;
     const unsigned long size = rest.toULong(&ok, 10);
@@ -31,11 +46,11 @@ void nameSizeCommand(const QString& rest)
         reply(QLatin1String("Invalid length '") + rest + QLatin1Char('\''));
         return;
     }
-    Kor::LogModule::SetNameMinSize(int(size));
-    reply(QStringLiteral("Set minimum name size to '%1' characters").arg(Kor::LogModule::GetNameMinSize()));
+    change(inForce, &LogSettings::nameSize, qint64(size));
+    reply(QStringLiteral("Set minimum name size to '%1' characters").arg(inForce.nameSize));
 }
 
-void levelCommand(const QString& line)
+void levelCommand(const QString& line, LogSettings& inForce)
 {
     bool ok = false;
     const int value = line.mid(2, 1).toInt(&ok, 10);
@@ -43,18 +58,20 @@ void levelCommand(const QString& line)
         return;
     const QChar target = line.at(1);
     const char* word = nullptr;
+    int LogSettings::*field = nullptr;
     if (target == QLatin1Char('g')) {
-        Kor::LogModule::SetGlobalInfoSeverity(value);
+        field = &LogSettings::global;
         word = "global";
     } else if (target == QLatin1Char('c')) {
-        Kor::LogModule::SetInfoSeverity(Kor::LogModule::Console, value);
+        field = &LogSettings::console;
         word = "console";
     } else if (target == QLatin1Char('f')) {
-        Kor::LogModule::SetInfoSeverity(Kor::LogModule::LogFile, value);
+        field = &LogSettings::logFile;
         word = "logfile";
     } else {
         return;
     }
+    change(inForce, field, value);
     reply(QLatin1String("Setting up ") + QLatin1String(word) + QLatin1String(" loglevel to ") + severityName(value));
 }
 
@@ -78,27 +95,21 @@ QString helpScreen()
 
 } // namespace
 
-void runConsoleCommand(const QString& input)
+void runConsoleCommand(const QString& input, LogSettings& inForce)
 {
     const QString line = input.toLower();
     if (line == QLatin1String("h") || line == QLatin1String("help")) {
         reply(helpScreen());
     } else if (line == QLatin1String("lt")) {
-        const bool on = !Kor::LogModule::ThreadIDEnabled();
-        Kor::LogModule::EnableThreadID(on, on);
-        reply(toggleReply(on, "logging of thread ids"));
+        toggle(inForce, &LogSettings::threadId, "logging of thread ids");
     } else if (line == QLatin1String("ld")) {
-        const bool on = !Kor::LogModule::GetNameDotted();
-        Kor::LogModule::SetNameDotted(on);
-        reply(toggleReply(on, "dotting of logger name"));
+        toggle(inForce, &LogSettings::nameDotted, "dotting of logger name");
     } else if (line == QLatin1String("ls")) {
-        const bool on = !Kor::LogModule::GetNameSeparated();
-        Kor::LogModule::SetNameSeparated(on);
-        reply(toggleReply(on, "separators for logger name"));
+        toggle(inForce, &LogSettings::nameSeparated, "separators for logger name");
     } else if (line.startsWith(QLatin1String("ln"))) {
-        nameSizeCommand(line.mid(2));
+        nameSizeCommand(line.mid(2), inForce);
     } else if (line.size() == 3 && line.at(0) == QLatin1Char('l')) {
-        levelCommand(line);
+        levelCommand(line, inForce);
     }
 }
 
