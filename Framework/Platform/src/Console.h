@@ -8,6 +8,9 @@
 #include <string>
 #include <string_view>
 
+// Exported from libVarnet, which holds the one copy of this layer.
+#pragma GCC visibility push(default)
+
 namespace Kor::Platform {
 
 bool stdinIsTerminal();
@@ -62,3 +65,5 @@ private:
 };
 
 } // namespace Kor::Platform
+
+#pragma GCC visibility pop

@@ -9,6 +9,9 @@
 #include <memory>
 #include <string>
 
+// Exported from libVarnet, which holds the one copy of this layer.
+#pragma GCC visibility push(default)
+
 namespace Kor::Platform {
 
 // Returns true when the handler is in place, also when it already was.
@@ -69,3 +72,5 @@ std::int64_t localSecondsAt(const UtcOffsetTable& table, std::int64_t utcSeconds
 void refreshDumpClock();
 
 } // namespace Kor::Platform
+
+#pragma GCC visibility pop

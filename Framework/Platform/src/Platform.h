@@ -8,6 +8,9 @@
 #include <cstdint>
 #include <string>
 
+// Exported from libVarnet, which holds the one copy of this layer.
+#pragma GCC visibility push(default)
+
 namespace Kor::Platform {
 
 // Process and machine
@@ -32,3 +35,5 @@ std::string errorText(int code);
 bool debuggerAttached();
 
 } // namespace Kor::Platform
+
+#pragma GCC visibility pop

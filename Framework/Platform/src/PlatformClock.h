@@ -5,6 +5,9 @@
 
 #include <cstdint>
 
+// Exported from libVarnet, which holds the one copy of this layer.
+#pragma GCC visibility push(default)
+
 namespace Kor::Platform {
 
 // Milliseconds since 1970-01-01 UTC.
@@ -30,3 +33,5 @@ bool wallClockIsCoarse();
 bool coarseClockSuffices(bool resolutionKnown, std::int64_t resolutionNs);
 
 } // namespace Kor::Platform
+
+#pragma GCC visibility pop

@@ -9,6 +9,9 @@
 #include <cstddef>
 #include <string>
 
+// Exported from libVarnet, which holds the one copy of this layer.
+#pragma GCC visibility push(default)
+
 namespace Kor::Platform {
 
 // Opens path for appending, creating it (0644 before the umask) when missing.
@@ -24,3 +27,5 @@ bool writeAll(int fd, const char* data, std::size_t size, std::size_t& written, 
 bool dropWrittenTail(int fd, std::size_t bytes, int& error);
 
 } // namespace Kor::Platform
+
+#pragma GCC visibility pop

@@ -6,6 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 
+// Exported from libVarnet, which holds the one copy of this layer.
+#pragma GCC visibility push(default)
+
 namespace Kor::Platform {
 
 // Opens a regular file without blocking and without truncating it; with
@@ -34,3 +37,5 @@ bool isLinkedAt(int fd, const char* path);
 void closeFile(int fd);
 
 } // namespace Kor::Platform
+
+#pragma GCC visibility pop

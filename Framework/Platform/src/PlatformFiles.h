@@ -9,6 +9,9 @@
 #include <cstdint>
 #include <string>
 
+// Exported from libVarnet, which holds the one copy of this layer.
+#pragma GCC visibility push(default)
+
 namespace Kor::Platform {
 
 // Moves source to target, replacing a target file atomically; a symbolic
@@ -90,3 +93,5 @@ bool diskSpace(const std::string& path, std::uint64_t& freeBytes, std::uint64_t&
 bool readWholeFile(const std::string& path, std::size_t maxBytes, std::string& content, int& error);
 
 } // namespace Kor::Platform
+
+#pragma GCC visibility pop

@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+// Exported from libVarnet, which holds the one copy of this layer.
+#pragma GCC visibility push(default)
+
 namespace Kor::Platform {
 
 struct InterfaceAddress
@@ -21,3 +24,5 @@ struct InterfaceAddress
 std::vector<InterfaceAddress> interfaceAddresses();
 
 } // namespace Kor::Platform
+
+#pragma GCC visibility pop

@@ -12,6 +12,9 @@
 #include <string_view>
 #include <vector>
 
+// Exported from libVarnet, which holds the one copy of this layer.
+#pragma GCC visibility push(default)
+
 namespace Kor::Platform {
 
 // Service states with the numbers the control commands log and compare.
@@ -198,3 +201,5 @@ bool managerUnreachable(const CommandResult& result);
 int systemctlError(const CommandResult& result);
 
 } // namespace Kor::Platform
+
+#pragma GCC visibility pop

@@ -8,6 +8,9 @@
 #include <atomic>
 #include <cstddef>
 
+// Exported from libVarnet, which holds the one copy of this layer.
+#pragma GCC visibility push(default)
+
 namespace Kor::Platform {
 
 enum class SignalKind {
@@ -77,3 +80,5 @@ inline constexpr int signalRecordSize = 4;
 bool decodeSignalRecord(const unsigned char* record, int size, int* signalNumber);
 
 } // namespace Kor::Platform
+
+#pragma GCC visibility pop
