@@ -187,22 +187,4 @@ bool ServiceRuntime::stopped() const
     return m_stopped;
 }
 
-bool ServiceRuntime::stopRequested() const
-{
-    std::lock_guard guard(m_lock);
-    return m_stopRequested;
-}
-
-unsigned long ServiceRuntime::currentState() const
-{
-    std::lock_guard guard(m_lock);
-    return m_status.currentState;
-}
-
-ServiceStatus ServiceRuntime::status() const
-{
-    std::lock_guard guard(m_lock);
-    return m_status;
-}
-
 } // namespace Kor::NS

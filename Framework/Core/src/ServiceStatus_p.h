@@ -99,9 +99,6 @@ public:
 
     bool started() const;
     bool stopped() const;
-    bool stopRequested() const;
-    unsigned long currentState() const;
-    ServiceStatus status() const;
 
 private:
     bool sendLocked(const std::string& message, int& error);
