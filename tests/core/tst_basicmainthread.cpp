@@ -119,8 +119,13 @@ void tst_BasicMainThread::closeLeavesNothingBehind()
     {
         Kor::AutoPointer<Kor::Thread> thread = new TickingThread("Main Closes");
         QVERIFY(thread->Begin());
-        QTRY_VERIFY(static_cast<TickingThread*>(thread.get())->ticks > 0);
+        auto* ticking = static_cast<TickingThread*>(thread.get());
+        QTRY_VERIFY(ticking->ticks > 0);
+        Kor::TimerService* service = ticking->GetTimer();
         QVERIFY(thread->Exit(1000, 1000, nullptr));
+        // The timer thread no longer calls into the object that its owner
+        // is about to destroy.
+        QCOMPARE(service->ActiveTimers(), std::size_t(0));
         thread->release();
         thread = nullptr;
     }

@@ -13,17 +13,23 @@ BasicMainThread::BasicMainThread(const Kor::String& name)
 
 BasicMainThread::~BasicMainThread()
 {
-    // While this object is whole: the timer thread may still be posting to
-    // it, and may outlive the last reference held here, so its timers are
-    // stopped first (waiting for a delivery under way) and the service
-    // closed; the related objects hear of the end before the base classes
-    // go.
+    // Normally Close() has stopped the timers already. The timer thread may
+    // outlive the last reference held here; the related objects hear of the
+    // end before the base classes go.
+    stopTimers();
+    DetachRelations();
+    m_timerService = nullptr;
+}
+
+// The timer thread calls into this object (a virtual Post()), so its timers
+// stop (waiting for a delivery under way) while the object is still whole:
+// once a subclass's destructor has begun, such a call would race with it.
+void BasicMainThread::stopTimers()
+{
     if (Kor::TimerService* service = m_timerService.get()) {
         service->StopTimers(this);
         service->Close();
     }
-    DetachRelations();
-    m_timerService = nullptr;
 }
 
 void BasicMainThread::PreInit()
@@ -50,6 +56,7 @@ void BasicMainThread::Init()
 
 void BasicMainThread::Close()
 {
+    stopTimers();
     Kor::Receiver::Close();
 }
 

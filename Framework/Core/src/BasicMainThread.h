@@ -36,6 +36,7 @@ public:
     virtual void DerivedClassInit();
 
 private:
+    void stopTimers();
     void Init() override;
 
     Kor::AutoPointer<Kor::TimerService> m_timerService;
