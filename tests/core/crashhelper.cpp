@@ -122,13 +122,15 @@ void installPreviousHandler()
 // Prints each signal it is told of, then quits.
 SignalNotifier* listen()
 {
-    return new SignalNotifier(
-        [](int, const char* name, bool closing) {
-            std::printf("%s%s\n", closing ? "Closing by signal: " : "Received signal: ", name);
-            std::fflush(stdout);
-            QCoreApplication::exit(0);
-        },
-        QCoreApplication::instance());
+    auto* notifier = new SignalNotifier(Kor::Platform::SignalPipe::Signals, QCoreApplication::instance());
+    QObject::connect(notifier, &SignalNotifier::received, [](int signalNumber) {
+        const bool closing = Kor::Platform::signalKind(signalNumber) == Kor::Platform::SignalKind::Closing;
+        std::printf("%s%s\n", closing ? "Closing by signal: " : "Received signal: ",
+                    Kor::Platform::signalName(signalNumber));
+        std::fflush(stdout);
+        QCoreApplication::exit(0);
+    });
+    return notifier;
 }
 
 } // namespace

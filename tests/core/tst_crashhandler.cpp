@@ -1,4 +1,5 @@
 #include "CrashDump.h"
+#include "SignalNotifier_p.h"
 #include "Signals.h"
 
 #include <Kor/KorCore.h>
@@ -8,6 +9,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimeZone>
 #include <QTest>
@@ -47,6 +49,7 @@ private slots:
     void dumpPrefix();
     void badSignalRecords_data();
     void badSignalRecords();
+    void signalsReachTheNotifierInOrder();
     void helper_data();
     void helper();
     void crashLog_data();
@@ -151,6 +154,24 @@ void tst_CrashHandler::badSignalRecords()
     QVERIFY(!Kor::Platform::decodeSignalRecord(reinterpret_cast<const unsigned char*>(record.constData()),
                                                int(record.size()), &signalNumber));
     QCOMPARE(signalNumber, -1);
+}
+
+// In this process: a closing and a raised report signal come out of the
+// one channel as they went in; the stop control's pipe stays apart.
+void tst_CrashHandler::signalsReachTheNotifierInOrder()
+{
+    using namespace Kor::Platform;
+    QCOMPARE(SignalRecords(SignalPipe::StopControl).fd(), -1);
+    Kor::NS::SignalNotifier notifier(SignalPipe::Signals);
+    QVERIFY(notifier.isValid());
+    QSignalSpy received(&notifier, &Kor::NS::SignalNotifier::received);
+    // Each closing signal is handled once; SIGQUIT is used by no other test here.
+    ::raise(SIGQUIT);
+    ::raise(SIGFPE);
+    QTRY_COMPARE(received.count(), 2);
+    QCOMPARE(received.at(0).at(0).toInt(), SIGQUIT);
+    QCOMPARE(received.at(1).at(0).toInt(), SIGFPE);
+    QVERIFY(SignalRecords(SignalPipe::Signals).take().empty());
 }
 
 void tst_CrashHandler::startHelper(QProcess& process, const QString& mode)

@@ -1,6 +1,7 @@
 #include "Application.h"
 #include "KorMutexLocker_p.h"
 
+#include "Application_p.h"
 #include "ConfiguredPath_p.h"
 #include "CoreLog_p.h"
 #include "CrashHandler_p.h"
@@ -28,10 +29,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMetaObject>
-
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -83,7 +85,46 @@ QString moduleNameOf(const QString& filePath)
     return name;
 }
 
+// An exit that reached the main thread before its event loop ran; only the
+// main thread touches it.
+std::optional<int> g_pendingExit;
+// Any thread may ask; the start reads it to tell a program that is ending
+// from one that serves.
+std::atomic<bool> g_exitRequested{false};
+
+void exitOnMainThread(int code)
+{
+    if (QThread::currentThread()->loopLevel() > 0)
+        QCoreApplication::exit(code);
+    else
+        g_pendingExit = code;
+}
+
 } // namespace
+
+bool applicationExitRequested()
+{
+    return g_exitRequested.load(std::memory_order_acquire);
+}
+
+void requestApplicationExit(int code)
+{
+    g_exitRequested.store(true, std::memory_order_release);
+    // Posting is safe from any thread, and a posted call waits in the queue
+    // until the loop runs; QCoreApplication::exit() itself is neither.
+    if (QCoreApplication* app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(app, [code] { exitOnMainThread(code); }, Qt::QueuedConnection);
+}
+
+void deliverPendingExit()
+{
+    if (!g_pendingExit || !QCoreApplication::instance())
+        return;
+    const int code = *g_pendingExit;
+    g_pendingExit.reset();
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [code] { QCoreApplication::exit(code); },
+                              Qt::QueuedConnection);
+}
 
 Application::Application(QSharedPointer<QCoreApplication> app)
     : QObject(nullptr), m_coreApplication(app), m_parameterRegistry(std::make_unique<ParameterRegistry>()),
@@ -366,7 +407,7 @@ int Application::run(bool asService)
     const QString pidPath = QDir(pidFileFolder(asService, defaultPIDFileDirectory())).absoluteFilePath(m_pidFileName);
     if (!m_allowMultipleInstances)
         pidFile.emplace(pidPath);
-    int result = -1;
+    int result = ExitCode::InstanceRefused;
     if (!pidFile || takePidFile(*pidFile, m_pid, m_pidFileName, pidPath)) {
         // The log file opens once the PID file is ours, before the start
         // lines, so that they reach the file as well as the console.
@@ -444,29 +485,35 @@ bool Application::quitting() { return m_quitting.load(std::memory_order_acquire)
 
 void Application::setSignaling()
 {
-    static SignalNotifier* notifier = nullptr;
-    if (notifier)
+    if (findChild<SignalNotifier*>(QString(), Qt::FindDirectChildrenOnly))
         return;
     // The handler itself sets the flag: a long init() that polls quitting()
     // learns of the signal before the event loop runs.
     Kor::Platform::setQuitFlag(&m_quitting);
-    notifier = new SignalNotifier([](int signalNumber, const char* name, bool closing) {
-        if (closing) {
-            coreLog(Kor::ALWAYS, Kor::LOG_INFO) << "Closing by signal: " << name;
-            if (Kor::Platform::closingSignalEndsProcess(signalNumber)) {
-                // The line reaches the file before the signal ends us.
-                Kor::LogModule::Stop(Kor::LogModule::AllOutputs);
-                Kor::Platform::endBySignal(signalNumber);
-            }
-            if (Application* app = Application::instance())
-                app->quit();
-        } else if (Kor::Platform::signalKind(signalNumber) == Kor::Platform::SignalKind::Reload) {
-            if (Application* app = Application::instance())
-                app->requestReload();
-        } else {
-            coreLog(Kor::ALWAYS, Kor::LOG_INFO) << "Received signal: " << name;
+    auto* notifier = new SignalNotifier(Kor::Platform::SignalPipe::Signals, this);
+    connect(notifier, &SignalNotifier::received, this, [this](int signalNumber) { handleSignal(signalNumber); });
+}
+
+void Application::handleSignal(int signalNumber)
+{
+    const char* name = Kor::Platform::signalName(signalNumber);
+    switch (Kor::Platform::signalKind(signalNumber)) {
+    case Kor::Platform::SignalKind::Closing:
+        coreLog(Kor::ALWAYS, Kor::LOG_INFO) << "Closing by signal: " << name;
+        if (Kor::Platform::closingSignalEndsProcess(signalNumber)) {
+            // The line reaches the file before the signal ends us.
+            Kor::LogModule::Stop(Kor::LogModule::AllOutputs);
+            Kor::Platform::endBySignal(signalNumber);
         }
-    });
+        quit();
+        break;
+    case Kor::Platform::SignalKind::Reload:
+        requestReload();
+        break;
+    default:
+        coreLog(Kor::ALWAYS, Kor::LOG_INFO) << "Received signal: " << name;
+        break;
+    }
 }
 
 void Application::requestReload()

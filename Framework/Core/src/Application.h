@@ -159,6 +159,7 @@ private:
     // false when the settings live on no file (none named, or not a regular file).
     bool initSettings();
     void setSignaling();
+    void handleSignal(int signalNumber);
     void startLogging(const QString& logFile);
     void configureLogging(bool asService);
     // SIGHUP in service mode: one reload at a time, on the main thread; a

@@ -1,6 +1,7 @@
 // The command line: the parameter registry, the parse and the built-in handlers.
 #include "Application.h"
 
+#include "Application_p.h"
 #include "CoreLog_p.h"
 #include "KorMutexLocker_p.h"
 #include "CrashHandler_p.h"
@@ -184,7 +185,7 @@ Parameter::ProcessState finishedIf(ParameterRegistry& registry, bool succeeded)
 {
     if (succeeded)
         return Parameter::Finished;
-    registry.setEndingExitCode(1);
+    registry.setEndingExitCode(ExitCode::CommandFailed);
     return Parameter::Failed;
 }
 } // namespace

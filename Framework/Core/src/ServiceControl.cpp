@@ -5,10 +5,10 @@
 #include "CrashDump.h"
 #include "ServiceManager.h"
 #include "ServiceStatus_p.h"
+#include "SignalNotifier_p.h"
 #include "Signals.h"
 
 #include <QDateTime>
-#include <QSocketNotifier>
 
 #include <cstdio>
 #include <thread>
@@ -154,14 +154,9 @@ void ServiceControl::run()
     // The dispatcher: the service-main sequence on a thread of its own, and
     // the manager's stop control (SIGTERM) received here. Records that came
     // before this loop ran wait in the pipe and wake the notifier at once.
-    QSocketNotifier stopControl(Platform::stopControlReadFd(), QSocketNotifier::Read);
-    connect(&stopControl, &QSocketNotifier::activated, &stopControl, [] {
-        unsigned char records[16 * Platform::signalRecordSize];
-        const int n = Platform::readStopControl(records, int(sizeof records));
-        for (int offset = 0; offset + Platform::signalRecordSize <= n; offset += Platform::signalRecordSize)
-            if (Platform::decodeSignalRecord(records + offset, Platform::signalRecordSize, nullptr))
-                ServerControlHandler(SERVICE_CONTROL_STOP);
-    });
+    SignalNotifier stopControl(Platform::SignalPipe::StopControl);
+    connect(&stopControl, &SignalNotifier::received, &stopControl,
+            [] { ServerControlHandler(SERVICE_CONTROL_STOP); });
     std::thread serviceMain([] {
         Platform::prepareThreadForCrashDump();
         Platform::keepOperatorSignalsAway();

@@ -1,49 +1,35 @@
 #include "SignalNotifier_p.h"
 
-#include "Signals.h"
-
 #include <QPointer>
 #include <QSocketNotifier>
 
 namespace Kor::NS {
 
-struct SignalNotifier::Private
+SignalNotifier::SignalNotifier(Platform::SignalPipe pipe, QObject* parent) : QObject(parent), m_records(pipe)
 {
-    Callback callback;
-    QSocketNotifier* notifier = nullptr;
-};
-
-SignalNotifier::SignalNotifier(Callback callback, QObject* parent) : QObject(parent), d(std::make_unique<Private>())
-{
-    d->callback = std::move(callback);
-    if (!Platform::installSignalHandlers())
+    if (pipe == Platform::SignalPipe::Signals && !Platform::installSignalHandlers())
         return;
-    d->notifier = new QSocketNotifier(Platform::signalPipeReadFd(), QSocketNotifier::Read, this);
-    connect(d->notifier, &QSocketNotifier::activated, this, &SignalNotifier::readRecords);
+    if (m_records.fd() < 0)
+        return;
+    m_valid = true;
+    // Records that came before the notifier existed wake it at once.
+    auto* notifier = new QSocketNotifier(m_records.fd(), QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [this] {
+        // A receiver may quit and delete us.
+        const QPointer<SignalNotifier> alive(this);
+        for (const int signalNumber : m_records.take()) {
+            if (!alive)
+                return;
+            emit received(signalNumber);
+        }
+    });
 }
 
 SignalNotifier::~SignalNotifier() = default;
 
 bool SignalNotifier::isValid() const
 {
-    return d->notifier != nullptr;
-}
-
-void SignalNotifier::readRecords()
-{
-    constexpr int recordSize = Platform::signalRecordSize;
-    unsigned char buffer[16 * recordSize];
-    const int n = Platform::readSignalPipe(buffer, int(sizeof buffer));
-    // The callback may quit and delete us; copy what the loop needs.
-    const Callback callback = d->callback;
-    const QPointer<SignalNotifier> alive(this);
-    for (int offset = 0; offset + recordSize <= n && alive; offset += recordSize) {
-        int signalNumber = 0;
-        if (!Platform::decodeSignalRecord(buffer + offset, recordSize, &signalNumber) || !callback)
-            continue;
-        callback(signalNumber, Platform::signalName(signalNumber),
-                 Platform::signalKind(signalNumber) == Platform::SignalKind::Closing);
-    }
+    return m_valid;
 }
 
 } // namespace Kor::NS

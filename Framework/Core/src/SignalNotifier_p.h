@@ -2,37 +2,33 @@
 
 #include "KorCoreExport.h"
 
-#include <QObject>
+#include "Signals.h"
 
-#include <functional>
-#include <memory>
+#include <QObject>
 
 namespace Kor::NS {
 
-// Brings the closing and report signals to the thread that creates the
-// notifier (the main thread): the handlers only write a record to a pipe,
-// and the notifier reads it there and calls the callback, where logging and
-// quitting are safe. Installs the signal handlers if they are not yet.
+// Brings the signals the handlers caught to the thread that creates the
+// notifier: the handlers only write a record to a pipe, and the notifier
+// reads it there and emits received(), where logging and quitting are safe.
+// On the signal pipe it installs the signal handlers if they are not yet.
 class KORCORE_AUTOTEST_EXPORT SignalNotifier : public QObject
 {
     Q_OBJECT
 public:
-    // name as Linux spells it ("SIGINT"); closing tells a closing signal
-    // from a report signal.
-    using Callback = std::function<void(int signalNumber, const char* name, bool closing)>;
-
-    explicit SignalNotifier(Callback callback, QObject* parent = nullptr);
+    explicit SignalNotifier(Platform::SignalPipe pipe, QObject* parent = nullptr);
     ~SignalNotifier() override;
 
-    // False when the signal handlers could not be installed.
+    // False when the signal handlers could not be installed or the pipe
+    // does not exist.
     bool isValid() const;
 
-private slots:
-    void readRecords();
+signals:
+    void received(int signalNumber);
 
 private:
-    struct Private;
-    std::unique_ptr<Private> d;
+    Platform::SignalRecords m_records;
+    bool m_valid = false;
 };
 
 } // namespace Kor::NS

@@ -1,5 +1,6 @@
 #include "ThreadContext.h"
 
+#include "Application_p.h"
 #include "CoreLog_p.h"
 
 #include <QBasicTimer>
@@ -14,8 +15,6 @@ namespace Kor::NS {
 
 namespace {
 
-constexpr int TimerNotStartedExitCode = 1002;
-constexpr int UnknownTimerExitCode = 1003;
 constexpr int NoTimer = -1;
 
 void logDroppedException(const char* where)
@@ -133,7 +132,7 @@ void ThreadContext::delayedCallInThread(int msDelay, std::function<void(void)> f
             << "Fatal internal error: Timer not started in ThreadContext::delayedCall(int, std::function<void (void)>)";
         delete timer;
         *timerIdOut = NoTimer;
-        QCoreApplication::exit(TimerNotStartedExitCode);
+        QCoreApplication::exit(ExitCode::TimerNotStarted);
         return;
     }
     // Counts up and, after two thousand million calls, starts over, passing
@@ -161,7 +160,7 @@ void ThreadContext::timerEvent(QTimerEvent* event)
     if (it == m_delayedCalls.end()) {
         coreLog(Kor::ALWAYS, Kor::LOG_ERROR)
             << "Fatal internal error: Unknown timerId in ThreadContext::timerEvent(QTimerEvent *)";
-        QCoreApplication::exit(UnknownTimerExitCode);
+        QCoreApplication::exit(ExitCode::UnknownTimer);
         event->ignore();
         return;
     }

@@ -2,11 +2,12 @@
 
 // Closing and report signals, turned into small records on a self-pipe so
 // that the event loop of the main thread can act on them outside the
-// handler. The crash handler (CrashDump.h) shares the dispatcher for the
+// handler (SignalRecords reads them). The crash handler (CrashDump.h) shares the dispatcher for the
 // report signals; either may be installed first.
 
 #include <atomic>
 #include <cstddef>
+#include <vector>
 
 // Exported from libVarnet, which holds the one copy of this layer.
 #pragma GCC visibility push(default)
@@ -36,25 +37,16 @@ bool signalHandlersInstalled();
 // Installs the handlers first when they are not yet; false when that fails.
 bool useHangupForReload();
 
-// Read end of the pipe (non-blocking), -1 before installSignalHandlers().
-int signalPipeReadFd();
-// Reads what is in the pipe without blocking: bytes read, 0 for none, -1 on
-// error or before installation. Records are never split between reads when
-// max is a multiple of signalRecordSize.
-int readSignalPipe(unsigned char* out, int max);
-
 // A closing signal also sets *flag, in the handler itself, so that code
 // polling it learns of the signal before the event loop runs. The flag must
 // live as long as the handlers may run; nullptr stops the setting.
 void setQuitFlag(std::atomic<bool>* flag);
 
 // While a service dispatcher runs, SIGTERM is the service manager's stop
-// control and no closing signal: its records go to a pipe of their own (read
-// with readStopControl, which works as readSignalPipe), and the quit flag is
-// left alone. False when the pipe could not be made.
+// control and no closing signal: its records go to a pipe of their own
+// (SignalPipe::StopControl), and the quit flag is left alone. False when the
+// pipe could not be made.
 bool routeStopControl(bool on);
-int stopControlReadFd();
-int readStopControl(unsigned char* out, int max);
 
 // SIGABRT closes the program but never leaves it running: the handler writes
 // the crash dump where one is asked for, and the process ends by the signal
@@ -74,6 +66,30 @@ void keepOperatorSignalsAway();
 // Writes to a pipe or socket whose reader has gone fail with EPIPE instead
 // of ending the process.
 void ignoreBrokenPipe();
+
+// The pipes the handlers write their records to.
+enum class SignalPipe {
+    Signals,     // the closing, reload and raised report signals
+    StopControl, // SIGTERM while routeStopControl() is on
+};
+
+// The one reader of a record pipe: reads what waits without blocking and
+// decodes it.
+class SignalRecords
+{
+public:
+    explicit SignalRecords(SignalPipe pipe) : m_pipe(pipe) {}
+
+    // Read end to watch for readability; -1 while the pipe does not exist
+    // (before installSignalHandlers(), or the first routeStopControl()).
+    int fd() const;
+    // The signals of the whole records waiting, oldest first; bytes that
+    // are not a record are dropped.
+    std::vector<int> take();
+
+private:
+    SignalPipe m_pipe;
+};
 
 inline constexpr int signalRecordSize = 4;
 // Decodes one record; false for bytes that are not a record.

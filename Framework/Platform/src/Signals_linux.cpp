@@ -300,16 +300,6 @@ bool routeStopControl(bool on)
     return true;
 }
 
-int stopControlReadFd()
-{
-    return stopPipeFds[0];
-}
-
-int readStopControl(unsigned char* out, int max)
-{
-    return readRecords(stopPipeFds[0], out, max);
-}
-
 bool closingSignalEndsProcess(int signalNumber)
 {
     return signalNumber == SIGABRT;
@@ -338,14 +328,27 @@ void ignoreBrokenPipe()
     ::sigaction(SIGPIPE, &action, nullptr);
 }
 
-int signalPipeReadFd()
+int SignalRecords::fd() const
 {
-    return pipeFds[0];
+    return m_pipe == SignalPipe::StopControl ? stopPipeFds[0] : pipeFds[0];
 }
 
-int readSignalPipe(unsigned char* out, int max)
+std::vector<int> SignalRecords::take()
 {
-    return readRecords(pipeFds[0], out, max);
+    std::vector<int> signalNumbers;
+    unsigned char buffer[16 * signalRecordSize];
+    // A multiple of the record size: the handlers write whole records
+    // atomically, so none is split between two reads.
+    for (;;) {
+        const int n = readRecords(fd(), buffer, int(sizeof buffer));
+        for (int offset = 0; offset + signalRecordSize <= n; offset += signalRecordSize) {
+            int signalNumber = 0;
+            if (decodeSignalRecord(buffer + offset, signalRecordSize, &signalNumber))
+                signalNumbers.push_back(signalNumber);
+        }
+        if (n < int(sizeof buffer))
+            return signalNumbers;
+    }
 }
 
 bool decodeSignalRecord(const unsigned char* record, int size, int* signalNumber)
