@@ -1,4 +1,5 @@
 // The set-up file and the data-folder layout, on real files.
+#include "HostProvider_p.h"
 #include "LogLines.h"
 
 #include <Kor/KorCore.h>
@@ -31,6 +32,7 @@ private slots:
     void dataPathsDefaultWrittenBack();
     void createFolders();
     void copiesAreIndependent();
+    void readsThroughTheProvider();
 
 private:
     void writeSetup(const QByteArray& settingsBody);
@@ -265,6 +267,38 @@ void tst_SetupConfig::copiesAreIndependent()
     QCOMPARE(copy.dataDirPath(), "/one");
     QCOMPARE(moved.dataDirPath(), "/one");
     QVERIFY(moved.callPoolDirPath().isEmpty());
+}
+
+// The record asks whatever provides the program's files and settings; with
+// none (the application gone) it answers as a record used on its own.
+void tst_SetupConfig::readsThroughTheProvider()
+{
+    struct Fake : HostProvider
+    {
+        QString machineIdText() const override { return {}; }
+        QVariant setting(const QString& key, const QVariant&, bool) override
+        {
+            return key == QLatin1String("RecordingDirectories/DataDir") ? QVariant("/fake/data") : QVariant();
+        }
+        QString updaterConfigPath(const QString& fileName) const override { return "/fake/" + fileName; }
+        QString serviceName() const override { return {}; }
+        QString executable() const override { return {}; }
+        QString serviceDependencies() const override { return {}; }
+        QObject* parameterReceiver() override { return nullptr; }
+        void quit() override {}
+    } fake;
+    HostProvider* const application = hostProvider();
+    QVERIFY(application);
+    setHostProvider(&fake);
+    SetupConfigData fromFake;
+    fromFake.initDataPaths();
+    setHostProvider(nullptr);
+    SetupConfigData fromNone;
+    fromNone.initDataPaths();
+    setHostProvider(application);
+    QVERIFY(newLogLines().join('\n').contains("Failed to load setup config at /fake/setup.xml"));
+    QCOMPARE(fromFake.korDataPath(), QStringLiteral("/fake/data"));
+    QCOMPARE(fromNone.korDataPath(), QStringLiteral("/var/lib/kor/KORDATA"));
 }
 
 QTEST_GUILESS_MAIN(tst_SetupConfig)

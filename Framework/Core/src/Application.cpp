@@ -3,6 +3,7 @@
 
 #include "Application_p.h"
 #include "ConfiguredPath_p.h"
+#include "HostProvider_p.h"
 #include "CoreLog_p.h"
 #include "CrashHandler_p.h"
 #include "KorException.h"
@@ -100,6 +101,34 @@ void exitOnMainThread(int code)
         g_pendingExit = code;
 }
 
+// The application as the leaves of the library see it.
+class ApplicationHost final : public HostProvider
+{
+public:
+    explicit ApplicationHost(Application& app) : m_app(app) {}
+
+    QString machineIdText() const override
+    {
+        return QString::fromUtf8(Application::getMachineId().toString().c_str());
+    }
+    QVariant setting(const QString& key, const QVariant& defaultValue, bool hidden) override
+    {
+        return m_app.setting(key, defaultValue, hidden);
+    }
+    QString updaterConfigPath(const QString& fileName) const override { return m_app.updaterConfigPath(fileName); }
+    QString serviceName() const override { return m_app.serviceName(); }
+    QString executable() const override { return m_app.moduleFileName(); }
+    QString serviceDependencies() const override { return m_app.serviceDependencies(); }
+    QObject* parameterReceiver() override { return &m_app; }
+    void quit() override { m_app.quit(); }
+
+private:
+    Application& m_app;
+};
+
+// Lives from the application's construction to its destruction.
+std::optional<ApplicationHost> s_host;
+
 } // namespace
 
 bool applicationExitRequested()
@@ -133,6 +162,8 @@ Application::Application(QSharedPointer<QCoreApplication> app)
     if (s_pInstance)
         throw MultipleApplicationException("Only one instance of Application allowed");
     s_pInstance = this;
+    s_host.emplace(*this);
+    setHostProvider(&*s_host);
     if (m_coreApplication)
         connect(m_coreApplication.data(), &QCoreApplication::aboutToQuit, this, &Application::doClose);
     m_moduleFileName = QCoreApplication::applicationFilePath();
@@ -190,6 +221,10 @@ Application::Application(QSharedPointer<QCoreApplication> app)
 
 Application::~Application()
 {
+    // s_pInstance keeps pointing here; the leaves ask the provider instead,
+    // which is gone with us.
+    setHostProvider(nullptr);
+    s_host.reset();
     mutexTraceSettingsChanged();
     Kor::Platform::setQuitFlag(nullptr);
     // Owned; still running when main() ended before the event loop (-kb --help).

@@ -1,7 +1,7 @@
 #include "FileUtils.h"
 
-#include "Application.h"
 #include "CoreLog_p.h"
+#include "HostProvider_p.h"
 #include "KorException.h"
 
 #include <PlatformFileLock.h>
@@ -48,9 +48,9 @@ bool isRealDirectory(const QString& path)
 QString probeFileName()
 {
     QString name = QStringLiteral("writable.");
-    if (Application::instance()) {
+    if (HostProvider* host = hostProvider()) {
         try {
-            return name + QString::fromUtf8(Application::getMachineId().toString().c_str());
+            return name + host->machineIdText();
         } catch (const KorException&) {
             // No identity to be had: the plain name serves as well.
         }

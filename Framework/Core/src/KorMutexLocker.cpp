@@ -1,8 +1,8 @@
 #include "KorMutexLocker.h"
 #include "KorMutexLocker_p.h"
 
-#include "Application.h"
 #include "CoreLog_p.h"
+#include "HostProvider_p.h"
 #include "Platform.h"
 
 #include <QDateTime>
@@ -48,11 +48,11 @@ quint64 readTraceSettings()
     quint64 seen = s_traceState.load(std::memory_order_acquire);
     if (seen & CurrentBit)
         return seen & TraceBits;
-    Application* app = Application::instance();
-    if (!app)
+    HostProvider* host = hostProvider();
+    if (!host)
         return 0; // nothing kept: once there, the application is asked
-    const quint64 bits = (app->setting(LogMutexKey, false, false).toBool() ? LogMutexBit : 0)
-                         | (app->setting(LogMutexConfigKey, false, false).toBool() ? LogMutexConfigBit : 0);
+    const quint64 bits = (host->setting(LogMutexKey, false, false).toBool() ? LogMutexBit : 0)
+                         | (host->setting(LogMutexConfigKey, false, false).toBool() ? LogMutexConfigBit : 0);
     // Fails if a change came in meanwhile; this locker still goes by what it read.
     s_traceState.compare_exchange_strong(seen, seen | CurrentBit | bits, std::memory_order_acq_rel,
                                          std::memory_order_relaxed);

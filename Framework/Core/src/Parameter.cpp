@@ -1,6 +1,6 @@
 #include "Parameter.h"
 
-#include "Application.h"
+#include "HostProvider_p.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -45,20 +45,20 @@ Parameter::ProcessState Parameter::assignValues(const QList<QVariant>& values)
     if (m_functionName.isEmpty())
         return Continue;
 
-    Application* application = Application::instance();
-    if (!application)
+    QObject* receiver = hostProvider() ? hostProvider()->parameterReceiver() : nullptr;
+    if (!receiver)
         return Failed;
     const QByteArray function = m_functionName.toLatin1();
     Parameter::ProcessState state = Failed;
     const QGenericReturnArgument result("Parameter::ProcessState", &state);
     bool invoked = false;
     if (m_type == NoValue)
-        invoked = QMetaObject::invokeMethod(application, function.constData(), Qt::DirectConnection, result);
+        invoked = QMetaObject::invokeMethod(receiver, function.constData(), Qt::DirectConnection, result);
     else if (m_type == SingleValue)
-        invoked = QMetaObject::invokeMethod(application, function.constData(), Qt::DirectConnection, result,
+        invoked = QMetaObject::invokeMethod(receiver, function.constData(), Qt::DirectConnection, result,
                                             QGenericArgument("QVariant", &value));
     else
-        invoked = QMetaObject::invokeMethod(application, function.constData(), Qt::DirectConnection, result,
+        invoked = QMetaObject::invokeMethod(receiver, function.constData(), Qt::DirectConnection, result,
                                             QGenericArgument("QVariantList", &values));
     return invoked ? state : Failed;
 }

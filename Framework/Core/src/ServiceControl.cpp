@@ -1,13 +1,14 @@
 #include "ServiceControl.h"
 
-#include "Application.h"
 #include "CoreLog_p.h"
 #include "CrashDump.h"
+#include "HostProvider_p.h"
 #include "ServiceManager.h"
 #include "ServiceStatus_p.h"
 #include "SignalNotifier_p.h"
 #include "Signals.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 
 #include <cstdio>
@@ -35,8 +36,8 @@ ServiceRuntime& runtime()
 
 void requestQuit()
 {
-    if (Application* app = Application::instance())
-        app->quit();
+    if (HostProvider* host = hostProvider())
+        host->quit();
 }
 
 // Holds the service-main thread before it registers, so that a test can

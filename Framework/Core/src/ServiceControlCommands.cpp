@@ -4,8 +4,8 @@
 #include "ServiceControlCommands_p.h"
 #include "ServiceStatus_p.h"
 
-#include "Application.h"
 #include "CoreLog_p.h"
+#include "HostProvider_p.h"
 #include "ServiceManager.h"
 
 #include <QFileInfo>
@@ -67,11 +67,11 @@ std::chrono::steady_clock::duration waitBound(const std::optional<std::uint64_t>
 // and never written, so that a program without it keeps its file as it was.
 int watchdogSeconds()
 {
-    Application* app = Application::instance();
-    if (!app)
+    HostProvider* host = hostProvider();
+    if (!host)
         return 0;
     const QString key = QStringLiteral("Service/WatchdogSec");
-    const QVariant value = app->setting(key, QVariant(0), true);
+    const QVariant value = host->setting(key, QVariant(0), true);
     bool ok = false;
     const int seconds = value.toString().trimmed().toInt(&ok);
     if (!ok || seconds < 0) {
@@ -92,8 +92,8 @@ bool managerSendsReloadSignal()
 
 QString ownServiceName()
 {
-    const Application* app = Application::instance();
-    return app ? app->serviceName() : QString();
+    const HostProvider* host = hostProvider();
+    return host ? host->serviceName() : QString();
 }
 
 unsigned int shown(int error) { return static_cast<unsigned int>(error); }
@@ -291,10 +291,10 @@ bool ServiceCommands::control(const std::string& unit, Control control)
 
 bool ServiceCommands::install(const QString& account, const QString& password)
 {
-    const Application* app = Application::instance();
-    const QString name = app ? app->serviceName() : QString();
-    const std::string unit = create(name, app ? app->moduleFileName() : QString(),
-                                    app ? app->serviceDependencies() : QString(), account, password);
+    const HostProvider* host = hostProvider();
+    const QString name = host ? host->serviceName() : QString();
+    const std::string unit = create(name, host ? host->executable() : QString(),
+                                    host ? host->serviceDependencies() : QString(), account, password);
     if (!unit.empty()) {
         info() << "The service is installed.";
         return true;

@@ -1,8 +1,8 @@
 #include "SetupConfigData.h"
 
-#include "Application.h"
 #include "ConfiguredPath_p.h"
 #include "CoreLog_p.h"
+#include "HostProvider_p.h"
 
 #include <Kor/KorString.h>
 #include <Kor/SocketAddress.h>
@@ -54,8 +54,8 @@ SetupConfigData::SetupConfigData()
 
 QString SetupConfigData::setupFilePath()
 {
-    const Application* app = Application::instance();
-    return app ? app->updaterConfigPath(QStringLiteral("setup.xml")) : QString();
+    const HostProvider* host = hostProvider();
+    return host ? host->updaterConfigPath(QStringLiteral("setup.xml")) : QString();
 }
 
 QString SetupConfigData::settingText(const char* key)
@@ -132,10 +132,10 @@ void SetupConfigData::initDataPaths()
     if (!m_korDataPath.isEmpty()) {
         coreLog(Kor::ALWAYS, Kor::LOG_DETAIL) << "Using data dir from global setup configuration: " << m_korDataPath;
     } else {
-        Application* app = Application::instance();
+        HostProvider* host = hostProvider();
         // Linux has no C: drive; the data root default lives under /var/lib.
         const QVariant fallback(QStringLiteral("/var/lib/kor/KORDATA"));
-        m_korDataPath = app ? app->setting(QStringLiteral("RecordingDirectories/DataDir"), fallback, false).toString()
+        m_korDataPath = host ? host->setting(QStringLiteral("RecordingDirectories/DataDir"), fallback, false).toString()
                             : fallback.toString();
         coreLog(Kor::ALWAYS, Kor::LOG_DETAIL) << "Using data dir from local configuration: " << m_korDataPath;
     }
