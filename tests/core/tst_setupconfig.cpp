@@ -281,6 +281,7 @@ void tst_SetupConfig::readsThroughTheProvider()
             return key == QLatin1String("RecordingDirectories/DataDir") ? QVariant("/fake/data") : QVariant();
         }
         QString updaterConfigPath(const QString& fileName) const override { return "/fake/" + fileName; }
+        QString callPoolFolder() const override { return {}; }
         QString serviceName() const override { return {}; }
         QString executable() const override { return {}; }
         QString serviceDependencies() const override { return {}; }

@@ -116,6 +116,7 @@ public:
         return m_app.setting(key, defaultValue, hidden);
     }
     QString updaterConfigPath(const QString& fileName) const override { return m_app.updaterConfigPath(fileName); }
+    QString callPoolFolder() const override { return Application::setupConfig()->callPoolDirPath(); }
     QString serviceName() const override { return m_app.serviceName(); }
     QString executable() const override { return m_app.moduleFileName(); }
     QString serviceDependencies() const override { return m_app.serviceDependencies(); }

@@ -20,6 +20,15 @@
 
 namespace Kor::NS {
 
+bool ApplicationLogSource::contains(const QString& key) { return m_app.containsSetting(key); }
+
+QVariant ApplicationLogSource::value(const QString& key, const QVariant& fallback, bool hidden)
+{
+    return m_app.setting(key, fallback, hidden);
+}
+
+void ApplicationLogSource::change(const QString& key, const QVariant& value) { m_app.changeSetting(key, value); }
+
 namespace {
 
 void logNoSettingsFile()

@@ -1,8 +1,8 @@
 // The console commands typed while the program runs.
 #include "ConsoleCommands_p.h"
 
-#include "Application.h"
 #include "CoreLog_p.h"
+#include "LogLevelKeys_p.h"
 #include "LogSettings_p.h"
 
 #include <climits>

@@ -1,7 +1,7 @@
 #pragma once
 
 // What the leaves of the library (file utilities, the mutex locker, the
-// set-up record, the parameters, the service commands) need from the
+// set-up record, the recording pool, the parameters, the service commands) need from the
 // running program, so that they do not reach up to the application. The
 // application installs itself as the provider while it exists; without one
 // each leaf answers as a part used on its own.
@@ -26,6 +26,8 @@ public:
     virtual QVariant setting(const QString& key, const QVariant& defaultValue, bool hidden) = 0;
     // A file in the updater's folder.
     virtual QString updaterConfigPath(const QString& fileName) const = 0;
+    // The recording pool's root, from the shared set-up record.
+    virtual QString callPoolFolder() const = 0;
     // The service's identity: its name, its executable, its dependencies.
     virtual QString serviceName() const = 0;
     virtual QString executable() const = 0;

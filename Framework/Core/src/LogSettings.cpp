@@ -1,7 +1,6 @@
 // The "Loglevel" keys as one value: read, and handed to the log module.
 #include "LogSettings_p.h"
 
-#include "Application.h"
 #include "LogLevelKeys_p.h"
 #include "ServiceManager.h"
 
@@ -31,15 +30,6 @@ QString onOffText(bool on)
 }
 
 } // namespace
-
-bool ApplicationLogSource::contains(const QString& key) { return m_app.containsSetting(key); }
-
-QVariant ApplicationLogSource::value(const QString& key, const QVariant& fallback, bool hidden)
-{
-    return m_app.setting(key, fallback, hidden);
-}
-
-void ApplicationLogSource::change(const QString& key, const QVariant& value) { m_app.changeSetting(key, value); }
 
 bool FileLogSource::contains(const QString& key) { return m_file.contains(key); }
 

@@ -1,9 +1,8 @@
 #include "RecordingPool.h"
 
-#include "Application.h"
 #include "CoreLog_p.h"
 #include "FileUtils.h"
-#include "SetupConfigData.h"
+#include "HostProvider_p.h"
 
 #include <QDir>
 
@@ -16,7 +15,8 @@ namespace {
 
 QString callPoolFolder()
 {
-    return Application::setupConfig()->callPoolDirPath();
+    const HostProvider* host = hostProvider();
+    return host ? host->callPoolFolder() : QString();
 }
 
 QString uuidText(const Kor::Uuid& id)

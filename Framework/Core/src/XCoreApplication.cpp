@@ -1,7 +1,7 @@
 #include "XCoreApplication_p.h"
 
-#include "Application.h"
 #include "CoreLog_p.h"
+#include "HostProvider_p.h"
 #include "KorException.h"
 
 #include <cxxabi.h>
@@ -44,8 +44,8 @@ QLatin1String classNameOf(const QMetaObject* type)
         coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << classNameOf(type) << ": An unexpected error occured!";
     }
     coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << "Closing application.";
-    if (Application* app = Application::instance())
-        app->quit();
+    if (HostProvider* host = hostProvider())
+        host->quit();
 }
 
 } // namespace
