@@ -157,20 +157,19 @@ void deliverPendingExit()
 }
 
 Application::Application(QSharedPointer<QCoreApplication> app)
-    : QObject(nullptr), m_coreApplication(app), m_parameterRegistry(std::make_unique<ParameterRegistry>()),
-      m_logSettings(std::make_unique<LogSettings>(LogSettings().inForce()))
+    : QObject(nullptr), d(std::make_unique<ApplicationPrivate>(std::move(app)))
 {
     if (s_pInstance)
         throw MultipleApplicationException("Only one instance of Application allowed");
     s_pInstance = this;
     s_host.emplace(*this);
     setHostProvider(&*s_host);
-    if (m_coreApplication)
-        connect(m_coreApplication.data(), &QCoreApplication::aboutToQuit, this, &Application::doClose);
-    m_moduleFileName = QCoreApplication::applicationFilePath();
-    m_modulePath = QCoreApplication::applicationDirPath();
-    m_moduleName = moduleNameOf(m_moduleFileName);
-    m_pid = QString::number(Kor::Platform::processId());
+    if (d->coreApplication)
+        connect(d->coreApplication.data(), &QCoreApplication::aboutToQuit, this, &Application::doClose);
+    d->moduleFileName = QCoreApplication::applicationFilePath();
+    d->modulePath = QCoreApplication::applicationDirPath();
+    d->moduleName = moduleNameOf(d->moduleFileName);
+    d->pid = QString::number(Kor::Platform::processId());
     // A console piped into a reader that ends (| head) must not end us.
     Kor::Platform::ignoreBrokenPipe();
 
@@ -229,10 +228,10 @@ Application::~Application()
     mutexTraceSettingsChanged();
     Kor::Platform::setQuitFlag(nullptr);
     // Owned; still running when main() ended before the event loop (-kb --help).
-    if (m_keyboardReader) {
-        m_keyboardReader->quit();
-        m_keyboardReader->wait(30000);
-        delete m_keyboardReader;
+    if (d->keyboardReader) {
+        d->keyboardReader->quit();
+        d->keyboardReader->wait(30000);
+        delete d->keyboardReader;
     }
 }
 
@@ -262,25 +261,25 @@ void Application::finish()
 
 QString Application::shortModuleName() const
 {
-    return m_moduleName.startsWith(QLatin1String("Kor.")) ? m_moduleName.mid(4) : m_moduleName;
+    return d->moduleName.startsWith(QLatin1String("Kor.")) ? d->moduleName.mid(4) : d->moduleName;
 }
 
 QString Application::chooseLogFile()
 {
-    if (!m_loggingPath.isEmpty())
-        return QDir(m_loggingPath).absoluteFilePath(m_moduleName);
+    if (!d->loggingPath.isEmpty())
+        return QDir(d->loggingPath).absoluteFilePath(d->moduleName);
     const QString logDir = setupConfig()->logDirPath();
     if (logDir.isEmpty())
-        return m_moduleName;
-    m_loggingPath = QDir(logDir).absoluteFilePath(shortModuleName());
-    ensureConfiguredPath(m_loggingPath);
-    return QDir(m_loggingPath).absoluteFilePath(m_moduleName);
+        return d->moduleName;
+    d->loggingPath = QDir(logDir).absoluteFilePath(shortModuleName());
+    ensureConfiguredPath(d->loggingPath);
+    return QDir(d->loggingPath).absoluteFilePath(d->moduleName);
 }
 
 int Application::main()
 {
-    m_pidFileName = m_moduleName + QLatin1String(".pid");
-    m_settingsFileName = m_moduleName + QLatin1String(".ini");
+    d->pidFileName = d->moduleName + QLatin1String(".pid");
+    d->settingsFileName = d->moduleName + QLatin1String(".ini");
     mutexTraceSettingsChanged(); // a locker before now found no settings file
     setupConfig();
     const QString logFile = chooseLogFile();
@@ -294,7 +293,7 @@ int Application::main()
     } catch (const KorException& e) {
         coreLog(Kor::ALWAYS, Kor::LOG_WARNING) << "Error while setting default working directory: " << e.what();
     }
-    const Parameter::ProcessState state = m_parameterRegistry->assign(QCoreApplication::arguments());
+    const Parameter::ProcessState state = d->parameterRegistry->assign(QCoreApplication::arguments());
     const bool ended = state == Parameter::Finished || state == Parameter::Failed;
     // The console goes quiet before the data folders are derived, so that a
     // listing such as --help ends with its own last line.
@@ -305,7 +304,7 @@ int Application::main()
 
     int result = 0;
     if (ended) {
-        result = m_parameterRegistry->endingExitCode();
+        result = d->parameterRegistry->endingExitCode();
     } else if (state != Parameter::Continue) {
         result = int(state);
     } else {
@@ -321,7 +320,7 @@ QString Application::defaultWorkingDirectory()
 {
     const QString dataDir = setupConfig()->dataDirPath();
     if (dataDir.isEmpty())
-        return m_modulePath;
+        return d->modulePath;
     const QString path = QDir(dataDir).absoluteFilePath(shortModuleName());
     ensureConfiguredPath(path);
     return path;
@@ -329,7 +328,7 @@ QString Application::defaultWorkingDirectory()
 
 QString Application::defaultPIDFileDirectory()
 {
-    return m_modulePath;
+    return d->modulePath;
 }
 
 bool Application::isHistoryLogging()
@@ -341,12 +340,12 @@ void Application::init() {}
 
 void Application::close()
 {
-    if (m_keyboardReader) {
-        m_keyboardReader->quit();
-        if (!m_keyboardReader->wait(30000))
-            m_keyboardReader->terminate();
-        delete m_keyboardReader;
-        m_keyboardReader = nullptr;
+    if (d->keyboardReader) {
+        d->keyboardReader->quit();
+        if (!d->keyboardReader->wait(30000))
+            d->keyboardReader->terminate();
+        delete d->keyboardReader;
+        d->keyboardReader = nullptr;
     }
     {
         QMutexLocker locker(&s_settingsLock);
@@ -421,7 +420,7 @@ std::unique_ptr<QTimer> startWatchdog()
 
 int Application::run(bool asService)
 {
-    m_isService = asService;
+    d->isService = asService;
     // SIGTERM is the manager's stop control from the moment the handlers may
     // see it, not a console's closing signal: the dispatcher reads what came
     // in the meantime once it runs.
@@ -440,17 +439,17 @@ int Application::run(bool asService)
     setSignaling();
 
     std::optional<PidFile> pidFile;
-    const QString pidPath = QDir(pidFileFolder(asService, defaultPIDFileDirectory())).absoluteFilePath(m_pidFileName);
-    if (!m_allowMultipleInstances)
+    const QString pidPath = QDir(pidFileFolder(asService, defaultPIDFileDirectory())).absoluteFilePath(d->pidFileName);
+    if (!d->allowMultipleInstances)
         pidFile.emplace(pidPath);
     int result = ExitCode::InstanceRefused;
-    if (!pidFile || takePidFile(*pidFile, m_pid, m_pidFileName, pidPath)) {
+    if (!pidFile || takePidFile(*pidFile, d->pid, d->pidFileName, pidPath)) {
         // The log file opens once the PID file is ours, before the start
         // lines, so that they reach the file as well as the console.
         Kor::LogModule::Enable(Kor::LogModule::LogFile, true);
-        coreLog(Kor::ALWAYS, Kor::LOG_INFO) << "service start with pid " << m_pid << ".";
+        coreLog(Kor::ALWAYS, Kor::LOG_INFO) << "service start with pid " << d->pid << ".";
         coreLog(Kor::ALWAYS, Kor::LOG_INFO) << "current working directory: " << QDir::currentPath();
-        for (const QString& note : std::exchange(m_startNotes, {}))
+        for (const QString& note : std::exchange(d->startNotes, {}))
             coreLog(Kor::ALWAYS, Kor::LOG_WARNING) << note;
         moduleLog(Kor::ALWAYS, Kor::LOG_INFO) << "MachineId:  " << getMachineId();
         if (s_CallPoolId.isNull())
@@ -480,9 +479,9 @@ int Application::run(bool asService)
         // The end lines are written whatever the operator turned down.
         Kor::LogModule::SetGlobalInfoSeverity(Kor::INFO);
         Kor::LogModule::SetInfoSeverity(Kor::LogModule::AllOutputs | Kor::LogModule::Journal, Kor::INFO);
-        coreLog(Kor::ALWAYS, Kor::LOG_INFO) << "service end with pid " << m_pid << ".";
+        coreLog(Kor::ALWAYS, Kor::LOG_INFO) << "service end with pid " << d->pid << ".";
         if (pidFile && !pidFile->release())
-            coreLog(Kor::ALWAYS, Kor::LOG_WARNING) << "pid file '" << m_pidFileName << "' could not be removed.";
+            coreLog(Kor::ALWAYS, Kor::LOG_WARNING) << "pid file '" << d->pidFileName << "' could not be removed.";
     } else {
         // No loop ran, so no aboutToQuit() released what the start set up.
         doClose();
@@ -506,8 +505,8 @@ int Application::exec()
 
 void Application::quit()
 {
-    m_quitting.store(true, std::memory_order_release);
-    QMetaObject::invokeMethod(m_coreApplication.data(), "quit", Qt::QueuedConnection);
+    d->quitting.store(true, std::memory_order_release);
+    QMetaObject::invokeMethod(d->coreApplication.data(), "quit", Qt::QueuedConnection);
 }
 
 void Application::exit(int returnCode)
@@ -516,8 +515,8 @@ void Application::exit(int returnCode)
     requestApplicationExit(returnCode);
 }
 
-bool Application::isService() const { return m_isService; }
-bool Application::quitting() { return m_quitting.load(std::memory_order_acquire); }
+bool Application::isService() const { return d->isService; }
+bool Application::quitting() { return d->quitting.load(std::memory_order_acquire); }
 
 void Application::setSignaling()
 {
@@ -525,7 +524,7 @@ void Application::setSignaling()
         return;
     // The handler itself sets the flag: a long init() that polls quitting()
     // learns of the signal before the event loop runs.
-    Kor::Platform::setQuitFlag(&m_quitting);
+    Kor::Platform::setQuitFlag(&d->quitting);
     auto* notifier = new SignalNotifier(Kor::Platform::SignalPipe::Signals, this);
     connect(notifier, &SignalNotifier::received, this, [this](int signalNumber) { handleSignal(signalNumber); });
 }
@@ -556,21 +555,21 @@ void Application::requestReload()
 {
     // Requests that come while one is queued are served by it: it reads the
     // file as it is then. Those that come during a reload queue the next.
-    if (m_reloadQueued)
+    if (d->reloadQueued)
         return;
-    m_reloadQueued = true;
+    d->reloadQueued = true;
     QMetaObject::invokeMethod(
         this,
         [this] {
-            m_reloadQueued = false;
+            d->reloadQueued = false;
             reloadLogSettings();
         },
         Qt::QueuedConnection);
 }
 
-const QString& Application::moduleFileName() const { return m_moduleFileName; }
-const QString& Application::moduleName() const { return m_moduleName; }
-const QString& Application::modulePath() const { return m_modulePath; }
+const QString& Application::moduleFileName() const { return d->moduleFileName; }
+const QString& Application::moduleName() const { return d->moduleName; }
+const QString& Application::modulePath() const { return d->modulePath; }
 const QString& Application::serviceName() const { return s_AppVersion.serviceName; }
 const QString& Application::serviceDescription() const { return s_AppVersion.serviceDescription; }
 const QString& Application::serviceDependencies() const { return s_AppVersion.serviceDependencies; }
@@ -611,8 +610,8 @@ void Application::registerDLLVersion(const QString& name, unsigned high, unsigne
     registerDLLVersion(name, VersionType(high, low, build));
 }
 
-void Application::setLoggingPath(QString path) { m_loggingPath = path; }
-const QString& Application::getLoggingPath() const { return m_loggingPath; }
-void Application::setAllowMultipleInstances(bool allow) { m_allowMultipleInstances = allow; }
+void Application::setLoggingPath(QString path) { d->loggingPath = path; }
+const QString& Application::getLoggingPath() const { return d->loggingPath; }
+void Application::setAllowMultipleInstances(bool allow) { d->allowMultipleInstances = allow; }
 
 } // namespace Kor::NS

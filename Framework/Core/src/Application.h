@@ -24,6 +24,7 @@
 
 namespace Kor::NS {
 
+class ApplicationPrivate;
 class LogSettings;
 class ParameterRegistry;
 class SetupConfigData;
@@ -169,26 +170,9 @@ private:
     QString chooseLogFile();
     QString shortModuleName() const;
 
-    QSharedPointer<QCoreApplication> m_coreApplication;
-    std::unique_ptr<ParameterRegistry> m_parameterRegistry;
-    QSharedPointer<QSettings> m_settings;
-    QString m_moduleFileName;
-    QString m_moduleName;
-    QString m_modulePath;
-    QString m_pid;
-    QString m_pidFileName;
-    QString m_settingsFileName;
-    QString m_loggingPath;
-    bool m_isService = false;
-    QThread* m_keyboardReader = nullptr;
-    std::atomic<bool> m_quitting{false};
-    bool m_allowMultipleInstances = false;
-    bool m_reloadQueued = false; // main thread only
-    // Complaints about settings found before the log file opened; logged
-    // once it is open, so that they reach it.
-    QStringList m_startNotes;
-    // The log settings in force; the keyboard and reloads change them.
-    std::unique_ptr<LogSettings> m_logSettings;
+    // The state lives in Application_p.h, so that it can change without
+    // changing this class's size.
+    std::unique_ptr<ApplicationPrivate> d;
 
     static SetupConfigData* s_setupConfig;
     static QRecursiveMutex s_settingsLock;

@@ -1,5 +1,6 @@
 // Machine and call-pool identity, the updater path and the set-up record.
 #include "Application.h"
+#include "Application_p.h"
 
 #include "KorException.h"
 #include "MachineStore_p.h"

@@ -1,5 +1,6 @@
 // The keyboard of a running program: lines and function keys.
 #include "Application.h"
+#include "Application_p.h"
 
 #include "ConsoleCommands_p.h"
 #include "LogSettings_p.h"
@@ -8,7 +9,7 @@ namespace Kor::NS {
 
 void Application::keyboardInput(const QString& input)
 {
-    runConsoleCommand(input, *m_logSettings);
+    runConsoleCommand(input, *d->logSettings);
 }
 
 void Application::keyboardInput(int fkey)

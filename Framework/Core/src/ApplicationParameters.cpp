@@ -45,11 +45,11 @@ void prepareConsoleListing()
 void Application::registerParameter(const QString& longName, const QString& shortName, const QString& propertyName,
                                     const QString& functionName, Parameter::Type type, const QString& description)
 {
-    m_parameterRegistry->add(longName, shortName, propertyName, functionName, type, description);
+    d->parameterRegistry->add(longName, shortName, propertyName, functionName, type, description);
 }
 
-const QList<QSharedPointer<Parameter>>& Application::parameters() const { return m_parameterRegistry->parameters(); }
-const QList<QString>& Application::arguments() const { return m_parameterRegistry->arguments(); }
+const QList<QSharedPointer<Parameter>>& Application::parameters() const { return d->parameterRegistry->parameters(); }
+const QList<QString>& Application::arguments() const { return d->parameterRegistry->arguments(); }
 
 Parameter::ProcessState Application::printHelp()
 {
@@ -135,12 +135,12 @@ Parameter::ProcessState Application::setPIDFile(QVariant value)
         coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << "Invalid pid file";
         return Parameter::Failed;
     }
-    if (m_pidFileName.isEmpty()) {
+    if (d->pidFileName.isEmpty()) {
         coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << "No pid file defined";
         return Parameter::Failed;
     }
-    m_pidFileName = value.toString();
-    coreLog(Kor::TRACE, Kor::LOG_INFO) << "pid file is '" << m_pidFileName << "'";
+    d->pidFileName = value.toString();
+    coreLog(Kor::TRACE, Kor::LOG_INFO) << "pid file is '" << d->pidFileName << "'";
     return Parameter::Continue;
 }
 
@@ -150,13 +150,13 @@ Parameter::ProcessState Application::setINIFile(QVariant value)
         coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << "Invalid ini file";
         return Parameter::Failed;
     }
-    m_settingsFileName = value.toString();
-    if (m_settingsFileName.isEmpty()) {
+    d->settingsFileName = value.toString();
+    if (d->settingsFileName.isEmpty()) {
         coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << "No ini file defined";
         return Parameter::Failed;
     }
     mutexTraceSettingsChanged();
-    coreLog(Kor::TRACE, Kor::LOG_INFO) << "ini file is '" << m_settingsFileName << "'";
+    coreLog(Kor::TRACE, Kor::LOG_INFO) << "ini file is '" << d->settingsFileName << "'";
     return Parameter::Continue;
 }
 
@@ -168,10 +168,10 @@ Parameter::ProcessState Application::activateCrashDump()
 Parameter::ProcessState Application::activateKeyboard()
 {
     // One reader per application: a second -kb keeps the running one.
-    if (m_keyboardReader)
+    if (d->keyboardReader)
         return Parameter::Continue;
     auto* reader = new StdInReader();
-    m_keyboardReader = reader;
+    d->keyboardReader = reader;
     connect(reader, &StdInReader::lineRead, this, qOverload<const QString&>(&Application::keyboardInput));
     connect(reader, &StdInReader::fkeyRead, this, qOverload<int>(&Application::keyboardInput));
     reader->start(QThread::InheritPriority);
@@ -198,8 +198,8 @@ Parameter::ProcessState Application::installService(QVariantList values, bool al
     // This run, as root, has just created the program's own log and working
     // folders; the service's account must be able to write them.
     if (installed && !account.isEmpty()) {
-        for (const QString& folder : { m_loggingPath, defaultWorkingDirectory() }) {
-            if (folder.isEmpty() || QDir(folder) == QDir(m_modulePath))
+        for (const QString& folder : { d->loggingPath, defaultWorkingDirectory() }) {
+            if (folder.isEmpty() || QDir(folder) == QDir(d->modulePath))
                 continue;
             bool changed = false;
             int error = 0;
@@ -212,7 +212,7 @@ Parameter::ProcessState Application::installService(QVariantList values, bool al
                 coreLog(Kor::ALWAYS, Kor::LOG_INFO) << "The folder " << folder << " now belongs to the account " << account;
         }
     }
-    return finishedIf(*m_parameterRegistry, installed);
+    return finishedIf(*d->parameterRegistry, installed);
 }
 
 Parameter::ProcessState Application::installInteractiveService(QVariantList values)
@@ -227,19 +227,19 @@ Parameter::ProcessState Application::installNonInteractiveService(QVariantList v
 
 Parameter::ProcessState Application::uninstallService()
 {
-    return finishedIf(*m_parameterRegistry, ServiceControl::uninstallService());
+    return finishedIf(*d->parameterRegistry, ServiceControl::uninstallService());
 }
 Parameter::ProcessState Application::startService()
 {
-    return finishedIf(*m_parameterRegistry, ServiceControl::startService());
+    return finishedIf(*d->parameterRegistry, ServiceControl::startService());
 }
 Parameter::ProcessState Application::stopService()
 {
-    return finishedIf(*m_parameterRegistry, ServiceControl::stopService());
+    return finishedIf(*d->parameterRegistry, ServiceControl::stopService());
 }
 Parameter::ProcessState Application::statusService()
 {
-    return finishedIf(*m_parameterRegistry, ServiceControl::statusService());
+    return finishedIf(*d->parameterRegistry, ServiceControl::statusService());
 }
 
 } // namespace Kor::NS

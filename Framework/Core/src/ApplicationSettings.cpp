@@ -1,5 +1,6 @@
 // The program's INI settings and the log set-up read from them.
 #include "Application.h"
+#include "Application_p.h"
 
 #include "CoreLog_p.h"
 #include "KorMutexLocker_p.h"
@@ -69,27 +70,27 @@ QString unreadableReason(const QString& path)
 
 } // namespace
 
-const QString& Application::settingsFileName() const { return m_settingsFileName; }
+const QString& Application::settingsFileName() const { return d->settingsFileName; }
 
 bool Application::initSettings()
 {
-    if (!m_settings) {
+    if (!d->settings) {
         // A FIFO would block the start for ever, and a device would be
         // replaced: QSettings saves by renaming a new file over the path.
         // Such a path is never opened; the settings then live on no file.
-        const QFileInfo info(m_settingsFileName);
+        const QFileInfo info(d->settingsFileName);
         const bool usable = !info.exists() || info.isFile();
         if (!usable)
-            coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << "Settings file " << m_settingsFileName
+            coreLog(Kor::ALWAYS, Kor::LOG_ERROR) << "Settings file " << d->settingsFileName
                                                  << " is not a regular file; it is neither read nor written";
-        m_settings = QSharedPointer<QSettings>::create(usable ? m_settingsFileName : QString(), QSettings::IniFormat);
+        d->settings = QSharedPointer<QSettings>::create(usable ? d->settingsFileName : QString(), QSettings::IniFormat);
     }
-    return !m_settings->fileName().isEmpty();
+    return !d->settings->fileName().isEmpty();
 }
 
 QVariant Application::setting(const QString& key, const QVariant& defaultValue, bool hidden)
 {
-    if (m_settingsFileName.isEmpty()) {
+    if (d->settingsFileName.isEmpty()) {
         logNoSettingsFile();
         return defaultValue;
     }
@@ -98,11 +99,11 @@ QVariant Application::setting(const QString& key, const QVariant& defaultValue, 
         logNoSettingsFile();
         return defaultValue;
     }
-    if (m_settings->contains(key))
-        return m_settings->value(key);
+    if (d->settings->contains(key))
+        return d->settings->value(key);
     if (!hidden) {
-        m_settings->setValue(key, defaultValue);
-        m_settings->sync();
+        d->settings->setValue(key, defaultValue);
+        d->settings->sync();
     }
     return defaultValue;
 }
@@ -118,33 +119,33 @@ QMap<QString, QVariant> Application::settings(const QString& group)
     QMutexLocker locker(&s_settingsLock);
     initSettings();
     QMap<QString, QVariant> result;
-    if (m_settings->contains(group))
-        result.insert(QString(), m_settings->value(group));
-    m_settings->beginGroup(group);
-    for (const QString& key : m_settings->childKeys())
-        result.insert(key, m_settings->value(key));
-    for (const QString& child : m_settings->childGroups())
+    if (d->settings->contains(group))
+        result.insert(QString(), d->settings->value(group));
+    d->settings->beginGroup(group);
+    for (const QString& key : d->settings->childKeys())
+        result.insert(key, d->settings->value(key));
+    for (const QString& child : d->settings->childGroups())
         result.insert(child, QVariant(settings(child)));
-    m_settings->endGroup();
+    d->settings->endGroup();
     return result;
 }
 
 bool Application::containsSetting(const QString& key)
 {
-    if (m_settingsFileName.isEmpty())
+    if (d->settingsFileName.isEmpty())
         logNoSettingsFile();
     QMutexLocker locker(&s_settingsLock);
     initSettings();
-    return m_settings->contains(key);
+    return d->settings->contains(key);
 }
 
 bool Application::containsSettingGroup(const QString& group)
 {
-    if (m_settingsFileName.isEmpty())
+    if (d->settingsFileName.isEmpty())
         logNoSettingsFile();
     QMutexLocker locker(&s_settingsLock);
     initSettings();
-    return m_settings->childGroups().contains(group, Qt::CaseSensitive);
+    return d->settings->childGroups().contains(group, Qt::CaseSensitive);
 }
 
 bool Application::changeSetting(const QString& key, const QVariant& value)
@@ -159,7 +160,7 @@ bool Application::changeSetting(const QString& key, const Kor::Uuid& value)
 
 bool Application::changeSettings(const QMap<QString, QVariant>& values)
 {
-    if (m_settingsFileName.isEmpty()) {
+    if (d->settingsFileName.isEmpty()) {
         logNoSettingsFile();
         return false;
     }
@@ -169,8 +170,8 @@ bool Application::changeSettings(const QMap<QString, QVariant>& values)
         return false;
     }
     for (auto it = values.cbegin(); it != values.cend(); ++it)
-        m_settings->setValue(it.key(), it.value());
-    m_settings->sync();
+        d->settings->setValue(it.key(), it.value());
+    d->settings->sync();
     mutexTraceSettingsChanged();
     return true;
 }
@@ -195,7 +196,7 @@ void Application::removeSettings(const QString& key)
 
 void Application::removeSettings(const QList<QString>& keys)
 {
-    if (m_settingsFileName.isEmpty()) {
+    if (d->settingsFileName.isEmpty()) {
         logNoSettingsFile();
         return;
     }
@@ -205,15 +206,15 @@ void Application::removeSettings(const QList<QString>& keys)
         return;
     }
     for (const QString& key : keys)
-        m_settings->remove(key);
-    m_settings->sync();
+        d->settings->remove(key);
+    d->settings->sync();
     mutexTraceSettingsChanged();
 }
 
 void Application::resetSettings()
 {
     QMutexLocker locker(&s_settingsLock);
-    m_settings.reset();
+    d->settings.reset();
     initSettings();
     mutexTraceSettingsChanged();
 }
@@ -227,7 +228,7 @@ Kor::LogSeverity Application::getLogLevel(QString name)
 void Application::startLogging(const QString& logFile)
 {
     const QString userData = QStringLiteral("%1 %2 with pid %3")
-                                 .arg(serviceName(), VersionInfo::toString(s_AppVersion.version), m_pid);
+                                 .arg(serviceName(), VersionInfo::toString(s_AppVersion.version), d->pid);
     Kor::LogModule::Start(Kor::LogModule::AllOutputs, logFile.toLocal8Bit().constData(),
                           serviceName().toLocal8Bit().constData(), serviceDescription().toLocal8Bit().constData());
     Kor::LogModule::LogFileUserdata(userData.toLocal8Bit().constData());
@@ -237,7 +238,7 @@ void Application::startLogging(const QString& logFile)
     Kor::LogModule::SetGlobalInfoSeverity(Kor::INFO);
     Kor::LogModule::SetInfoSeverity(Kor::LogModule::AllOutputs, Kor::INFO);
     if (isHistoryLogging()) {
-        Kor::LogModule::LogFileHistoryPath(toBaseString(QDir(m_loggingPath).absolutePath()).c_str());
+        Kor::LogModule::LogFileHistoryPath(toBaseString(QDir(d->loggingPath).absolutePath()).c_str());
         Kor::LogModule::LogFileMode(HistoryMode);
         Kor::LogModule::LogFileDeleteMode(KeepAllHistory);
     }
@@ -250,8 +251,8 @@ void Application::configureLogging(bool asService)
         LogSettings::read(source, asService ? LogSettings::Mode::Service : LogSettings::Mode::Console,
                           LogSettings().inForce(), LogSettings::Occasion::Start);
     LogSettings::apply(reading.settings, nullptr);
-    *m_logSettings = reading.settings.inForce();
-    m_startNotes << reading.warnings;
+    *d->logSettings = reading.settings.inForce();
+    d->startNotes << reading.warnings;
 }
 
 void Application::reloadLogSettings()
@@ -260,8 +261,8 @@ void Application::reloadLogSettings()
     QString path;
     {
         QMutexLocker locker(&s_settingsLock);
-        if (!m_settingsFileName.isEmpty() && initSettings())
-            path = QFileInfo(m_settings->fileName()).absoluteFilePath();
+        if (!d->settingsFileName.isEmpty() && initSettings())
+            path = QFileInfo(d->settings->fileName()).absoluteFilePath();
     }
     QString failure = unreadableReason(path);
     // A fresh object: a long-lived one keeps reporting an error it met once.
@@ -284,9 +285,9 @@ void Application::reloadLogSettings()
 
     FileLogSource source(*fresh);
     const LogSettings::Reading reading =
-        LogSettings::read(source, m_logSettings->mode, *m_logSettings, LogSettings::Occasion::Reload);
-    QString summary = LogSettings::apply(reading.settings, m_logSettings.get());
-    *m_logSettings = reading.settings.inForce();
+        LogSettings::read(source, d->logSettings->mode, *d->logSettings, LogSettings::Occasion::Reload);
+    QString summary = LogSettings::apply(reading.settings, d->logSettings.get());
+    *d->logSettings = reading.settings.inForce();
     if (!reading.warnings.isEmpty())
         summary += QStringLiteral("; ") + reading.warnings.join(QStringLiteral("; "));
     coreLog(Kor::ALWAYS, Kor::LOG_INFO) << "Log settings reloaded from " << path << ": " << summary;

@@ -1,31 +1,53 @@
 #pragma once
 
-// The application's internals that other parts of the library use: how the
-// program ends, and with which codes.
+// The application's state.
+
+#include "ApplicationExit_p.h"
+#include "LogSettings_p.h"
+#include "ParameterRegistry_p.h"
+
+#include <QCoreApplication>
+#include <QSettings>
+#include <QSharedPointer>
+#include <QString>
+#include <QStringList>
+#include <QThread>
+
+#include <atomic>
+#include <memory>
 
 namespace Kor::NS {
 
-// The program's exit codes besides 0 and the ones a host chooses.
-namespace ExitCode {
-// A service command (-install, -start, ...) did not do what was asked.
-inline constexpr int CommandFailed = 1;
-// Another instance holds the PID file; the shell sees 255.
-inline constexpr int InstanceRefused = -1;
-// A configured folder does not exist and could not be created.
-inline constexpr int ConfiguredPathMissing = 1001;
-// A ThreadContext timer could not be started, or an unknown one was stopped.
-inline constexpr int TimerNotStarted = 1002;
-inline constexpr int UnknownTimer = 1003;
-} // namespace ExitCode
+class ApplicationPrivate
+{
+public:
+    explicit ApplicationPrivate(QSharedPointer<QCoreApplication> app)
+        : coreApplication(std::move(app)), parameterRegistry(std::make_unique<ParameterRegistry>()),
+          logSettings(std::make_unique<LogSettings>(LogSettings().inForce()))
+    {
+    }
 
-// Ends the main event loop with code, from any thread, before or while the
-// loop runs: QCoreApplication::exit() does nothing before the loop runs and
-// must not be called from other threads.
-void requestApplicationExit(int code);
-// An exit was asked for since the process started.
-bool applicationExitRequested();
-// Main thread, as the loop is about to start: queues an exit that was
-// delivered while events were processed outside the loop, if any.
-void deliverPendingExit();
+    QSharedPointer<QCoreApplication> coreApplication;
+    std::unique_ptr<ParameterRegistry> parameterRegistry;
+    QSharedPointer<QSettings> settings;
+    QString moduleFileName;
+    QString moduleName;
+    QString modulePath;
+    QString pid;
+    QString pidFileName;
+    QString settingsFileName;
+    QString loggingPath;
+    bool isService = false;
+    QThread* keyboardReader = nullptr;
+    // Set by the signal handler too (Platform::setQuitFlag).
+    std::atomic<bool> quitting{false};
+    bool allowMultipleInstances = false;
+    bool reloadQueued = false; // main thread only
+    // Complaints about settings found before the log file opened; logged
+    // once it is open, so that they reach it.
+    QStringList startNotes;
+    // The log settings in force; the keyboard and reloads change them.
+    std::unique_ptr<LogSettings> logSettings;
+};
 
 } // namespace Kor::NS

@@ -1,6 +1,6 @@
 #include "ConfiguredPath_p.h"
 
-#include "Application_p.h"
+#include "ApplicationExit_p.h"
 #include "CoreLog_p.h"
 
 #include <QCoreApplication>

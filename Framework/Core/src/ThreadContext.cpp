@@ -1,6 +1,6 @@
 #include "ThreadContext.h"
 
-#include "Application_p.h"
+#include "ApplicationExit_p.h"
 #include "CoreLog_p.h"
 
 #include <QBasicTimer>
