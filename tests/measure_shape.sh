@@ -24,7 +24,7 @@ build=${KOR_COV_BUILD:-$root/build-cov}
 jobs=${KOR_JOBS:-2}
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=--coverage \
     -DKOR_BUILD_TESTS=ON -DKOR_BUILD_EXAMPLES=ON -DKOR_BUILD_BENCH=OFF -DKOR_FUZZ=OFF -DKOR_SANITIZE=OFF >/dev/null
-cmake --build "$build" -j"$jobs" >/dev/null
+cmake --build "$build" -j"$jobs" >"$build/build.log" 2>&1 || { tail -n 30 "$build/build.log"; exit 1; }
 # Counters from an earlier run would add to this one's.
 find "$build" -name '*.gcda' -delete
 # A failed test is reported, yet the coverage of the others still counts.
