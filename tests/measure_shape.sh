@@ -32,7 +32,8 @@ status=0
 ctest --test-dir "$build" -j"$jobs" --output-on-failure >"$build/ctest.log" 2>&1 || status=$?
 sed -n '/tests passed/,$p' "$build/ctest.log"
 # Threads racing on the counters can leave negative branch counts, which
-# gcovr cannot parse; the line counts are sound.
-gcovr -r "$root" --filter "$root/Framework/" --gcov-ignore-parse-errors -s -o /dev/null "$build" 2>/dev/null |
+# gcovr cannot parse; the line counts are sound. The report goes to a file
+# of its own: gcovr replaces its output file, and /dev/null is none to replace.
+gcovr -r "$root" --filter "$root/Framework/" --gcov-ignore-parse-errors -s -o "$build/coverage.txt" "$build" 2>/dev/null |
     grep '^lines:'
 exit "$status"
