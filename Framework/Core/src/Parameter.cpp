@@ -45,7 +45,8 @@ Parameter::ProcessState Parameter::assignValues(const QList<QVariant>& values)
     if (m_functionName.isEmpty())
         return Continue;
 
-    QObject* receiver = hostProvider() ? hostProvider()->parameterReceiver() : nullptr;
+    HostProvider* host = hostProvider();
+    QObject* receiver = host ? host->parameterReceiver() : nullptr;
     if (!receiver)
         return Failed;
     const QByteArray function = m_functionName.toLatin1();
