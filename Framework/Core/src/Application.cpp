@@ -49,11 +49,11 @@ namespace Kor::NS {
 VersionInfo Application::s_AppVersion;
 QMap<QString, VersionInfo> Application::s_DLLVersions;
 Application* Application::s_pInstance = nullptr;
-SetupConfigData* Application::s_setupConfig = nullptr;
+SetupConfigData* ApplicationPrivate::s_setupConfig = nullptr;
 Kor::Uuid Application::s_MachineId;
 Kor::Uuid Application::s_CallPoolId;
 QString Application::s_UpdaterConfigPath;
-QRecursiveMutex Application::s_settingsLock;
+QRecursiveMutex ApplicationPrivate::s_settingsLock;
 
 namespace {
 
@@ -285,7 +285,7 @@ int Application::main()
     const QString logFile = chooseLogFile();
     Kor::Platform::setConsoleTitle((serviceName() + QLatin1String(" Console")).toStdString());
     startLogging(logFile);
-    s_setupConfig->initAfterLogCreation();
+    ApplicationPrivate::s_setupConfig->initAfterLogCreation();
     Logging::Install();
     try {
         coreLog(Kor::TRACE, Kor::LOG_DETAIL) << "Set LogDirectory: " << logFile;
@@ -300,7 +300,7 @@ int Application::main()
     if (ended)
         Kor::LogModule::Enable(Kor::LogModule::Console, false);
     setupConfig();
-    s_setupConfig->initDataPaths();
+    ApplicationPrivate::s_setupConfig->initDataPaths();
 
     int result = 0;
     if (ended) {
@@ -348,9 +348,9 @@ void Application::close()
         d->keyboardReader = nullptr;
     }
     {
-        QMutexLocker locker(&s_settingsLock);
-        delete s_setupConfig;
-        s_setupConfig = nullptr;
+        QMutexLocker locker(&ApplicationPrivate::s_settingsLock);
+        delete ApplicationPrivate::s_setupConfig;
+        ApplicationPrivate::s_setupConfig = nullptr;
     }
     s_setupSection.clearRef();
 }

@@ -173,11 +173,6 @@ private:
     // The state lives in Application_p.h, so that it can change without
     // changing this class's size.
     std::unique_ptr<ApplicationPrivate> d;
-
-    static SetupConfigData* s_setupConfig;
-    static QRecursiveMutex s_settingsLock;
-
-    friend class SetupConfigData;
 };
 
 // Name of a severity; every value above 4 is "DISABLED".

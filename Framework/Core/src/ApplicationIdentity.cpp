@@ -87,16 +87,16 @@ QString Application::updaterConfigPath(const QString& fileName) const
 
 const SetupConfigData* Application::setupConfig()
 {
-    QMutexLocker locker(&s_settingsLock);
-    if (!s_setupConfig)
-        s_setupConfig = new SetupConfigData();
-    return s_setupConfig;
+    QMutexLocker locker(&ApplicationPrivate::s_settingsLock);
+    if (!ApplicationPrivate::s_setupConfig)
+        ApplicationPrivate::s_setupConfig = new SetupConfigData();
+    return ApplicationPrivate::s_setupConfig;
 }
 
 void Application::initDataPaths()
 {
     setupConfig();
-    s_setupConfig->initDataPaths();
+    ApplicationPrivate::s_setupConfig->initDataPaths();
 }
 
 bool Application::isIPv4Enabled()
@@ -113,7 +113,7 @@ const QString& Application::getPrefferedLocalAddress()
 {
     // Before the record exists there is no address to give.
     static const QString none;
-    return s_setupConfig ? s_setupConfig->preferredLocalAddress() : none;
+    return ApplicationPrivate::s_setupConfig ? ApplicationPrivate::s_setupConfig->preferredLocalAddress() : none;
 }
 
 } // namespace Kor::NS

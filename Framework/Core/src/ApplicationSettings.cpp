@@ -94,7 +94,7 @@ QVariant Application::setting(const QString& key, const QVariant& defaultValue, 
         logNoSettingsFile();
         return defaultValue;
     }
-    QMutexLocker locker(&s_settingsLock);
+    QMutexLocker locker(&ApplicationPrivate::s_settingsLock);
     if (!initSettings()) {
         logNoSettingsFile();
         return defaultValue;
@@ -116,7 +116,7 @@ Kor::Uuid Application::setting(const QString& key, const Kor::Uuid& defaultValue
 
 QMap<QString, QVariant> Application::settings(const QString& group)
 {
-    QMutexLocker locker(&s_settingsLock);
+    QMutexLocker locker(&ApplicationPrivate::s_settingsLock);
     initSettings();
     QMap<QString, QVariant> result;
     if (d->settings->contains(group))
@@ -134,7 +134,7 @@ bool Application::containsSetting(const QString& key)
 {
     if (d->settingsFileName.isEmpty())
         logNoSettingsFile();
-    QMutexLocker locker(&s_settingsLock);
+    QMutexLocker locker(&ApplicationPrivate::s_settingsLock);
     initSettings();
     return d->settings->contains(key);
 }
@@ -143,7 +143,7 @@ bool Application::containsSettingGroup(const QString& group)
 {
     if (d->settingsFileName.isEmpty())
         logNoSettingsFile();
-    QMutexLocker locker(&s_settingsLock);
+    QMutexLocker locker(&ApplicationPrivate::s_settingsLock);
     initSettings();
     return d->settings->childGroups().contains(group, Qt::CaseSensitive);
 }
@@ -164,7 +164,7 @@ bool Application::changeSettings(const QMap<QString, QVariant>& values)
         logNoSettingsFile();
         return false;
     }
-    QMutexLocker locker(&s_settingsLock);
+    QMutexLocker locker(&ApplicationPrivate::s_settingsLock);
     if (!initSettings()) {
         logNoSettingsFile();
         return false;
@@ -200,7 +200,7 @@ void Application::removeSettings(const QList<QString>& keys)
         logNoSettingsFile();
         return;
     }
-    QMutexLocker locker(&s_settingsLock);
+    QMutexLocker locker(&ApplicationPrivate::s_settingsLock);
     if (!initSettings()) {
         logNoSettingsFile();
         return;
@@ -213,7 +213,7 @@ void Application::removeSettings(const QList<QString>& keys)
 
 void Application::resetSettings()
 {
-    QMutexLocker locker(&s_settingsLock);
+    QMutexLocker locker(&ApplicationPrivate::s_settingsLock);
     d->settings.reset();
     initSettings();
     mutexTraceSettingsChanged();
@@ -260,7 +260,7 @@ void Application::reloadLogSettings()
     ServiceControl::reportReloading();
     QString path;
     {
-        QMutexLocker locker(&s_settingsLock);
+        QMutexLocker locker(&ApplicationPrivate::s_settingsLock);
         if (!d->settingsFileName.isEmpty() && initSettings())
             path = QFileInfo(d->settings->fileName()).absoluteFilePath();
     }

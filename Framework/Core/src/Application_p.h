@@ -7,6 +7,7 @@
 #include "ParameterRegistry_p.h"
 
 #include <QCoreApplication>
+#include <QRecursiveMutex>
 #include <QSettings>
 #include <QSharedPointer>
 #include <QString>
@@ -17,6 +18,8 @@
 #include <memory>
 
 namespace Kor::NS {
+
+class SetupConfigData;
 
 class ApplicationPrivate
 {
@@ -48,6 +51,11 @@ public:
     QStringList startNotes;
     // The log settings in force; the keyboard and reloads change them.
     std::unique_ptr<LogSettings> logSettings;
+
+    // The set-up record: from the first setupConfig() call to close().
+    static SetupConfigData* s_setupConfig;
+    // Guards the settings object and the creation of the set-up record.
+    static QRecursiveMutex s_settingsLock;
 };
 
 } // namespace Kor::NS

@@ -1,4 +1,5 @@
 #include "BasicApplication.h"
+#include "BasicApplication_p.h"
 
 #include "CoreLog_p.h"
 #include "KorException.h"
@@ -6,14 +7,17 @@
 
 namespace Kor::NS {
 
-BasicApplication::BasicApplication(QSharedPointer<QCoreApplication> app) : Application(app) {}
+BasicApplication::BasicApplication(QSharedPointer<QCoreApplication> app)
+    : Application(app), d(std::make_unique<BasicApplicationPrivate>())
+{
+}
 
 BasicApplication::~BasicApplication()
 {
     // An abandoned thread may still run: it is left alone, not deleted.
-    if (!m_threadTerminated && m_thread) {
-        m_thread->release();
-        m_thread = nullptr;
+    if (!d->threadTerminated && d->thread) {
+        d->thread->release();
+        d->thread = nullptr;
     }
 }
 
@@ -29,17 +33,17 @@ Kor::Thread* BasicApplication::createThread()
 
 void BasicApplication::init()
 {
-    m_thread = createThread();
-    if (m_thread)
-        m_thread->Begin();
+    d->thread = createThread();
+    if (d->thread)
+        d->thread->Begin();
 }
 
 void BasicApplication::close()
 {
-    if (m_thread && !m_thread->Exit(1000, 1000, nullptr)
-        && !m_thread->Exit(1000, 30000, &m_threadTerminated)) {
+    if (d->thread && !d->thread->Exit(1000, 1000, nullptr)
+        && !d->thread->Exit(1000, 30000, &d->threadTerminated)) {
         moduleLog(Kor::ALWAYS, Kor::LOG_INFO) << "terminating main thread";
-        m_threadTerminated = true;
+        d->threadTerminated = true;
     }
     Application::close();
 }
@@ -67,8 +71,9 @@ QSharedPointer<QCoreApplication> makeCoreApplication(int argc, char** argv)
 } // namespace
 
 ConsoleApplication::ConsoleApplication(int argc, char** argv)
-    : BasicApplication(makeCoreApplication(argc, argv)), m_argc(argc)
+    : BasicApplication(makeCoreApplication(argc, argv)), d(std::make_unique<ConsoleApplicationPrivate>())
 {
+    d->argc = argc;
 }
 
 ConsoleApplication::~ConsoleApplication() = default;

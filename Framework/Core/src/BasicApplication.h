@@ -5,7 +5,12 @@
 #include <Kor/AutoPointer.h>
 #include <Kor/Thread.h>
 
+#include <memory>
+
 namespace Kor::NS {
+
+class BasicApplicationPrivate;
+class ConsoleApplicationPrivate;
 
 // An application that owns the program's main worker thread: made by
 // createThread(), started by init(), stopped by close().
@@ -24,8 +29,7 @@ public:
     virtual Kor::Thread* createThread();
 
 private:
-    Kor::AutoPointer<Kor::Thread> m_thread;
-    bool m_threadTerminated = false;
+    std::unique_ptr<BasicApplicationPrivate> d;
 };
 
 // A BasicApplication that builds its own Qt application from the command line.
@@ -37,7 +41,7 @@ public:
     ~ConsoleApplication() override;
 
 private:
-    int m_argc;
+    std::unique_ptr<ConsoleApplicationPrivate> d;
 };
 
 } // namespace Kor::NS

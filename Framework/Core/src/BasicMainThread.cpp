@@ -5,9 +5,17 @@
 
 namespace Kor::NS {
 
+class BasicMainThreadPrivate
+{
+public:
+    // Null before PreInit() and once the service was handed to CheckBeforeDelete().
+    Kor::AutoPointer<Kor::TimerService> timerService;
+};
+
 BasicMainThread::BasicMainThread(const Kor::String& name)
     : Kor::Processor<Kor::MessageQueue, Kor::Receiver>(Kor::RelationParam(nullptr, nullptr, nullptr, nullptr),
-                                                       name, 0, 9)
+                                                       name, 0, 9),
+      d(std::make_unique<BasicMainThreadPrivate>())
 {
 }
 
@@ -18,7 +26,7 @@ BasicMainThread::~BasicMainThread()
     // end before the base classes go.
     stopTimers();
     DetachRelations();
-    m_timerService = nullptr;
+    d->timerService = nullptr;
 }
 
 // The timer thread calls into this object (a virtual Post()), so its timers
@@ -26,7 +34,7 @@ BasicMainThread::~BasicMainThread()
 // once a subclass's destructor has begun, such a call would race with it.
 void BasicMainThread::stopTimers()
 {
-    if (Kor::TimerService* service = m_timerService.get()) {
+    if (Kor::TimerService* service = d->timerService.get()) {
         service->StopTimers(this);
         service->Close();
     }
@@ -34,15 +42,15 @@ void BasicMainThread::stopTimers()
 
 void BasicMainThread::PreInit()
 {
-    m_timerService = new Kor::TimerService(Kor::RelationParam(this, nullptr, nullptr, nullptr), "Timer Service", 0);
-    m_timerService->Begin();
+    d->timerService = new Kor::TimerService(Kor::RelationParam(this, nullptr, nullptr, nullptr), "Timer Service", 0);
+    d->timerService->Begin();
 }
 
 void BasicMainThread::DerivedClassInit() {}
 
 Kor::TimerService* BasicMainThread::GetTimer() const
 {
-    return m_timerService.get();
+    return d->timerService.get();
 }
 
 void BasicMainThread::Init()
@@ -62,9 +70,9 @@ void BasicMainThread::Close()
 
 void BasicMainThread::CheckBeforeDelete(Kor::SyncObject* object)
 {
-    Kor::TimerService* service = m_timerService.get();
+    Kor::TimerService* service = d->timerService.get();
     if (object && object == static_cast<Kor::SyncObject*>(service))
-        m_timerService = nullptr;
+        d->timerService = nullptr;
     Kor::SyncObject::CheckBeforeDelete(object);
 }
 

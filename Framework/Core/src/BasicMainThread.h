@@ -9,7 +9,11 @@
 #include <Kor/Receiver.h>
 #include <Kor/TimerService.h>
 
+#include <memory>
+
 namespace Kor::NS {
+
+class BasicMainThreadPrivate;
 
 // Base of a program's main thread: a message-processing thread of the base
 // library that brings its own timer service. On its thread it logs
@@ -39,7 +43,7 @@ private:
     void stopTimers();
     void Init() override;
 
-    Kor::AutoPointer<Kor::TimerService> m_timerService;
+    std::unique_ptr<BasicMainThreadPrivate> d;
 };
 
 } // namespace Kor::NS

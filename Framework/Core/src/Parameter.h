@@ -8,7 +8,11 @@
 #include <QString>
 #include <QVariant>
 
+#include <memory>
+
 namespace Kor::NS {
+
+class ParameterPrivate;
 
 // Describes one command-line parameter: how it is spelled, how many values
 // it takes, the property of the Qt application that receives the value and
@@ -24,18 +28,20 @@ public:
     Parameter(const QString& longName, const QString& shortName, const QString& propertyName,
               const QString& functionName, Parameter::Type type, const QString& description);
 
-    const QString& getLongName() const { return m_longName; }
-    const QString& getShortName() const { return m_shortName; }
-    const QString& getDescription() const { return m_description; }
-    const QString& getPropertyName() const { return m_propertyName; }
-    const QString& getFunctionName() const { return m_functionName; }
-    Parameter::Type getType() const { return m_type; }
+    ~Parameter() override;
 
-    void setLongName(const QString& name) { m_longName = name; }
-    void setShortName(const QString& name) { m_shortName = name; }
-    void setPropertyName(const QString& name) { m_propertyName = name; }
-    void setFunctionName(const QString& name) { m_functionName = name; }
-    void setType(const Parameter::Type& type) { m_type = type; }
+    const QString& getLongName() const;
+    const QString& getShortName() const;
+    const QString& getDescription() const;
+    const QString& getPropertyName() const;
+    const QString& getFunctionName() const;
+    Parameter::Type getType() const;
+
+    void setLongName(const QString& name);
+    void setShortName(const QString& name);
+    void setPropertyName(const QString& name);
+    void setFunctionName(const QString& name);
+    void setType(const Parameter::Type& type);
 
     // Copies everything but the description.
     Parameter& operator=(const Parameter& other);
@@ -46,12 +52,7 @@ public:
     Parameter::ProcessState assignValues(const QList<QVariant>& values);
 
 private:
-    QString m_longName;
-    QString m_shortName;
-    QString m_description;
-    QString m_propertyName;
-    QString m_functionName;
-    Parameter::Type m_type;
+    std::unique_ptr<ParameterPrivate> d;
 };
 
 } // namespace Kor::NS
