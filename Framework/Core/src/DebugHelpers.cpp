@@ -7,10 +7,15 @@
 
 namespace Kor::NS {
 
+class EventLoopPingPrivate
+{
+public:
+    QString name;
+    int interval;
+};
+
 EventLoopPing::EventLoopPing(const QString& name, int interval)
-    : QObject(nullptr)
-    , m_name(name)
-    , m_interval(interval)
+    : QObject(nullptr), d(new EventLoopPingPrivate{name, interval})
 {
     speak();
 }
@@ -19,8 +24,8 @@ EventLoopPing::~EventLoopPing() = default;
 
 void EventLoopPing::speak()
 {
-    coreLog(Kor::ALWAYS, Kor::LOG_DETAIL) << "[EventLoopPing] " << m_name << " is alive!";
-    QTimer::singleShot(m_interval, this, SLOT(speak()));
+    coreLog(Kor::ALWAYS, Kor::LOG_DETAIL) << "[EventLoopPing] " << d->name << " is alive!";
+    QTimer::singleShot(d->interval, this, SLOT(speak()));
 }
 
 } // namespace Kor::NS

@@ -5,7 +5,11 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
 namespace Kor::NS {
+
+class EventLoopPingPrivate;
 
 // Logs at a fixed interval that the event loop of its thread still serves
 // events; the first line is written by the constructor.
@@ -20,8 +24,7 @@ private slots:
     void speak();
 
 private:
-    QString m_name;
-    int m_interval;
+    std::unique_ptr<EventLoopPingPrivate> d;
 };
 
 } // namespace Kor::NS

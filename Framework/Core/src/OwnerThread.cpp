@@ -6,8 +6,22 @@
 
 namespace Kor::NS {
 
+class OwnerThreadPrivate
+{
+public:
+    // In the order added; owned once the event loop has ended.
+    QList<QPointer<QObject>> objects;
+};
+
+class BorrowerThreadPrivate
+{
+public:
+    // Each object with the thread it came from, in the order added.
+    QList<QPair<QObject*, QThread*>> borrowed;
+};
+
 OwnerThread::OwnerThread(QObject* parent)
-    : QThread(parent)
+    : QThread(parent), d(std::make_unique<OwnerThreadPrivate>())
 {
 }
 
@@ -24,7 +38,7 @@ void OwnerThread::add(QObject* object)
         return;
     }
     object->moveToThread(this);
-    m_objects.append(object);
+    d->objects.append(object);
 }
 
 void OwnerThread::run()
@@ -32,17 +46,17 @@ void OwnerThread::run()
     Platform::prepareThreadForCrashDump();
     Platform::keepOperatorSignalsAway();
     exec();
-    for (const QPointer<QObject>& object : std::as_const(m_objects))
+    for (const QPointer<QObject>& object : std::as_const(d->objects))
         delete object.data();
 }
 
-BorrowerThread::BorrowerThread() = default;
+BorrowerThread::BorrowerThread() : d(std::make_unique<BorrowerThreadPrivate>()) {}
 
 BorrowerThread::~BorrowerThread() = default;
 
 void BorrowerThread::add(QObject* object)
 {
-    m_borrowed.append(qMakePair(object, object->thread()));
+    d->borrowed.append(qMakePair(object, object->thread()));
     object->moveToThread(this);
 }
 
@@ -51,7 +65,7 @@ void BorrowerThread::run()
     Platform::prepareThreadForCrashDump();
     Platform::keepOperatorSignalsAway();
     exec();
-    for (const auto& [object, home] : std::as_const(m_borrowed))
+    for (const auto& [object, home] : std::as_const(d->borrowed))
         object->moveToThread(home);
 }
 

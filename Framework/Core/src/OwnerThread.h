@@ -7,7 +7,12 @@
 #include <QPointer>
 #include <QThread>
 
+#include <memory>
+
 namespace Kor::NS {
+
+class OwnerThreadPrivate;
+class BorrowerThreadPrivate;
 
 // Runs an event loop for the objects added to it and deletes them, on this
 // thread and in the order added, when the loop ends. An object that was
@@ -26,7 +31,7 @@ protected:
     void run() override;
 
 private:
-    QList<QPointer<QObject>> m_objects;
+    std::unique_ptr<OwnerThreadPrivate> d;
 };
 
 // Runs an event loop for the objects added to it and moves them back to
@@ -44,7 +49,7 @@ protected:
     void run() override;
 
 private:
-    QList<QPair<QObject*, QThread*>> m_borrowed;
+    std::unique_ptr<BorrowerThreadPrivate> d;
 };
 
 } // namespace Kor::NS

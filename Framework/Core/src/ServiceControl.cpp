@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 
+#include <atomic>
 #include <cstdio>
 #include <thread>
 
@@ -57,11 +58,14 @@ void setServiceStartHoldForTest(void (*hold)())
     startHoldForTest = hold;
 }
 
-ServiceControl* ServiceControl::m_instance = nullptr;
+namespace {
+// The one service control object; the dispatcher's thread reads it.
+std::atomic<ServiceControl*> g_instance{nullptr};
+} // namespace
 
 ServiceControl::ServiceControl() : QThread(nullptr)
 {
-    m_instance = this;
+    g_instance = this;
 }
 
 ServiceControl::~ServiceControl()
@@ -74,13 +78,13 @@ ServiceControl::~ServiceControl()
         quit();
         wait();
     }
-    if (m_instance == this)
-        m_instance = nullptr;
+    ServiceControl* self = this;
+    g_instance.compare_exchange_strong(self, nullptr);
 }
 
 ServiceControl* ServiceControl::instance()
 {
-    return m_instance;
+    return g_instance;
 }
 
 void ServiceControl::waitForStart()
@@ -124,8 +128,8 @@ void ServiceControl::ServiceMain(unsigned long, wchar_t**)
         SetStatus(SERVICE_STOPPED, REGISTRATION_FAILED, 0);
         return;
     }
-    if (m_instance)
-        m_instance->doServiceStart();
+    if (ServiceControl* control = g_instance)
+        control->doServiceStart();
 }
 
 void ServiceControl::ServerControlHandler(unsigned long control)
@@ -134,8 +138,8 @@ void ServiceControl::ServerControlHandler(unsigned long control)
         return;
     if (runtime().registered())
         SetStatus(SERVICE_STOP_PENDING, 0, 0);
-    if (m_instance)
-        m_instance->doServiceStop();
+    if (ServiceControl* control = g_instance)
+        control->doServiceStop();
 }
 
 void ServiceControl::run()

@@ -77,8 +77,6 @@ private:
 
     // The started and stopped flags live in the service's status record,
     // which every thread reaches under one lock.
-
-    static ServiceControl* m_instance;
 };
 
 } // namespace Kor::NS

@@ -16,6 +16,48 @@ namespace Kor::NS {
 Kor::Section s_setupSection;
 
 namespace {
+// Shared by copies: the address is the machine's, not the record's.
+struct PreferredAddress
+{
+    std::once_flag once;
+    QString address;
+};
+
+// The data folders, in the order they are created.
+enum Folder {
+    ActiveCompressions, ActiveRecordings, FinishedRecordings, FinishedConversations, CallPool,
+    InvalidRecordings, InvalidMetadata, PackageCache, DeviceCache, ExportTemp, FinishedImport,
+    InvalidImport, PackagesSize, RcInfos, RcInfosFailed, EmotionDetection, AudioAnalysis,
+    Notifications, ActiveImports, ActiveRebuilds, FolderCount
+};
+
+// Below the data root, by Folder.
+const char* const folderNames[FolderCount] = {
+    "ActiveCompressions", "ActiveRecordings", "FinishedRecordings", "FinishedConversations", "CallPool",
+    "InvalidRecordings", "InvalidMetadata", "PackageCache", "DeviceCache", "Export", "FinishedImports",
+    "InvalidImports", "PackagesSizePath", "RCInfos", "RCInfos/Failed", "EmotionDetection", "AudioAnalysis",
+    "Notifications", "ActiveImports", "ActiveRebuilds",
+};
+} // namespace
+
+class SetupConfigDataPrivate : public QSharedData
+{
+public:
+    bool setupXmlFound = false;
+    QString installDirPath;
+    QString driveDirPath;
+    QString dataDirPath;
+    QString logDirPath;
+    QString korDataPath;
+    QString databasePath;
+    QString databaseType;
+    QList<QString> aipHosts;
+    QString cipherFilter;
+    QString folders[FolderCount];
+    std::shared_ptr<PreferredAddress> preferredLocalAddress;
+};
+
+namespace {
 // Why the last read failed; said again once logging runs.
 QString g_readError;
 
@@ -27,7 +69,7 @@ void logLoadFailure(const QString& path)
 }
 } // namespace
 
-SetupConfigData::SetupConfigData()
+SetupConfigData::SetupConfigData() : d(new SetupConfigDataPrivate)
 {
     const QString path = setupFilePath();
     if (!s_setupSection.ReadFile(path.toLocal8Bit().constData(), false, Kor::Section::s_defaultReadCharset,
@@ -37,20 +79,58 @@ SetupConfigData::SetupConfigData()
         return;
     }
     g_readError.clear();
-    m_setupXmlFound = true;
+    d->setupXmlFound = true;
     coreLog(Kor::TRACE, Kor::LOG_DETAIL) << "Loaded setup config from " << path;
-    m_dataDirPath = settingText("datadir");
-    m_driveDirPath = settingText("drivedir");
-    m_installDirPath = settingText("installdir");
-    m_logDirPath = settingText("logdir");
-    m_korDataPath = settingText("kordata");
-    m_databasePath = settingText("kordatabase");
-    m_databaseType = settingText("dbtype");
+    d->dataDirPath = settingText("datadir");
+    d->driveDirPath = settingText("drivedir");
+    d->installDirPath = settingText("installdir");
+    d->logDirPath = settingText("logdir");
+    d->korDataPath = settingText("kordata");
+    d->databasePath = settingText("kordatabase");
+    d->databaseType = settingText("dbtype");
     const QString hosts = settingText("AIPList");
     if (!hosts.isEmpty())
-        m_aipHosts = hosts.split(QLatin1Char(';'), Qt::KeepEmptyParts);
-    m_cipherFilter = settingText("trmNativeDisabledCipherSuites");
+        d->aipHosts = hosts.split(QLatin1Char(';'), Qt::KeepEmptyParts);
+    d->cipherFilter = settingText("trmNativeDisabledCipherSuites");
 }
+
+SetupConfigData::SetupConfigData(const SetupConfigData& other) = default;
+SetupConfigData::SetupConfigData(SetupConfigData&& other) noexcept = default;
+SetupConfigData& SetupConfigData::operator=(const SetupConfigData& other) = default;
+SetupConfigData& SetupConfigData::operator=(SetupConfigData&& other) noexcept = default;
+SetupConfigData::~SetupConfigData() = default;
+
+bool SetupConfigData::setupXmlFound() const { return d->setupXmlFound; }
+const QString& SetupConfigData::installDirPath() const { return d->installDirPath; }
+const QString& SetupConfigData::driveDirPath() const { return d->driveDirPath; }
+const QString& SetupConfigData::dataDirPath() const { return d->dataDirPath; }
+const QString& SetupConfigData::logDirPath() const { return d->logDirPath; }
+const QString& SetupConfigData::korDataPath() const { return d->korDataPath; }
+const QString& SetupConfigData::databasePath() const { return d->databasePath; }
+const QString& SetupConfigData::databaseType() const { return d->databaseType; }
+const QList<QString>& SetupConfigData::aipHosts() const { return d->aipHosts; }
+const QString& SetupConfigData::cipherFilter() const { return d->cipherFilter; }
+
+const QString& SetupConfigData::activeRecordingsDirPath() const { return d->folders[ActiveRecordings]; }
+const QString& SetupConfigData::finishedRecordingsDirPath() const { return d->folders[FinishedRecordings]; }
+const QString& SetupConfigData::finishedConversationsDirPath() const { return d->folders[FinishedConversations]; }
+const QString& SetupConfigData::callPoolDirPath() const { return d->folders[CallPool]; }
+const QString& SetupConfigData::invalidRecordingsDirPath() const { return d->folders[InvalidRecordings]; }
+const QString& SetupConfigData::invalidMetadataDirPath() const { return d->folders[InvalidMetadata]; }
+const QString& SetupConfigData::packageCacheDirPath() const { return d->folders[PackageCache]; }
+const QString& SetupConfigData::deviceCacheDirPath() const { return d->folders[DeviceCache]; }
+const QString& SetupConfigData::exportTempDirPath() const { return d->folders[ExportTemp]; }
+const QString& SetupConfigData::finishedImportDirPath() const { return d->folders[FinishedImport]; }
+const QString& SetupConfigData::invalidImportDirPath() const { return d->folders[InvalidImport]; }
+const QString& SetupConfigData::activeCompressionsDirPath() const { return d->folders[ActiveCompressions]; }
+const QString& SetupConfigData::packagesSizeDirPath() const { return d->folders[PackagesSize]; }
+const QString& SetupConfigData::rcInfosDirPath() const { return d->folders[RcInfos]; }
+const QString& SetupConfigData::rcInfosFailedDirPath() const { return d->folders[RcInfosFailed]; }
+const QString& SetupConfigData::emotionDetectionDirPath() const { return d->folders[EmotionDetection]; }
+const QString& SetupConfigData::notificationsDirPath() const { return d->folders[Notifications]; }
+const QString& SetupConfigData::audioAnalysisDirPath() const { return d->folders[AudioAnalysis]; }
+const QString& SetupConfigData::activeImportsDirPath() const { return d->folders[ActiveImports]; }
+const QString& SetupConfigData::activeRebuildsDirPath() const { return d->folders[ActiveRebuilds]; }
 
 QString SetupConfigData::setupFilePath()
 {
@@ -66,7 +146,7 @@ QString SetupConfigData::settingText(const char* key)
 
 void SetupConfigData::initAfterLogCreation()
 {
-    if (!m_setupXmlFound) {
+    if (!d->setupXmlFound) {
         logLoadFailure(setupFilePath());
         return;
     }
@@ -106,21 +186,15 @@ void SetupConfigData::applyAllowedProtocols()
     } else {
         coreLog(Kor::ALWAYS, Kor::LOG_DETAIL) << "Allow IPv4 only";
     }
-    m_preferredLocalAddress = std::make_shared<PreferredAddress>();
+    d->preferredLocalAddress = std::make_shared<PreferredAddress>();
 }
-
-struct SetupConfigData::PreferredAddress
-{
-    std::once_flag once;
-    QString address;
-};
 
 const QString& SetupConfigData::preferredLocalAddress() const
 {
     static const QString none;
-    if (!m_preferredLocalAddress)
+    if (!d->preferredLocalAddress)
         return none;
-    PreferredAddress& preferred = *m_preferredLocalAddress;
+    PreferredAddress& preferred = *d->preferredLocalAddress;
     std::call_once(preferred.once, [&preferred] {
         preferred.address = QString::fromUtf8(Kor::SocketAddress::getPrefferedLocalAddress().c_str());
     });
@@ -129,51 +203,25 @@ const QString& SetupConfigData::preferredLocalAddress() const
 
 void SetupConfigData::initDataPaths()
 {
-    if (!m_korDataPath.isEmpty()) {
-        coreLog(Kor::ALWAYS, Kor::LOG_DETAIL) << "Using data dir from global setup configuration: " << m_korDataPath;
+    if (!d->korDataPath.isEmpty()) {
+        coreLog(Kor::ALWAYS, Kor::LOG_DETAIL) << "Using data dir from global setup configuration: " << d->korDataPath;
     } else {
         HostProvider* host = hostProvider();
         // Linux has no C: drive; the data root default lives under /var/lib.
         const QVariant fallback(QStringLiteral("/var/lib/kor/KORDATA"));
-        m_korDataPath = host ? host->setting(QStringLiteral("RecordingDirectories/DataDir"), fallback, false).toString()
+        d->korDataPath = host ? host->setting(QStringLiteral("RecordingDirectories/DataDir"), fallback, false).toString()
                             : fallback.toString();
-        coreLog(Kor::ALWAYS, Kor::LOG_DETAIL) << "Using data dir from local configuration: " << m_korDataPath;
+        coreLog(Kor::ALWAYS, Kor::LOG_DETAIL) << "Using data dir from local configuration: " << d->korDataPath;
     }
-    const QDir root(m_korDataPath);
-    m_activeRecordingsDirPath = root.absoluteFilePath(QStringLiteral("ActiveRecordings"));
-    m_finishedRecordingsDirPath = root.absoluteFilePath(QStringLiteral("FinishedRecordings"));
-    m_finishedConversationsDirPath = root.absoluteFilePath(QStringLiteral("FinishedConversations"));
-    m_callPoolDirPath = root.absoluteFilePath(QStringLiteral("CallPool"));
-    m_invalidRecordingsDirPath = root.absoluteFilePath(QStringLiteral("InvalidRecordings"));
-    m_invalidMetadataDirPath = root.absoluteFilePath(QStringLiteral("InvalidMetadata"));
-    m_packageCacheDirPath = root.absoluteFilePath(QStringLiteral("PackageCache"));
-    m_deviceCacheDirPath = root.absoluteFilePath(QStringLiteral("DeviceCache"));
-    m_exportTempDirPath = root.absoluteFilePath(QStringLiteral("Export"));
-    m_finishedImportDirPath = root.absoluteFilePath(QStringLiteral("FinishedImports"));
-    m_invalidImportDirPath = root.absoluteFilePath(QStringLiteral("InvalidImports"));
-    m_activeCompressionsDirPath = root.absoluteFilePath(QStringLiteral("ActiveCompressions"));
-    m_packagesSizeDirPath = root.absoluteFilePath(QStringLiteral("PackagesSizePath"));
-    m_rcInfosDirPath = root.absoluteFilePath(QStringLiteral("RCInfos"));
-    m_rcInfosFailedDirPath = QDir(m_rcInfosDirPath).absoluteFilePath(QStringLiteral("Failed"));
-    m_emotionDetectionDirPath = root.absoluteFilePath(QStringLiteral("EmotionDetection"));
-    m_notificationsDirPath = root.absoluteFilePath(QStringLiteral("Notifications"));
-    m_audioAnalysisDirPath = root.absoluteFilePath(QStringLiteral("AudioAnalysis"));
-    m_activeImportsDirPath = root.absoluteFilePath(QStringLiteral("ActiveImports"));
-    m_activeRebuildsDirPath = root.absoluteFilePath(QStringLiteral("ActiveRebuilds"));
+    const QDir root(d->korDataPath);
+    for (int folder = 0; folder < FolderCount; ++folder)
+        d->folders[folder] = root.absoluteFilePath(QLatin1String(folderNames[folder]));
 }
 
 void SetupConfigData::createKorDataFolders() const
 {
-    const QString* const inOrder[] = {
-        &m_activeCompressionsDirPath, &m_activeRecordingsDirPath, &m_finishedRecordingsDirPath,
-        &m_finishedConversationsDirPath, &m_callPoolDirPath, &m_invalidRecordingsDirPath,
-        &m_invalidMetadataDirPath, &m_packageCacheDirPath, &m_deviceCacheDirPath, &m_exportTempDirPath,
-        &m_finishedImportDirPath, &m_invalidImportDirPath, &m_packagesSizeDirPath, &m_rcInfosDirPath,
-        &m_rcInfosFailedDirPath, &m_emotionDetectionDirPath, &m_audioAnalysisDirPath,
-        &m_notificationsDirPath, &m_activeImportsDirPath, &m_activeRebuildsDirPath,
-    };
-    for (const QString* path : inOrder)
-        ensureConfiguredPath(*path);
+    for (const QString& path : d->folders)
+        ensureConfiguredPath(path);
 }
 
 } // namespace Kor::NS

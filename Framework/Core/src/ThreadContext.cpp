@@ -30,8 +30,33 @@ void logDroppedException(const char* where)
 
 } // namespace
 
+class ThreadContextPrivate
+{
+public:
+    struct DelayedCall
+    {
+        QBasicTimer* timer = nullptr;
+        std::function<void()> function;
+    };
+    using Iterator = QMap<int, DelayedCall>::iterator;
+
+    void drop(Iterator it)
+    {
+        QBasicTimer* timer = it->timer;
+        callByTimer.remove(timer->timerId());
+        delayedCalls.erase(it);
+        timer->stop();
+        delete timer;
+    }
+
+    // Keyed by the call's own id; Qt reuses a timer's id once it is stopped.
+    QMap<int, DelayedCall> delayedCalls;
+    QHash<int, int> callByTimer;
+    int lastCallId = 0;
+};
+
 ThreadContext::ThreadContext(QObject* parent)
-    : QObject(parent)
+    : QObject(parent), d(std::make_unique<ThreadContextPrivate>())
 {
     static const bool registered = [] {
         qRegisterMetaType<std::function<void(void)>>(QMetaObject::normalizedType("function<void (void)>"));
@@ -43,7 +68,7 @@ ThreadContext::ThreadContext(QObject* parent)
 
 ThreadContext::~ThreadContext()
 {
-    if (m_delayedCalls.isEmpty())
+    if (d->delayedCalls.isEmpty())
         return;
     QThread* home = thread();
     if (home && home != QThread::currentThread() && home->isRunning()) {
@@ -138,26 +163,17 @@ void ThreadContext::delayedCallInThread(int msDelay, std::function<void(void)> f
     // Counts up and, after two thousand million calls, starts over, passing
     // ids still pending.
     do {
-        m_lastCallId = m_lastCallId == std::numeric_limits<int>::max() ? 1 : m_lastCallId + 1;
-    } while (m_delayedCalls.contains(m_lastCallId));
-    *timerIdOut = m_lastCallId;
-    m_delayedCalls.insert(m_lastCallId, DelayedCall{ timer, std::move(fn) });
-    m_callByTimer.insert(timerId, m_lastCallId);
-}
-
-void ThreadContext::dropDelayedCall(QMap<int, DelayedCall>::iterator it)
-{
-    QBasicTimer* timer = it->timer;
-    m_callByTimer.remove(timer->timerId());
-    m_delayedCalls.erase(it);
-    timer->stop();
-    delete timer;
+        d->lastCallId = d->lastCallId == std::numeric_limits<int>::max() ? 1 : d->lastCallId + 1;
+    } while (d->delayedCalls.contains(d->lastCallId));
+    *timerIdOut = d->lastCallId;
+    d->delayedCalls.insert(d->lastCallId, ThreadContextPrivate::DelayedCall{ timer, std::move(fn) });
+    d->callByTimer.insert(timerId, d->lastCallId);
 }
 
 void ThreadContext::timerEvent(QTimerEvent* event)
 {
-    const auto it = m_delayedCalls.find(m_callByTimer.value(event->timerId(), NoTimer));
-    if (it == m_delayedCalls.end()) {
+    const auto it = d->delayedCalls.find(d->callByTimer.value(event->timerId(), NoTimer));
+    if (it == d->delayedCalls.end()) {
         coreLog(Kor::ALWAYS, Kor::LOG_ERROR)
             << "Fatal internal error: Unknown timerId in ThreadContext::timerEvent(QTimerEvent *)";
         QCoreApplication::exit(ExitCode::UnknownTimer);
@@ -166,7 +182,7 @@ void ThreadContext::timerEvent(QTimerEvent* event)
     }
     // Out of the map before it runs: it runs once, and may schedule or abort.
     std::function<void()> function = std::move(it->function);
-    dropDelayedCall(it);
+    d->drop(it);
     try {
         function();
     } catch (...) {
@@ -184,12 +200,12 @@ void ThreadContext::abortDelayedCall(int timerId, CallMode mode)
 
 void ThreadContext::abortDelayedCallInThread(int timerId)
 {
-    const auto it = m_delayedCalls.find(timerId);
-    if (it == m_delayedCalls.end()) {
+    const auto it = d->delayedCalls.find(timerId);
+    if (it == d->delayedCalls.end()) {
         coreLog(Kor::ALWAYS, Kor::LOG_WARNING) << "Attempt to abort delayed call with unknown timer ID";
         return;
     }
-    dropDelayedCall(it);
+    d->drop(it);
 }
 
 void ThreadContext::abortAllDelayedCalls(CallMode mode)
@@ -202,7 +218,7 @@ void ThreadContext::abortAllDelayedCalls(CallMode mode)
 
 void ThreadContext::abortAllDelayedCallsInThread()
 {
-    const QList<int> ids = m_delayedCalls.keys();
+    const QList<int> ids = d->delayedCalls.keys();
     for (int id : ids)
         abortDelayedCallInThread(id);
 }

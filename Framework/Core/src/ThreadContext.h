@@ -8,10 +8,13 @@
 
 #include <exception>
 #include <functional>
+#include <memory>
 
 class QBasicTimer;
 
 namespace Kor::NS {
+
+class ThreadContextPrivate;
 
 // Runs functions on the thread this object lives in, at once or after a
 // delay, from any thread.
@@ -41,12 +44,6 @@ public:
 private:
     void timerEvent(QTimerEvent* event) override;
 
-    struct DelayedCall
-    {
-        QBasicTimer* timer = nullptr;
-        std::function<void()> function;
-    };
-
     Q_INVOKABLE void callInThread(std::function<void(void)> fn, std::exception_ptr* exOut);
     Q_INVOKABLE void delayedCallInThread(int msDelay, std::function<void(void)> fn, int* timerIdOut);
     Q_INVOKABLE void abortDelayedCallInThread(int timerId);
@@ -55,12 +52,7 @@ private:
     Qt::ConnectionType connectionFor(CallMode mode) const;
     bool canWaitFor(const char* what) const;
 
-    void dropDelayedCall(QMap<int, DelayedCall>::iterator it);
-
-    // Keyed by the call's own id; Qt reuses a timer's id once it is stopped.
-    QMap<int, DelayedCall> m_delayedCalls;
-    QHash<int, int> m_callByTimer;
-    int m_lastCallId = 0;
+    std::unique_ptr<ThreadContextPrivate> d;
 };
 
 } // namespace Kor::NS
