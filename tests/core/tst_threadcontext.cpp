@@ -2,10 +2,6 @@
 // across threads.
 #include "LogLines.h"
 
-#include <Kor/KorCore.h>
-#include <Kor/LogModule.h>
-
-#include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -36,8 +32,7 @@ class tst_ThreadContext : public QObject
 {
     Q_OBJECT
 
-    QStringList newLines() { return newLogLines(m_logFile + ".log", m_seen); }
-    QString newText() { return newLines().join('\n'); }
+    QString newText() { return m_log.newText(); }
 
     ThreadContext* contextInWorker()
     {
@@ -48,27 +43,18 @@ class tst_ThreadContext : public QObject
     }
 
     QTemporaryDir m_dir;
-    QString m_logFile;
-    qsizetype m_seen = 0;
+    TestLog m_log;
     QThread* m_worker = nullptr;
 
 private slots:
-    void initTestCase()
-    {
-        m_logFile = m_dir.filePath("context");
-        Kor::LogModule::Start(Kor::LogModule::LogFile, QFile::encodeName(m_logFile).constData(), "test", "test");
-        Kor::LogModule::SetGlobalInfoSeverity(Kor::TRACE);
-        Kor::LogModule::SetInfoSeverity(Kor::LogModule::AllOutputs, Kor::TRACE);
-        Kor::LogModule::LogFileFlush(true);
-        Kor::LogModule::EnableTime(false);
-    }
+    void initTestCase() { m_log.start(m_dir.filePath("context")); }
 
     void init()
     {
         // Qt warns when a timer is stopped from a thread it does not belong to:
         // such a timer would fire at a deleted context.
         QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
-        newLines();
+        newText();
         m_worker = new QThread;
         m_worker->setObjectName("ctxworker");
         m_worker->start();
