@@ -1,5 +1,4 @@
 // The set-up file and the data-folder layout, on real files.
-#include "HostProvider_p.h"
 #include "LogLines.h"
 
 #include <Kor/SocketAddress.h>
@@ -45,7 +44,8 @@ private slots:
     {
         writeSetup("<installdir> /opt/kor </installdir><drivedir>\n\t/drive\n</drivedir><datadir>/data</datadir>"
                    "<logdir>/log</logdir><kordata>/kordata</kordata><kordatabase>db:5432</kordatabase>"
-                   "<dbtype>pg</dbtype><trmNativeDisabledCipherSuites> RC4;DES </trmNativeDisabledCipherSuites>");
+                   "<dbtype>pg</dbtype><trmNativeDisabledCipherSuites> RC4;DES </trmNativeDisabledCipherSuites>"
+                   "<AIPList>  a ;; b  </AIPList>");
         const SetupConfigData data;
         QVERIFY(data.setupXmlFound());
         QCOMPARE(data.installDirPath(), "/opt/kor");
@@ -56,26 +56,8 @@ private slots:
         QCOMPARE(data.databasePath(), "db:5432");
         QCOMPARE(data.databaseType(), "pg");
         QCOMPARE(data.cipherFilter(), "RC4;DES");
-        QVERIFY(data.aipHosts().isEmpty());
+        QCOMPARE(data.aipHosts(), QStringList({ "a ", "", " b" })); // blanks go at the ends only
         QVERIFY(newLogLines().contains("Loaded setup config from " + m_dir.filePath("updater/setup.xml")));
-    }
-
-    void hostList_data()
-    {
-        QTest::addColumn<QByteArray>("text");
-        QTest::addColumn<QStringList>("hosts");
-        QTest::newRow("two") << QByteArray("a;b") << QStringList{ "a", "b" };
-        QTest::newRow("double separator") << QByteArray("a;;b") << QStringList{ "a", "", "b" };
-        QTest::newRow("inner blanks stay") << QByteArray("  a ; b  ") << QStringList{ "a ", " b" };
-        QTest::newRow("only white space") << QByteArray(" \n\t ") << QStringList{};
-    }
-
-    void hostList()
-    {
-        QFETCH(QByteArray, text);
-        QFETCH(QStringList, hosts);
-        writeSetup("<AIPList>" + text + "</AIPList>");
-        QCOMPARE(SetupConfigData().aipHosts(), hosts);
     }
 
     void protocols_data()
@@ -221,40 +203,6 @@ private slots:
         QCOMPARE(moved.dataDirPath(), "/one");
         QVERIFY(moved.callPoolDirPath().isEmpty());
     }
-
-    // The record asks whatever provides the program's files and settings; with
-    // none (the application gone) it answers as a record used on its own.
-    void readsThroughTheProvider()
-    {
-        struct Fake : HostProvider
-        {
-            QString machineIdText() const override { return {}; }
-            QVariant setting(const QString& key, const QVariant&, bool) override
-            {
-                return key == QLatin1String("RecordingDirectories/DataDir") ? QVariant("/fake/data") : QVariant();
-            }
-            QString updaterConfigPath(const QString& fileName) const override { return "/fake/" + fileName; }
-            QString callPoolFolder() const override { return {}; }
-            QString serviceName() const override { return {}; }
-            QString executable() const override { return {}; }
-            QString serviceDependencies() const override { return {}; }
-            QObject* parameterReceiver() override { return nullptr; }
-            void quit() override {}
-        } fake;
-        HostProvider* const application = hostProvider();
-        QVERIFY(application);
-        setHostProvider(&fake);
-        SetupConfigData fromFake;
-        fromFake.initDataPaths();
-        setHostProvider(nullptr);
-        SetupConfigData fromNone;
-        fromNone.initDataPaths();
-        setHostProvider(application);
-        QVERIFY(newLogLines().join('\n').contains("Failed to load setup config at /fake/setup.xml"));
-        QCOMPARE(fromFake.korDataPath(), QStringLiteral("/fake/data"));
-        QCOMPARE(fromNone.korDataPath(), QStringLiteral("/var/lib/kor/KORDATA"));
-    }
-
 };
 
 QTEST_GUILESS_MAIN(tst_SetupConfig)
