@@ -289,16 +289,6 @@ private slots:
         }
     }
 
-    void deleteOpenFile()
-    {
-        QFile file(path("open"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("data");
-        QVERIFY(_deleteFile(file, nullptr, NoName));
-        QVERIFY(!file.isOpen());
-        QVERIFY(!QFileInfo::exists(path("open")));
-    }
-
     void deleteFiles()
     {
         for (const char* name : { "a.tmp", "b.tmp", ".hidden.tmp", "keep.dat" })
@@ -585,17 +575,6 @@ private slots:
         QVERIFY(lines[0].endsWith("The file '" + path("missing") + "' doesn't exits: failed to get the checksum"));
         QVERIFY(lines[1].endsWith("Cannot open file '" + path("missing") + "': failed to get the checksum"));
         QCOMPARE(GetFileCheckSum(m_dir.path()), QString());
-    }
-
-    // The free bytes themselves are compared on a mount of their own in
-    // tst_recordingpool.
-    void diskSpace()
-    {
-        quint64 freeBytes = 0;
-        quint64 totalBytes = 0;
-        QVERIFY(GetAvailableDiskSpace(m_dir.path(), freeBytes, totalBytes));
-        QCOMPARE(totalBytes, quint64(QStorageInfo(m_dir.path()).bytesTotal()));
-        QVERIFY(freeBytes > 0 && freeBytes <= totalBytes);
     }
 
     void processorCount_data()

@@ -2,7 +2,6 @@
 // thread names.
 #include "LogLines.h"
 
-#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -116,41 +115,6 @@ private slots:
             QVERIFY2(blocked, thread->metaObject()->className());
         }
         QVERIFY(!blocksTerm());
-
-        // The log module's writer thread, seen from outside; it names itself
-        // once it runs.
-        QVERIFY(Kor::LogModule::LogFileEnableAsyncWriting(1 << 16, 64));
-        auto writerStatus = [] {
-            const QDir tasks(QStringLiteral("/proc/self/task"));
-            for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-                QFile comm(tasks.filePath(task + "/comm"));
-                if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "LogWriter")
-                    return tasks.filePath(task + "/status");
-            }
-            return QString();
-        };
-        QFile status;
-        QTRY_VERIFY((status.setFileName(writerStatus()), !status.fileName().isEmpty()));
-        QVERIFY(status.open(QIODevice::ReadOnly));
-        const QByteArray text = status.readAll();
-        const qsizetype at = text.indexOf("SigBlk:");
-        QVERIFY(at >= 0);
-        const qulonglong mask = text.mid(at + 7, text.indexOf('\n', at) - at - 7).trimmed().toULongLong(nullptr, 16);
-        QVERIFY(mask & (1ULL << (SIGTERM - 1)));
-    }
-
-    void ownerThreadThatNeverRanDeletesNothing()
-    {
-        QList<int> deleted;
-        QList<QThread*> deletedOn;
-        auto* object = new Tracked(1, &deleted, &deletedOn);
-        {
-            OwnerThread owner;
-            owner.add(object);
-        }
-        QVERIFY(deleted.isEmpty());
-        delete object; // its thread is gone and never ran: no events to miss
-        QCOMPARE(deleted, QList<int>({ 1 }));
     }
 
     void borrowerThreadGivesObjectsBack()
@@ -251,25 +215,6 @@ private slots:
         QCOMPARE(threadComm(gettid()), shown);
         SetCurrentThreadName(before.constData());
     }
-
-    void threadNameOfAnotherThread()
-    {
-        std::atomic<pid_t> tid{ 0 };
-        QSemaphore keepAlive;
-        QThread* blocker = QThread::create([&] {
-            SetCurrentThreadName("blocked one");
-            tid = gettid();
-            keepAlive.acquire();
-        });
-        blocker->start();
-        QTRY_VERIFY(tid.load() != 0);
-        QCOMPARE(threadComm(tid.load()), QByteArray("blocked one"));
-        QCOMPARE(threadComm(gettid()) == "blocked one", false);
-        keepAlive.release();
-        QVERIFY(blocker->wait());
-        delete blocker;
-    }
-
 };
 
 QTEST_GUILESS_MAIN(tst_ThreadHelpers)
