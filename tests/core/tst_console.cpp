@@ -2,20 +2,10 @@
 // exceptions out of event handlers, crash dumps.
 #include "HostFixture.h"
 
-#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
 
 #include <csignal>
-
-namespace {
-
-QStringList dumps(const HostFixture& host)
-{
-    return QDir(host.binDir()).entryList({ "*.dmp" }, QDir::Files);
-}
-
-} // namespace
 
 class tst_Console : public QObject
 {
@@ -133,20 +123,20 @@ private slots:
         QVERIFY(host.readFile(host.logFile()).contains("Closing by signal: SIGINT"));
     }
 
+    // tst_serviceruntime and tst_crashhandler read the dump itself.
     void crashDump_data()
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("dumpCount");
-        QTest::newRow("with -cd") << QStringList{ "-cd" } << 1;
         QTest::newRow("-cd twice") << QStringList{ "-cd", "--crashdump" } << 1;
         QTest::newRow("without -cd") << QStringList() << 0;
     }
 
     void crashDump()
     {
-    #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
         QSKIP("the sanitizer takes the fault signals for itself");
-    #endif
+#endif
         QFETCH(QStringList, arguments);
         QFETCH(int, dumpCount);
         HostFixture host("consolehost", "consolehost");
@@ -156,15 +146,8 @@ private slots:
         host.start(process, arguments);
         QVERIFY(process.waitForFinished(15000));
         QCOMPARE(process.exitStatus(), QProcess::CrashExit);
-        const QStringList found = dumps(host);
-        QCOMPARE(found.size(), dumpCount);
-        if (dumpCount) {
-            static const QRegularExpression name("^consolehost\\.\\d{4}-\\d\\d-\\d\\d_\\d\\d-\\d\\d-\\d\\d\\.dmp$");
-            QVERIFY2(name.match(found.first()).hasMatch(), qPrintable(found.first()));
-            QVERIFY(host.readFile(host.binDir() + "/" + found.first()).contains("SIGSEGV"));
-        }
-        if (arguments.size() == 2)
-            QVERIFY(process.readAll().contains("Crashhandler already installed!"));
+        QCOMPARE(QDir(host.binDir()).entryList({ "consolehost.*.dmp" }, QDir::Files).size(), dumpCount);
+        QCOMPARE(process.readAll().contains("Crashhandler already installed!"), dumpCount == 1);
     }
 };
 
