@@ -1,8 +1,7 @@
-#include <Kor/KorCore.h>
-#include <Kor/LogModule.h>
+#include "LogLines.h"
+
 #include <Kor/Object.h>
 
-#include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -41,97 +40,63 @@ public:
 class tst_BasicMainThread : public QObject
 {
     Q_OBJECT
-private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void startsTimerServiceAndLogs();
-    void forgetsDeletedTimerService();
-    void closeLeavesNothingBehind();
 
-private:
-    QString readLog() const;
     QTemporaryDir m_dir;
-};
+    TestLog m_log;
 
-void tst_BasicMainThread::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-    const QByteArray base = QFile::encodeName(m_dir.filePath("x"));
-    QVERIFY(Kor::LogModule::Start(8, base.constData(), "t", "t"));
-    Kor::LogModule::SetGlobalInfoSeverity(Kor::TRACE);
-    Kor::LogModule::SetInfoSeverity(8, Kor::TRACE);
-}
+private slots:
+    void initTestCase() { m_log.start(m_dir.filePath("x")); }
+    void cleanupTestCase() { Kor::LogModule::Stop(-1); }
 
-void tst_BasicMainThread::cleanupTestCase()
-{
-    Kor::LogModule::Stop(-1);
-}
-
-QString tst_BasicMainThread::readLog() const
-{
-    QFile file(m_dir.filePath("x.log"));
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromUtf8(file.readAll());
-}
-
-void tst_BasicMainThread::startsTimerServiceAndLogs()
-{
-    Kor::AutoPointer<TickingThread> thread = new TickingThread("Main Ticking");
-    QVERIFY(thread->GetTimer() == nullptr);
-    QVERIFY(thread->Begin());
-    QVERIFY(thread->WaitRunning(5000));
-    QVERIFY(thread->timerBeforePreInit);
-    QVERIFY(thread->GetTimer() != nullptr);
-    QCOMPARE(thread->GetTimer()->getName().str(), std::string("Timer Service"));
-    QVERIFY(thread->timerId != 0u);
-    QTRY_VERIFY(thread->ticks > 0);
-
-    // The lines carry the thread's name as logger name, the derived init between the two.
-    const QRegularExpression order("^.*Main Ticking\\W*starting$.*^.*Main Ticking\\W*derived init$"
-                                   ".*^.*Main Ticking\\W*started$",
-                                   QRegularExpression::MultilineOption | QRegularExpression::DotMatchesEverythingOption);
-    QVERIFY2(readLog().contains(order), qPrintable(readLog()));
-
-    bool terminated = true;
-    QVERIFY(thread->Exit(1000, 1000, &terminated));
-    QVERIFY(!terminated);
-}
-
-void tst_BasicMainThread::forgetsDeletedTimerService()
-{
-    Kor::AutoPointer<TickingThread> thread = new TickingThread("Main Forgets");
-    QVERIFY(thread->Begin());
-    QVERIFY(thread->WaitRunning(5000));
-    Kor::TimerService* service = thread->GetTimer();
-    QVERIFY(service != nullptr);
-    thread->CheckBeforeDelete(service);
-    QVERIFY(thread->GetTimer() == nullptr);
-    // Anything else handed over leaves the thread as it is.
-    thread->CheckBeforeDelete(nullptr);
-    thread->CheckBeforeDelete(thread.get());
-    QVERIFY(thread->Exit(1000, 1000, nullptr));
-}
-
-void tst_BasicMainThread::closeLeavesNothingBehind()
-{
-    const long before = Kor::ObjectData::globalUseCount();
+    // The timer service is there before the derived init; on Exit its timers
+    // stop, and once the thread is gone nothing of either is left.
+    void runsAndClosesTimerService()
     {
-        Kor::AutoPointer<Kor::Thread> thread = new TickingThread("Main Closes");
-        QVERIFY(thread->Begin());
-        auto* ticking = static_cast<TickingThread*>(thread.get());
-        QTRY_VERIFY(ticking->ticks > 0);
-        Kor::TimerService* service = ticking->GetTimer();
-        QVERIFY(thread->Exit(1000, 1000, nullptr));
-        // The timer thread no longer calls into the object that its owner
-        // is about to destroy.
-        QCOMPARE(service->ActiveTimers(), std::size_t(0));
-        thread->release();
-        thread = nullptr;
+        const long before = Kor::ObjectData::globalUseCount();
+        {
+            Kor::AutoPointer<TickingThread> thread = new TickingThread("Main Ticking");
+            QVERIFY(thread->GetTimer() == nullptr);
+            QVERIFY(thread->Begin());
+            QVERIFY(thread->WaitRunning(5000));
+            QVERIFY(thread->timerBeforePreInit);
+            Kor::TimerService* service = thread->GetTimer();
+            QCOMPARE(service->getName().str(), std::string("Timer Service"));
+            QVERIFY(thread->timerId != 0u);
+            QTRY_VERIFY(thread->ticks > 0);
+
+            // The lines carry the thread's name as logger name, the derived init between the two.
+            const QRegularExpression order("^.*Main Ticking\\W*starting$.*^.*Main Ticking\\W*derived init$"
+                                           ".*^.*Main Ticking\\W*started$",
+                                           QRegularExpression::MultilineOption
+                                               | QRegularExpression::DotMatchesEverythingOption);
+            const QString log = m_log.newText();
+            QVERIFY2(log.contains(order), qPrintable(log));
+
+            bool terminated = true;
+            QVERIFY(thread->Exit(1000, 1000, &terminated));
+            QVERIFY(!terminated);
+            // The timer thread no longer calls into the object its owner is
+            // about to destroy.
+            QCOMPARE(service->ActiveTimers(), std::size_t(0));
+            thread->release();
+            thread = nullptr;
+        }
+        QCOMPARE(Kor::ObjectData::globalUseCount(), before);
     }
-    // The main thread and its timer service are gone.
-    QCOMPARE(Kor::ObjectData::globalUseCount(), before);
-}
+
+    void forgetsDeletedTimerService()
+    {
+        Kor::AutoPointer<TickingThread> thread = new TickingThread("Main Forgets");
+        QVERIFY(thread->Begin());
+        QVERIFY(thread->WaitRunning(5000));
+        thread->CheckBeforeDelete(thread->GetTimer());
+        QVERIFY(thread->GetTimer() == nullptr);
+        // Anything else handed over leaves the thread as it is.
+        thread->CheckBeforeDelete(nullptr);
+        thread->CheckBeforeDelete(thread.get());
+        QVERIFY(thread->Exit(1000, 1000, nullptr));
+    }
+};
 
 QTEST_GUILESS_MAIN(tst_BasicMainThread)
 #include "tst_basicmainthread.moc"

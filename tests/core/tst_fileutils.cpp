@@ -2,9 +2,6 @@
 // and read-only mounts where the machine lets the test mount a tmpfs.
 #include "LogLines.h"
 
-#include <Kor/KorCore.h>
-#include <Kor/LogModule.h>
-
 #include <Platform.h>
 #include <PlatformFiles.h>
 
@@ -33,12 +30,6 @@ using namespace Kor::NS;
 namespace {
 
 const Kor::String NoName;
-
-bool writeFile(const QString& path, const QByteArray& content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
-}
 
 QByteArray readFile(const QString& path)
 {
@@ -109,7 +100,7 @@ class tst_FileUtils : public QObject
 {
     Q_OBJECT
 
-    QStringList newLines() { return newLogLines(m_logDir.filePath("log.log"), m_seen); }
+    QStringList newLines() { return m_log.newLines(); }
 
     bool logged(const QString& text)
     {
@@ -124,20 +115,12 @@ class tst_FileUtils : public QObject
     QString path(const QString& name) const { return m_dir.filePath(name); }
 
     QTemporaryDir m_logDir;
+    TestLog m_log;
     std::unique_ptr<QTemporaryDir> m_tmp;
     QDir m_dir;
-    qsizetype m_seen = 0;
 
 private slots:
-    void initTestCase()
-    {
-        Kor::LogModule::Start(Kor::LogModule::LogFile, QFile::encodeName(m_logDir.filePath("log")).constData(), "t", "t");
-        Kor::LogModule::SetGlobalInfoSeverity(Kor::TRACE);
-        Kor::LogModule::SetInfoSeverity(Kor::LogModule::AllOutputs, Kor::TRACE);
-        Kor::LogModule::EnableTime(false);
-    }
-
-    void cleanupTestCase() { Kor::LogModule::LogFilePrepareStop(); }
+    void initTestCase() { m_log.start(m_logDir.filePath("log")); }
 
     void init()
     {
@@ -306,16 +289,6 @@ private slots:
         }
     }
 
-    void deleteOpenFile()
-    {
-        QFile file(path("open"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("data");
-        QVERIFY(_deleteFile(file, nullptr, NoName));
-        QVERIFY(!file.isOpen());
-        QVERIFY(!QFileInfo::exists(path("open")));
-    }
-
     void deleteFiles()
     {
         for (const char* name : { "a.tmp", "b.tmp", ".hidden.tmp", "keep.dat" })
@@ -412,60 +385,43 @@ private slots:
 
     void probes_data()
     {
-        QTest::addColumn<QString>("dir");
-        QTest::addColumn<bool>("allowed");
-        QTest::newRow("writable") << "." << true;
-        QTest::newRow("missing") << "missing" << false;
-        QTest::newRow("a file") << "file" << false;
-        QTest::newRow("empty") << "" << false;
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("readable");
+        QTest::addColumn<bool>("writable");
+        QTest::newRow("folder") << "." << true << true;
+        QTest::newRow("a file") << "file" << true << false;
+        QTest::newRow("missing") << "missing" << false << false;
+        QTest::newRow("dangling link") << "dangling" << false << false;
+        // Root may write anywhere the permissions forbid, so a read-only
+        // mount is the only honest refusal.
+        QTest::newRow("read-only mount") << "ro" << true << false;
     }
 
+    // The write probes leave nothing behind.
     void probes()
     {
-        QFETCH(QString, dir);
-        QFETCH(bool, allowed);
-        QVERIFY(writeFile(path("file"), "x"));
-        const QString probed = dir.isEmpty() ? QString() : QDir::cleanPath(path(dir));
-        QCOMPARE(doesDirectoryAllowRW(probed), allowed);
-        QCOMPARE(doesDirectoryAllowRWD(probed), allowed);
-        QCOMPARE(m_dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), { "file" });
-        QCOMPARE(newLines(), {});
-    }
-
-    // Root may write anywhere the permissions forbid, so a read-only mount is
-    // the only honest refusal.
-    void probesOnReadOnlyMount()
-    {
-        ScratchMount mount(path("ro"), "size=64k");
-        mount.remountReadOnly();
-        if (!mount.mounted())
-            QSKIP("cannot mount a read-only tmpfs here (needs root or CAP_SYS_ADMIN)");
-        QVERIFY(!doesDirectoryAllowRW(path("ro")));
-        QVERIFY(!doesDirectoryAllowRWD(path("ro")));
-        QVERIFY(isReadable(path("ro")));
-    }
-
-    void readable_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("result");
-        QTest::addColumn<QString>("line");
-        QTest::newRow("file") << "file" << true << QString();
-        QTest::newRow("folder") << "." << true << QString();
-        QTest::newRow("missing") << "missing" << false << "Could not check whether \"%1\" is readable (error: 2)";
-        QTest::newRow("dangling link") << "dangling" << false << "Could not check whether \"%1\" is readable (error: 2)";
-    }
-
-    void readable()
-    {
         QFETCH(QString, name);
-        QFETCH(bool, result);
-        QFETCH(QString, line);
+        QFETCH(bool, readable);
+        QFETCH(bool, writable);
         QVERIFY(writeFile(path("file"), "x"));
         QVERIFY(QFile::link(path("gone"), path("dangling")));
-        QCOMPARE(isReadable(path(name)), result);
-        if (!line.isEmpty())
-            QVERIFY(logged(line.arg(path(name))));
+        std::unique_ptr<ScratchMount> mount;
+        if (name == "ro") {
+            mount = std::make_unique<ScratchMount>(path("ro"), "size=64k");
+            mount->remountReadOnly();
+            if (!mount->mounted())
+                QSKIP("cannot mount a read-only tmpfs here (needs root or CAP_SYS_ADMIN)");
+        }
+        const QString probed = QDir::cleanPath(path(name));
+        QCOMPARE(isReadable(probed), readable);
+        if (!readable)
+            QVERIFY(logged(QString("Could not check whether \"%1\" is readable (error: 2)").arg(probed)));
+        QCOMPARE(doesDirectoryAllowRW(probed), writable);
+        QCOMPARE(doesDirectoryAllowRWD(probed), writable);
+        QVERIFY(!doesDirectoryAllowRW(QString()) && !doesDirectoryAllowRWD(QString()));
+        QCOMPARE(m_dir.entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot).size(),
+                 name == "ro" ? 3 : 2);
+        QCOMPARE(newLines(), {});
     }
 
     void prune_data()
@@ -524,57 +480,50 @@ private slots:
         QVERIFY(logged("The file  " + path("missing") + " doesn't exist"));
     }
 
-    void times()
+    void times_data()
     {
-        QVERIFY(writeFile(path("f"), "x"));
-        const QDateTime access = QDateTime::fromMSecsSinceEpoch(1500000000123);
-        const QDateTime write = QDateTime::fromMSecsSinceEpoch(1600000000456);
-        QVERIFY(SetFileTime(path("f"), QDateTime(), access, write));
-        QFileInfo info(path("f"));
-        QCOMPARE(info.lastRead(), access);
-        QCOMPARE(info.lastModified(), write);
-        QVERIFY(logged("for file '" + path("f") + "'"));
-
-        // A null time leaves that time alone; a creation time is refused openly.
-        QVERIFY(SetFileTime(path("f"), write, QDateTime(), access));
-        info.refresh();
-        QCOMPARE(info.lastRead(), access);
-        QCOMPARE(info.lastModified(), access);
-        QVERIFY(logged("the creation date cannot be set"));
-
-        QVERIFY(!SetFileTime(path("missing"), QDateTime(), access, write));
-        QVERIFY(logged("Cannot open file to set file time for file '" + path("missing") + "'"));
-    }
-
-    void timesFarAway_data()
-    {
-        QTest::addColumn<QDateTime>("time");
+        QTest::addColumn<QDateTime>("created");
+        QTest::addColumn<QDateTime>("access");
+        QTest::addColumn<QDateTime>("write");
         QTest::addColumn<bool>("mustHold"); // every file system a recording lives on holds it
         const auto utc = [](int y, int m, int d) { return QDateTime(QDate(y, m, d), QTime(12, 34, 56, 789), Qt::UTC); };
-        QTest::newRow("before 1970") << utc(1969, 7, 20) << true;
-        QTest::newRow("2262, past nanoseconds in 64 bits") << utc(2262, 4, 12) << true;
-        QTest::newRow("2300") << utc(2300, 1, 1) << true;
-        QTest::newRow("9999") << QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59, 999), Qt::UTC) << false;
-        QTest::newRow("1600") << utc(1600, 1, 1) << false;
+        const QDateTime access = QDateTime::fromMSecsSinceEpoch(1500000000123);
+        const QDateTime write = QDateTime::fromMSecsSinceEpoch(1600000000456);
+        QTest::newRow("access and write") << QDateTime() << access << write << true;
+        // A null time leaves that time alone; a creation time is refused openly.
+        QTest::newRow("creation and null access") << write << QDateTime() << access << true;
+        for (const QDateTime& time : { utc(1969, 7, 20), utc(2262, 4, 12), utc(2300, 1, 1) })
+            QTest::addRow("%d", time.date().year()) << QDateTime() << time << time << true;
+        QTest::newRow("9999") << QDateTime() << QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59, 999), Qt::UTC)
+                              << QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59, 999), Qt::UTC) << false;
+        QTest::newRow("1600") << QDateTime() << utc(1600, 1, 1) << utc(1600, 1, 1) << false;
     }
 
     // Set exactly, or refused with the failure line and the old times kept.
-    void timesFarAway()
+    void times()
     {
-        QFETCH(QDateTime, time);
+        QFETCH(QDateTime, created);
+        QFETCH(QDateTime, access);
+        QFETCH(QDateTime, write);
         QFETCH(bool, mustHold);
+        const QDateTime before = QDateTime::fromMSecsSinceEpoch(1400000000000);
         QVERIFY(writeFile(path("f"), "x"));
-        const QDateTime before = QFileInfo(path("f")).lastModified();
-        const bool set = SetFileTime(path("f"), QDateTime(), time, time);
+        QVERIFY(SetFileTime(path("f"), QDateTime(), before, before));
+        QVERIFY(logged("for file '" + path("f") + "'"));
+        const bool set = SetFileTime(path("f"), created, access, write);
         const QFileInfo info(path("f"));
         if (set) {
-            QCOMPARE(info.lastModified(), time);
-            QCOMPARE(info.lastRead(), time);
+            QCOMPARE(info.lastRead(), access.isNull() ? before : access);
+            QCOMPARE(info.lastModified(), write);
+            if (created.isValid())
+                QVERIFY(logged("the creation date cannot be set"));
         } else {
             QVERIFY(!mustHold);
             QCOMPARE(info.lastModified(), before);
             QVERIFY(logged("Cannot set file time for file '" + path("f") + "'"));
         }
+        QVERIFY(!SetFileTime(path("missing"), QDateTime(), access, write));
+        QVERIFY(logged("Cannot open file to set file time for file '" + path("missing") + "'"));
     }
 
     void attributes()
@@ -626,26 +575,6 @@ private slots:
         QVERIFY(lines[0].endsWith("The file '" + path("missing") + "' doesn't exits: failed to get the checksum"));
         QVERIFY(lines[1].endsWith("Cannot open file '" + path("missing") + "': failed to get the checksum"));
         QCOMPARE(GetFileCheckSum(m_dir.path()), QString());
-    }
-
-    void diskSpace()
-    {
-        ScratchMount mount(path("space"), "size=1m");
-        const QString where = mount.mounted() ? path("space") : m_dir.path();
-        quint64 freeBytes = 1;
-        quint64 totalBytes = 1;
-        QVERIFY(GetAvailableDiskSpace(where, freeBytes, totalBytes));
-        const QStorageInfo storage(where);
-        QCOMPARE(totalBytes, quint64(storage.bytesTotal()));
-        if (mount.mounted())
-            QCOMPARE(freeBytes, quint64(storage.bytesAvailable())); // nobody else writes there
-        else
-            QVERIFY(freeBytes > 0 && freeBytes <= totalBytes);
-
-        freeBytes = totalBytes = 7;
-        QVERIFY(!GetAvailableDiskSpace(path("missing"), freeBytes, totalBytes));
-        QCOMPARE(freeBytes, 7u);
-        QCOMPARE(totalBytes, 7u);
     }
 
     void processorCount_data()

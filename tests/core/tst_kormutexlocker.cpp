@@ -2,12 +2,7 @@
 // threads hold and wait.
 #include "LogLines.h"
 
-#include <Kor/KorCore.h>
-#include <Kor/LogModule.h>
-
-#include <QDir>
 #include <QProcess>
-#include <QFile>
 #include <QMutex>
 #include <QRecursiveMutex>
 #include <QSemaphore>
@@ -22,11 +17,6 @@
 using namespace Kor::NS;
 
 namespace {
-
-QSharedPointer<QCoreApplication> sharedCore()
-{
-    return QSharedPointer<QCoreApplication>(QCoreApplication::instance(), [](QCoreApplication*) {});
-}
 
 const QString TraceFile = QStringLiteral("LockedMutexConfiguration.ini");
 const QString NotRegular = QStringLiteral("is not a regular file; it is not written");
@@ -51,13 +41,12 @@ class tst_KorMutexLocker : public QObject
 {
     Q_OBJECT
 
-    QStringList newLines() { return newLogLines(m_logFile + ".log", m_seen); }
+    QStringList newLines() { return m_log.newLines(); }
 
     QTemporaryDir m_dir;
+    TestLog m_log;
     QString m_previousDir;
-    QString m_logFile;
     QString m_ini;
-    qsizetype m_seen = 0;
     Application* m_app = nullptr;
 
 private slots:
@@ -66,12 +55,7 @@ private slots:
         m_previousDir = QDir::currentPath();
         QVERIFY(QDir::setCurrent(m_dir.path()));
         qputenv("KOR_REGISTRY_ROOT", QFile::encodeName(m_dir.filePath("registry")));
-        m_logFile = m_dir.filePath("locker");
-        Kor::LogModule::Start(Kor::LogModule::LogFile, QFile::encodeName(m_logFile).constData(), "test", "test");
-        Kor::LogModule::SetGlobalInfoSeverity(Kor::TRACE);
-        Kor::LogModule::SetInfoSeverity(Kor::LogModule::AllOutputs, Kor::TRACE);
-        Kor::LogModule::LogFileFlush(true);
-        Kor::LogModule::EnableTime(false);
+        m_log.start(m_dir.filePath("locker"));
         QThread::currentThread()->setObjectName("lockmain");
 
         // Left by an "earlier run": gone at the first traced lock.
@@ -97,31 +81,33 @@ private slots:
         QVERIFY(m_app->changeSettings({ { "Loglevel/LogMutex", false }, { "Loglevel/LogMutexConfig", false } }));
     }
 
-    void tracingOffWritesTheKeysAsFalse()
+    void nothingTraced_data()
     {
-        QMutex mutex;
-        newLines();
-        {
-            _KorMutexLocker locker(&mutex);
-            QVERIFY(!mutex.tryLock());
-        }
-        QVERIFY(mutex.tryLock());
-        mutex.unlock();
-        QSettings ini(m_ini, QSettings::IniFormat);
-        QCOMPARE(ini.value("Loglevel/LogMutex").toString(), QString("false"));
-        QCOMPARE(ini.value("Loglevel/LogMutexConfig").toString(), QString("false"));
-        QVERIFY(!newLines().join('\n').contains("mutex"));
-        QVERIFY(traceFile().contains("MutexConfiguration_stale")); // untouched without tracing
+        QTest::addColumn<bool>("tracing");
+        QTest::newRow("tracing off by default") << false;
+        QTest::newRow("tracing on, no mutex") << true;
     }
 
-    void nullMutexDoesNothing()
+    // Neither a log line nor the trace file, which keeps what an earlier run left.
+    void nothingTraced()
     {
-        QVERIFY(m_app->changeSettings({ { "Loglevel/LogMutex", true }, { "Loglevel/LogMutexConfig", true } }));
+        QFETCH(bool, tracing);
+        if (tracing)
+            QVERIFY(m_app->changeSettings({ { "Loglevel/LogMutex", true }, { "Loglevel/LogMutexConfig", true } }));
         newLines();
+        QMutex mutex;
         {
-            _KorMutexLocker plain(static_cast<QMutex*>(nullptr));
+            _KorMutexLocker locker(tracing ? nullptr : &mutex);
             _KorMutexLocker recursive(static_cast<QRecursiveMutex*>(nullptr));
+            QCOMPARE(mutex.tryLock(), tracing);
         }
+        if (!tracing)
+            QVERIFY(mutex.tryLock());
+        mutex.unlock();
+        // The first lock found no keys and wrote them.
+        QSettings ini(m_ini, QSettings::IniFormat);
+        QCOMPARE(ini.value("Loglevel/LogMutex").toString(), QVariant(tracing).toString());
+        QCOMPARE(ini.value("Loglevel/LogMutexConfig").toString(), QVariant(tracing).toString());
         QVERIFY(!newLines().join('\n').contains("mutex"));
         QVERIFY(traceFile().contains("MutexConfiguration_stale"));
     }

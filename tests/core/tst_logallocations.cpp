@@ -19,6 +19,8 @@ using namespace Kor::NS;
 using Line = std::function<void(int)>;
 Q_DECLARE_METATYPE(Line)
 
+static const Kor::String NoName;
+
 namespace {
 // Allocations made by lines 1 to count, after line 0 has set up what they
 // reuse. Once a second a thread's time stamp text is made anew, and the C
@@ -44,87 +46,80 @@ unsigned long long allocationsOf(const Line& line, int count)
 class tst_LogAllocations : public QObject
 {
     Q_OBJECT
-private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void enabledLine_data();
-    void enabledLine();
-    void asynchronousLine();
 
-private:
     QTemporaryDir m_dir;
+
+private slots:
+    void initTestCase()
+    {
+        const QByteArray file = QFile::encodeName(m_dir.filePath("allocations"));
+        Kor::LogModule::Start(Kor::LogModule::LogFile, file.constData(), "test", "test");
+        Kor::LogModule::SetGlobalInfoSeverity(Kor::TRACE);
+        Kor::LogModule::SetInfoSeverity(Kor::LogModule::AllOutputs, Kor::TRACE);
+        Kor::LogModule::EnableThreadID(true, true);
+        Kor::LogModule::LogFileFlush(false);
+    }
+
+    void cleanupTestCase()
+    {
+        Kor::LogModule::EnableThreadID(false, false);
+        Kor::LogModule::Stop(-1);
+    }
+
+    void enabledLine_data()
+    {
+        static const QString words = QString(200, QLatin1Char('q'));
+        static const Kor::Uuid id = Kor::Uuid::create();
+        static const Kor::String name("sub");
+        static const QByteArray bytes("eight-bit bytes");
+        static Kor::LogObject* const object = Kor::LogObject::getLogObject("Allocations");
+
+        QTest::addColumn<Line>("line");
+        QTest::newRow("text and number") << Line([](int i) {
+            LogMessage(nullptr, NoName, Kor::INFO, Kor::LOG_INFO) << "text " << i;
+        });
+        QTest::newRow("integers and booleans") << Line([](int i) {
+            LogMessage(nullptr, NoName, Kor::INFO, Kor::LOG_INFO)
+                << -i << ' ' << 123456789012345ULL << ' ' << (i % 2 == 0) << ' ' << short(i);
+        });
+        QTest::newRow("QString of 200 characters") << Line([](int) {
+            LogMessage(nullptr, NoName, Kor::INFO, Kor::LOG_INFO) << words;
+        });
+        QTest::newRow("8-bit texts") << Line([](int) {
+            LogMessage(nullptr, NoName, Kor::INFO, Kor::LOG_INFO) << bytes << name << QLatin1String(" latin");
+        });
+        QTest::newRow("uuid") << Line([](int) {
+            LogMessage(nullptr, NoName, Kor::INFO, Kor::LOG_INFO) << "id " << id;
+        });
+        QTest::newRow("log object") << Line([](int i) {
+            LogMessage(object, NoName, Kor::INFO, Kor::LOG_WARNING) << "unnamed " << i;
+        });
+        QTest::newRow("log object and sub-name") << Line([](int i) {
+            LogMessage(object, name, Kor::INFO, Kor::LOG_INFO) << "named " << i;
+        });
+    }
+
+    void enabledLine()
+    {
+        QFETCH(Line, line);
+        QCOMPARE(allocationsOf(line, 100), 0ULL);
+    }
+
+    // Through the writer thread, each line in a batch of its own (the test waits
+    // until it is written): the queue reuses its batches and its own storage.
+    void asynchronousLine()
+    {
+        QVERIFY(Kor::LogModule::LogFileEnableAsyncWriting(1 << 20, 1024));
+        const Line line = [](int i) {
+            LogMessage(nullptr, NoName, Kor::INFO, Kor::LOG_INFO) << "queued " << i % 10;
+            Kor::LogModule::LogFilePrepareStop();
+        };
+        const unsigned long long made = allocationsOf(line, 200);
+        Kor::LogModule::Stop(Kor::LogModule::AsyncWriter);
+        QCOMPARE(made, 0ULL);
+    }
 };
 
-static const Kor::String NoName;
-
-void tst_LogAllocations::initTestCase()
-{
-    const QByteArray file = QFile::encodeName(m_dir.filePath("allocations"));
-    Kor::LogModule::Start(Kor::LogModule::LogFile, file.constData(), "test", "test");
-    Kor::LogModule::SetGlobalInfoSeverity(Kor::TRACE);
-    Kor::LogModule::SetInfoSeverity(Kor::LogModule::AllOutputs, Kor::TRACE);
-    Kor::LogModule::EnableThreadID(true, true);
-    Kor::LogModule::LogFileFlush(false);
-}
-
-void tst_LogAllocations::cleanupTestCase()
-{
-    Kor::LogModule::EnableThreadID(false, false);
-    Kor::LogModule::Stop(-1);
-}
-
-void tst_LogAllocations::enabledLine_data()
-{
-    static const QString words = QString(200, QLatin1Char('q'));
-    static const Kor::Uuid id = Kor::Uuid::create();
-    static const Kor::String name("sub");
-    static const QByteArray bytes("eight-bit bytes");
-    static Kor::LogObject* const object = Kor::LogObject::getLogObject("Allocations");
-
-    QTest::addColumn<Line>("line");
-    QTest::newRow("text and number") << Line([](int i) {
-        LogMessage(nullptr, NoName, Kor::INFO, Kor::LOG_INFO) << "text " << i;
-    });
-    QTest::newRow("integers and booleans") << Line([](int i) {
-        LogMessage(nullptr, NoName, Kor::INFO, Kor::LOG_INFO)
-            << -i << ' ' << 123456789012345ULL << ' ' << (i % 2 == 0) << ' ' << short(i);
-    });
-    QTest::newRow("QString of 200 characters") << Line([](int) {
-        LogMessage(nullptr, NoName, Kor::INFO, Kor::LOG_INFO) << words;
-    });
-    QTest::newRow("8-bit texts") << Line([](int) {
-        LogMessage(nullptr, NoName, Kor::INFO, Kor::LOG_INFO) << bytes << name << QLatin1String(" latin");
-    });
-    QTest::newRow("uuid") << Line([](int) {
-        LogMessage(nullptr, NoName, Kor::INFO, Kor::LOG_INFO) << "id " << id;
-    });
-    QTest::newRow("log object") << Line([](int i) {
-        LogMessage(object, NoName, Kor::INFO, Kor::LOG_WARNING) << "unnamed " << i;
-    });
-    QTest::newRow("log object and sub-name") << Line([](int i) {
-        LogMessage(object, name, Kor::INFO, Kor::LOG_INFO) << "named " << i;
-    });
-}
-
-void tst_LogAllocations::enabledLine()
-{
-    QFETCH(Line, line);
-    QCOMPARE(allocationsOf(line, 100), 0ULL);
-}
-
-// Through the writer thread, each line in a batch of its own (the test waits
-// until it is written): the queue reuses its batches and its own storage.
-void tst_LogAllocations::asynchronousLine()
-{
-    QVERIFY(Kor::LogModule::LogFileEnableAsyncWriting(1 << 20, 1024));
-    const Line line = [](int i) {
-        LogMessage(nullptr, NoName, Kor::INFO, Kor::LOG_INFO) << "queued " << i % 10;
-        Kor::LogModule::LogFilePrepareStop();
-    };
-    const unsigned long long made = allocationsOf(line, 200);
-    Kor::LogModule::Stop(Kor::LogModule::AsyncWriter);
-    QCOMPARE(made, 0ULL);
-}
 
 QTEST_GUILESS_MAIN(tst_LogAllocations)
 #include "tst_logallocations.moc"

@@ -11,156 +11,118 @@ using namespace Kor::NS;
 class tst_ServiceStatus : public QObject
 {
     Q_OBJECT
+
 private slots:
-    void reportsInARow();
-    void messages_data();
-    void messages();
-    void datagrams_data();
-    void datagrams();
-    void waitsEnd();
+    // A start with a wait hint, and an exit code beyond int; tst_serviceruntime
+    // reads the other messages from a running service.
+    void messages()
+    {
+        ServiceStatus status;
+        unsigned long counter = 1;
+        updateServiceStatus(status, counter, SERVICE_START_PENDING, 0, 2500);
+        QCOMPARE(QByteArray::fromStdString(serviceStatusMessage(status, 42, "")),
+                 QByteArray("STATUS=starting\nEXTEND_TIMEOUT_USEC=2500000"));
+        updateServiceStatus(status, counter, SERVICE_STOPPED, 0xFFFFFFFF, 0);
+        QCOMPARE(QByteArray::fromStdString(serviceStatusMessage(status, 42, "")),
+                 QByteArray("STATUS=stopped, exit code 4294967295"));
+    }
+
+    void datagrams_data()
+    {
+        QTest::addColumn<QStringList>("events");
+        QTest::addColumn<QStringList>("sent"); // the first line of each datagram
+        const QString starting = "STATUS=starting", ready = "READY=1", stopping = "STOPPING=1",
+                      reloading = "RELOADING=1", ping = "WATCHDOG=1";
+        QTest::newRow("start, serve, stop")
+            << QStringList{ "register", "pending", "running", "alive", "ready", "ready", "alive",
+                            "stop", "stop", "stopped 0", "alive", "ready", "stopped 0" }
+            << QStringList{ starting, ready, ping, stopping, "STATUS=stopped, exit code 0" };
+        QTest::newRow("stop before the start")
+            << QStringList{ "register", "stop", "pending", "running", "ready", "stopped 0" }
+            << QStringList{ stopping, "STATUS=stopped, exit code 0" };
+        QTest::newRow("ended before the manager listened")
+            << QStringList{ "stopped 255", "register", "pending", "running", "ready" } << QStringList{};
+        QTest::newRow("ended before it served")
+            << QStringList{ "register", "pending", "running", "stopped 255", "ready" }
+            << QStringList{ starting, "STATUS=stopped, exit code 255" };
+        QTest::newRow("reloads pair up, none before ready")
+            << QStringList{ "register", "pending", "running", "reloading", "reloaded", "ready",
+                            "reloading", "reloading", "reloaded", "reloaded", "reloading", "reloaded" }
+            << QStringList{ starting, ready, reloading, ready, reloading, ready };
+        QTest::newRow("a stop ends the reload")
+            << QStringList{ "register", "pending", "running", "ready", "reloading", "stop", "reloaded", "stopped 3" }
+            << QStringList{ starting, ready, reloading, stopping, "STATUS=stopped, exit code 3" };
+        QTest::newRow("nobody listens") << QStringList{ "pending", "running", "ready", "stop", "stopped 0" }
+                                        << QStringList{};
+    }
+
+    // Which reports reach the manager: READY=1 once and only when the program
+    // serves, one STOPPING=1, reloads paired with READY=1, nothing after the end.
+    void datagrams()
+    {
+        QFETCH(QStringList, events);
+        QFETCH(QStringList, sent);
+        QStringList got;
+        ServiceRuntime runtime(
+            [&](const std::string& message, int&) {
+                got << QString::fromStdString(message).section(QLatin1Char('\n'), 0, 0);
+                return true;
+            },
+            42, [] { return std::string("2024-03-05 14:07:09"); });
+        int error = 0;
+        for (const QString& event : std::as_const(events)) {
+            if (event == "register")
+                runtime.setRegistered(true);
+            else if (event == "pending")
+                runtime.report(SERVICE_START_PENDING, 0, 0, error);
+            else if (event == "running")
+                runtime.enterRunning();
+            else if (event == "ready")
+                runtime.ready(error);
+            else if (event == "stop")
+                runtime.report(SERVICE_STOP_PENDING, 0, 0, error);
+            else if (event.startsWith("stopped"))
+                runtime.report(SERVICE_STOPPED, event.section(' ', 1).toULong(), 0, error);
+            else if (event == "reloading")
+                runtime.reloading(7, error);
+            else if (event == "reloaded")
+                runtime.reloaded(error);
+            else if (event == "alive")
+                runtime.alive(error);
+            else
+                QFAIL(qPrintable(event));
+            QCOMPARE(error, 0);
+        }
+        QCOMPARE(got, sent);
+    }
+
+    // The waits end on the change that concerns them, from another thread.
+    void waitsEnd()
+    {
+        ServiceRuntime runtime([](const std::string&, int&) { return true; }, 1, [] { return std::string(); });
+        runtime.setRegistered(true);
+        std::thread starter([&] { runtime.enterRunning(); });
+        runtime.waitForStart();
+        starter.join();
+        QVERIFY(runtime.started());
+        QVERIFY(!runtime.stopped());
+
+        int error = 0;
+        std::thread stopper([&] { runtime.report(SERVICE_STOPPED, 0, 0, error); });
+        runtime.waitForEnd();
+        stopper.join();
+        QVERIFY(runtime.stopped());
+
+        // A dispatcher that ends without a start ends both waits.
+        ServiceRuntime idle([](const std::string&, int&) { return true; }, 1, [] { return std::string(); });
+        std::thread ender([&] { idle.dispatcherEnded(); });
+        idle.waitForStart();
+        idle.waitForEnd();
+        ender.join();
+        QVERIFY(!idle.started());
+    }
 };
 
-// Check points count on across pending phases and are 0 for running and
-// stopped; nothing is accepted while the start is pending.
-void tst_ServiceStatus::reportsInARow()
-{
-    struct Report { unsigned long state, checkPoint, accepted; };
-    const Report reports[] = {
-        { SERVICE_START_PENDING, 1, 0 }, { SERVICE_RUNNING, 0, 5 },      { SERVICE_STOP_PENDING, 2, 5 },
-        { SERVICE_STOP_PENDING, 3, 5 },  { SERVICE_STOPPED, 0, 5 },      { SERVICE_START_PENDING, 4, 0 },
-        { 7, 5, 5 },
-    };
-    ServiceStatus status;
-    unsigned long counter = 1;
-    for (const Report& report : reports) {
-        updateServiceStatus(status, counter, report.state, 9, 3000);
-        QCOMPARE(status.currentState, report.state);
-        QCOMPARE(status.checkPoint, report.checkPoint);
-        QCOMPARE(status.controlsAccepted, report.accepted);
-        QCOMPARE(status.win32ExitCode, 9ul);
-        QCOMPARE(status.waitHint, 3000ul);
-    }
-}
-
-void tst_ServiceStatus::messages_data()
-{
-    QTest::addColumn<ulong>("state");
-    QTest::addColumn<ulong>("waitHint");
-    QTest::addColumn<QByteArray>("message");
-    QTest::newRow("starting") << ulong(SERVICE_START_PENDING) << 0ul << QByteArray("STATUS=starting");
-    QTest::newRow("starting with a hint") << ulong(SERVICE_START_PENDING) << 2500ul
-                                          << QByteArray("STATUS=starting\nEXTEND_TIMEOUT_USEC=2500000");
-    QTest::newRow("running") << ulong(SERVICE_RUNNING) << 0ul << QByteArray("READY=1\nSTATUS=running since 2024-03-05 14:07:09, pid 42\nMAINPID=42");
-    QTest::newRow("stopping") << ulong(SERVICE_STOP_PENDING) << 0ul
-                              << QByteArray("STOPPING=1\nSTATUS=stopping");
-    QTest::newRow("stopped") << ulong(SERVICE_STOPPED) << 0ul << QByteArray("STATUS=stopped, exit code 4294967295");
-}
-
-void tst_ServiceStatus::messages()
-{
-    QFETCH(ulong, state);
-    QFETCH(ulong, waitHint);
-    QFETCH(QByteArray, message);
-    ServiceStatus status;
-    unsigned long counter = 1;
-    updateServiceStatus(status, counter, state, 0xFFFFFFFF, waitHint);
-    QCOMPARE(QByteArray::fromStdString(serviceStatusMessage(status, 42, "2024-03-05 14:07:09")), message);
-}
-
-void tst_ServiceStatus::datagrams_data()
-{
-    QTest::addColumn<QStringList>("events");
-    QTest::addColumn<QStringList>("sent"); // the first line of each datagram
-    const QString starting = "STATUS=starting", ready = "READY=1", stopping = "STOPPING=1",
-                  reloading = "RELOADING=1", ping = "WATCHDOG=1";
-    QTest::newRow("start, serve, stop")
-        << QStringList{ "register", "pending", "running", "alive", "ready", "ready", "alive",
-                        "stop", "stop", "stopped 0", "alive", "ready", "stopped 0" }
-        << QStringList{ starting, ready, ping, stopping, "STATUS=stopped, exit code 0" };
-    QTest::newRow("stop before the start")
-        << QStringList{ "register", "stop", "pending", "running", "ready", "stopped 0" }
-        << QStringList{ stopping, "STATUS=stopped, exit code 0" };
-    QTest::newRow("ended before the manager listened")
-        << QStringList{ "stopped 255", "register", "pending", "running", "ready" } << QStringList{};
-    QTest::newRow("ended before it served")
-        << QStringList{ "register", "pending", "running", "stopped 255", "ready" }
-        << QStringList{ starting, "STATUS=stopped, exit code 255" };
-    QTest::newRow("reloads pair up, none before ready")
-        << QStringList{ "register", "pending", "running", "reloading", "reloaded", "ready",
-                        "reloading", "reloading", "reloaded", "reloaded", "reloading", "reloaded" }
-        << QStringList{ starting, ready, reloading, ready, reloading, ready };
-    QTest::newRow("a stop ends the reload")
-        << QStringList{ "register", "pending", "running", "ready", "reloading", "stop", "reloaded", "stopped 3" }
-        << QStringList{ starting, ready, reloading, stopping, "STATUS=stopped, exit code 3" };
-    QTest::newRow("nobody listens") << QStringList{ "pending", "running", "ready", "stop", "stopped 0" }
-                                    << QStringList{};
-}
-
-// Which reports reach the manager: READY=1 once and only when the program
-// serves, one STOPPING=1, reloads paired with READY=1, nothing after the end.
-void tst_ServiceStatus::datagrams()
-{
-    QFETCH(QStringList, events);
-    QFETCH(QStringList, sent);
-    QStringList got;
-    ServiceRuntime runtime(
-        [&](const std::string& message, int&) {
-            got << QString::fromStdString(message).section(QLatin1Char('\n'), 0, 0);
-            return true;
-        },
-        42, [] { return std::string("2024-03-05 14:07:09"); });
-    int error = 0;
-    for (const QString& event : std::as_const(events)) {
-        if (event == "register")
-            runtime.setRegistered(true);
-        else if (event == "pending")
-            runtime.report(SERVICE_START_PENDING, 0, 0, error);
-        else if (event == "running")
-            runtime.enterRunning();
-        else if (event == "ready")
-            runtime.ready(error);
-        else if (event == "stop")
-            runtime.report(SERVICE_STOP_PENDING, 0, 0, error);
-        else if (event.startsWith("stopped"))
-            runtime.report(SERVICE_STOPPED, event.section(' ', 1).toULong(), 0, error);
-        else if (event == "reloading")
-            runtime.reloading(7, error);
-        else if (event == "reloaded")
-            runtime.reloaded(error);
-        else if (event == "alive")
-            runtime.alive(error);
-        else
-            QFAIL(qPrintable(event));
-        QCOMPARE(error, 0);
-    }
-    QCOMPARE(got, sent);
-}
-
-// The waits end on the change that concerns them, from another thread.
-void tst_ServiceStatus::waitsEnd()
-{
-    ServiceRuntime runtime([](const std::string&, int&) { return true; }, 1, [] { return std::string(); });
-    runtime.setRegistered(true);
-    std::thread starter([&] { runtime.enterRunning(); });
-    runtime.waitForStart();
-    starter.join();
-    QVERIFY(runtime.started());
-    QVERIFY(!runtime.stopped());
-
-    int error = 0;
-    std::thread stopper([&] { runtime.report(SERVICE_STOPPED, 0, 0, error); });
-    runtime.waitForEnd();
-    stopper.join();
-    QVERIFY(runtime.stopped());
-
-    // A dispatcher that ends without a start ends both waits.
-    ServiceRuntime idle([](const std::string&, int&) { return true; }, 1, [] { return std::string(); });
-    std::thread ender([&] { idle.dispatcherEnded(); });
-    idle.waitForStart();
-    idle.waitForEnd();
-    ender.join();
-    QVERIFY(!idle.started());
-}
 
 QTEST_APPLESS_MAIN(tst_ServiceStatus)
 #include "tst_servicestatus.moc"

@@ -2,12 +2,6 @@
 // thread names.
 #include "LogLines.h"
 
-#include <Kor/KorCore.h>
-#include <Kor/LogModule.h>
-
-#include <QDir>
-#include <QFile>
-#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -54,254 +48,174 @@ QByteArray threadComm(pid_t tid)
 class tst_ThreadHelpers : public QObject
 {
     Q_OBJECT
-private slots:
-    void initTestCase();
-    void ownerThreadOwnsAndDeletesInOrder();
-    void ownerThreadThatNeverRanDeletesNothing();
-    void borrowerThreadGivesObjectsBack();
-    void workerThreadsLeaveOperatorSignalsToOthers();
-    void scopeGuard_data();
-    void scopeGuard();
-    void eventLoopPingAtItsInterval();
-    void threadName_data();
-    void threadName();
-    void threadNameOfAnotherThread();
 
-private:
-    QStringList newLines();
+    QStringList newLines() { return m_log.newLines(); }
 
     QTemporaryDir m_dir;
-    QString m_logFile;
-    qsizetype m_seen = 0;
-};
+    TestLog m_log;
 
-void tst_ThreadHelpers::initTestCase()
-{
-    m_logFile = m_dir.filePath("helpers");
-    Kor::LogModule::Start(Kor::LogModule::LogFile, QFile::encodeName(m_logFile).constData(), "test", "test");
-    Kor::LogModule::SetGlobalInfoSeverity(Kor::TRACE);
-    Kor::LogModule::SetInfoSeverity(Kor::LogModule::AllOutputs, Kor::TRACE);
-    Kor::LogModule::LogFileFlush(true);
-    Kor::LogModule::EnableTime(false);
-}
+private slots:
+    void initTestCase() { m_log.start(m_dir.filePath("helpers")); }
 
-QStringList tst_ThreadHelpers::newLines()
-{
-    Kor::LogModule::LogFilePrepareStop(); // the writer thread may hold lines
-    return newLogLines(m_logFile + ".log", m_seen);
-}
-
-void tst_ThreadHelpers::ownerThreadOwnsAndDeletesInOrder()
-{
-    QList<int> deleted;
-    QList<QThread*> deletedOn;
-    OwnerThread owner;
-    auto* first = new Tracked(1, &deleted, &deletedOn);
-    owner.add(first);
-    owner.start();
-    auto* second = new Tracked(2, &deleted, &deletedOn); // added while the loop runs
-    owner.add(second);
-    QCOMPARE(first->thread(), &owner);
-    QCOMPARE(second->thread(), &owner);
-    QVERIFY(deleted.isEmpty());
-
-    // One that goes by itself during the loop is not deleted again; one with
-    // a parent belongs to the parent and is refused.
-    auto* early = new Tracked(3, &deleted, &deletedOn);
-    std::atomic<bool> earlyGone{ false };
-    connect(early, &QObject::destroyed, [&earlyGone] { earlyGone = true; });
-    owner.add(early);
-    QMetaObject::invokeMethod(early, &QObject::deleteLater);
-    QObject parent;
-    auto* child = new QObject(&parent);
-    owner.add(child);
-    QCOMPARE(child->thread(), QThread::currentThread());
-    QVERIFY(newLines().join('\n').contains("has a parent, which owns it; it is not added"));
-    QTRY_VERIFY(earlyGone.load());
-    QCOMPARE(deleted, QList<int>({ 3 }));
-
-    owner.quit();
-    QVERIFY(owner.wait());
-    QCOMPARE(deleted, QList<int>({ 3, 1, 2 }));
-    QCOMPARE(deletedOn, QList<QThread*>({ &owner, &owner, &owner }));
-}
-
-// SIGTERM and the like must reach the main thread, which acts on them at
-// once, and not a worker parked in a wait.
-void tst_ThreadHelpers::workerThreadsLeaveOperatorSignalsToOthers()
-{
-    auto blocksTerm = [] {
-        sigset_t set;
-        pthread_sigmask(SIG_BLOCK, nullptr, &set);
-        return sigismember(&set, SIGTERM) == 1 && sigismember(&set, SIGINT) == 1 && sigismember(&set, SIGHUP) == 1;
-    };
-    OwnerThread owner;
-    BorrowerThread borrower;
-    for (QThread* thread : { static_cast<QThread*>(&owner), static_cast<QThread*>(&borrower) }) {
-        thread->start();
-        QObject probe;
-        probe.moveToThread(thread);
-        bool blocked = false;
-        QMetaObject::invokeMethod(&probe, [&] { blocked = blocksTerm(); }, Qt::BlockingQueuedConnection);
-        probe.moveToThread(nullptr);
-        thread->quit();
-        QVERIFY(thread->wait());
-        QVERIFY2(blocked, thread->metaObject()->className());
-    }
-    QVERIFY(!blocksTerm());
-
-    // The log module's writer thread, seen from outside; it names itself
-    // once it runs.
-    QVERIFY(Kor::LogModule::LogFileEnableAsyncWriting(1 << 16, 64));
-    auto writerStatus = [] {
-        const QDir tasks(QStringLiteral("/proc/self/task"));
-        for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-            QFile comm(tasks.filePath(task + "/comm"));
-            if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "LogWriter")
-                return tasks.filePath(task + "/status");
-        }
-        return QString();
-    };
-    QFile status;
-    QTRY_VERIFY((status.setFileName(writerStatus()), !status.fileName().isEmpty()));
-    QVERIFY(status.open(QIODevice::ReadOnly));
-    const QByteArray text = status.readAll();
-    const qsizetype at = text.indexOf("SigBlk:");
-    QVERIFY(at >= 0);
-    const qulonglong mask = text.mid(at + 7, text.indexOf('\n', at) - at - 7).trimmed().toULongLong(nullptr, 16);
-    QVERIFY(mask & (1ULL << (SIGTERM - 1)));
-}
-
-void tst_ThreadHelpers::ownerThreadThatNeverRanDeletesNothing()
-{
-    QList<int> deleted;
-    QList<QThread*> deletedOn;
-    auto* object = new Tracked(1, &deleted, &deletedOn);
+    void ownerThreadOwnsAndDeletesInOrder()
     {
+        QList<int> deleted;
+        QList<QThread*> deletedOn;
         OwnerThread owner;
-        owner.add(object);
+        auto* first = new Tracked(1, &deleted, &deletedOn);
+        owner.add(first);
+        owner.start();
+        auto* second = new Tracked(2, &deleted, &deletedOn); // added while the loop runs
+        owner.add(second);
+        QCOMPARE(first->thread(), &owner);
+        QCOMPARE(second->thread(), &owner);
+        QVERIFY(deleted.isEmpty());
+
+        // One that goes by itself during the loop is not deleted again; one with
+        // a parent belongs to the parent and is refused.
+        auto* early = new Tracked(3, &deleted, &deletedOn);
+        std::atomic<bool> earlyGone{ false };
+        connect(early, &QObject::destroyed, [&earlyGone] { earlyGone = true; });
+        owner.add(early);
+        QMetaObject::invokeMethod(early, &QObject::deleteLater);
+        QObject parent;
+        auto* child = new QObject(&parent);
+        owner.add(child);
+        QCOMPARE(child->thread(), QThread::currentThread());
+        QVERIFY(newLines().join('\n').contains("has a parent, which owns it; it is not added"));
+        QTRY_VERIFY(earlyGone.load());
+        QCOMPARE(deleted, QList<int>({ 3 }));
+
+        owner.quit();
+        QVERIFY(owner.wait());
+        QCOMPARE(deleted, QList<int>({ 3, 1, 2 }));
+        QCOMPARE(deletedOn, QList<QThread*>({ &owner, &owner, &owner }));
     }
-    QVERIFY(deleted.isEmpty());
-    delete object; // its thread is gone and never ran: no events to miss
-    QCOMPARE(deleted, QList<int>({ 1 }));
-}
 
-void tst_ThreadHelpers::borrowerThreadGivesObjectsBack()
-{
-    QThread other;
-    other.start();
-    QObject mine;
-    auto* theirs = new QObject;
-    theirs->moveToThread(&other);
-
-    BorrowerThread borrower;
-    borrower.add(&mine);
-    QMetaObject::invokeMethod(theirs, [&] { borrower.add(theirs); }, Qt::BlockingQueuedConnection);
-    borrower.start();
-    QCOMPARE(mine.thread(), &borrower);
-    QCOMPARE(theirs->thread(), &borrower);
-    borrower.quit();
-    QVERIFY(borrower.wait());
-    QCOMPARE(mine.thread(), QThread::currentThread());
-    QCOMPARE(theirs->thread(), &other);
-    theirs->deleteLater();
-    other.quit();
-    QVERIFY(other.wait());
-}
-
-void tst_ThreadHelpers::scopeGuard_data()
-{
-    QTest::addColumn<bool>("finish");
-    QTest::addColumn<bool>("copy");
-    QTest::addColumn<int>("runs");
-    QTest::newRow("unfinished") << false << false << 1;
-    QTest::newRow("finished") << true << false << 0;
-    QTest::newRow("unfinished copy") << false << true << 2;
-    QTest::newRow("finished before copying") << true << true << 0;
-}
-
-void tst_ThreadHelpers::scopeGuard()
-{
-    QFETCH(bool, finish);
-    QFETCH(bool, copy);
-    QFETCH(int, runs);
-    int ran = 0;
+    // SIGTERM and the like must reach the main thread, which acts on them at
+    // once, and not a worker parked in a wait.
+    void workerThreadsLeaveOperatorSignalsToOthers()
     {
-        ScopeGuard guard([&] { ++ran; });
-        if (finish)
-            guard.finished();
-        if (copy)
-            ScopeGuard copied(guard);
+        auto blocksTerm = [] {
+            sigset_t set;
+            pthread_sigmask(SIG_BLOCK, nullptr, &set);
+            return sigismember(&set, SIGTERM) == 1 && sigismember(&set, SIGINT) == 1 && sigismember(&set, SIGHUP) == 1;
+        };
+        OwnerThread owner;
+        BorrowerThread borrower;
+        for (QThread* thread : { static_cast<QThread*>(&owner), static_cast<QThread*>(&borrower) }) {
+            thread->start();
+            QObject probe;
+            probe.moveToThread(thread);
+            bool blocked = false;
+            QMetaObject::invokeMethod(&probe, [&] { blocked = blocksTerm(); }, Qt::BlockingQueuedConnection);
+            probe.moveToThread(nullptr);
+            thread->quit();
+            QVERIFY(thread->wait());
+            QVERIFY2(blocked, thread->metaObject()->className());
+        }
+        QVERIFY(!blocksTerm());
     }
-    QCOMPARE(ran, runs);
-}
 
-void tst_ThreadHelpers::eventLoopPingAtItsInterval()
-{
-    newLines();
-    const QString line = QStringLiteral("[EventLoopPing] pinger is alive!");
-    auto count = [&](const QStringList& lines) {
-        return int(std::count_if(lines.begin(), lines.end(), [&](const QString& l) { return l.contains(line); }));
-    };
-    int seen = 0;
+    void borrowerThreadGivesObjectsBack()
     {
-        EventLoopPing ping(QStringLiteral("pinger"), 10);
-        seen = count(newLines());
-        QCOMPARE(seen, 1); // written by the constructor
-        QTRY_VERIFY((seen += count(newLines())) >= 4);
+        QThread other;
+        other.start();
+        QObject mine;
+        auto* theirs = new QObject;
+        theirs->moveToThread(&other);
+
+        BorrowerThread borrower;
+        borrower.add(&mine);
+        QMetaObject::invokeMethod(theirs, [&] { borrower.add(theirs); }, Qt::BlockingQueuedConnection);
+        borrower.start();
+        QCOMPARE(mine.thread(), &borrower);
+        QCOMPARE(theirs->thread(), &borrower);
+        borrower.quit();
+        QVERIFY(borrower.wait());
+        QCOMPARE(mine.thread(), QThread::currentThread());
+        QCOMPARE(theirs->thread(), &other);
+        theirs->deleteLater();
+        other.quit();
+        QVERIFY(other.wait());
     }
-    // Destroyed, its pending timer goes with it: while a second ping with
-    // the same interval speaks three times, the first stays silent.
-    EventLoopPing witness(QStringLiteral("witness"), 10);
-    int witnessed = 0;
-    int late = 0;
-    QTRY_VERIFY([&] {
-        const QStringList lines = newLines();
-        late += count(lines);
-        witnessed += int(lines.filter(QStringLiteral("witness is alive!")).size());
-        return witnessed >= 3;
-    }());
-    QCOMPARE(late, 0);
-}
 
-void tst_ThreadHelpers::threadName_data()
-{
-    QTest::addColumn<QByteArray>("name");
-    QTest::addColumn<QByteArray>("shown");
-    QTest::newRow("short") << QByteArray("worker") << QByteArray("worker");
-    QTest::newRow("blanks") << QByteArray("net io 2") << QByteArray("net io 2");
-    QTest::newRow("cut at 15 bytes") << QByteArray("averyveryverylongname") << QByteArray("averyveryverylo");
-}
+    void scopeGuard_data()
+    {
+        QTest::addColumn<bool>("finish");
+        QTest::addColumn<bool>("copy");
+        QTest::addColumn<int>("runs");
+        QTest::newRow("unfinished") << false << false << 1;
+        QTest::newRow("finished") << true << false << 0;
+        QTest::newRow("unfinished copy") << false << true << 2;
+        QTest::newRow("finished before copying") << true << true << 0;
+    }
 
-void tst_ThreadHelpers::threadName()
-{
-    QFETCH(QByteArray, name);
-    QFETCH(QByteArray, shown);
-    const QByteArray before = threadComm(gettid());
-    SetCurrentThreadName(name.constData());
-    QCOMPARE(threadComm(gettid()), shown);
-    SetCurrentThreadName(nullptr); // logged, nothing changes
-    QCOMPARE(threadComm(gettid()), shown);
-    SetCurrentThreadName(before.constData());
-}
+    void scopeGuard()
+    {
+        QFETCH(bool, finish);
+        QFETCH(bool, copy);
+        QFETCH(int, runs);
+        int ran = 0;
+        {
+            ScopeGuard guard([&] { ++ran; });
+            if (finish)
+                guard.finished();
+            if (copy)
+                ScopeGuard copied(guard);
+        }
+        QCOMPARE(ran, runs);
+    }
 
-void tst_ThreadHelpers::threadNameOfAnotherThread()
-{
-    std::atomic<pid_t> tid{ 0 };
-    QSemaphore keepAlive;
-    QThread* blocker = QThread::create([&] {
-        SetCurrentThreadName("blocked one");
-        tid = gettid();
-        keepAlive.acquire();
-    });
-    blocker->start();
-    QTRY_VERIFY(tid.load() != 0);
-    QCOMPARE(threadComm(tid.load()), QByteArray("blocked one"));
-    QCOMPARE(threadComm(gettid()) == "blocked one", false);
-    keepAlive.release();
-    QVERIFY(blocker->wait());
-    delete blocker;
-}
+    void eventLoopPingAtItsInterval()
+    {
+        newLines();
+        const QString line = QStringLiteral("[EventLoopPing] pinger is alive!");
+        auto count = [&](const QStringList& lines) {
+            return int(std::count_if(lines.begin(), lines.end(), [&](const QString& l) { return l.contains(line); }));
+        };
+        int seen = 0;
+        {
+            EventLoopPing ping(QStringLiteral("pinger"), 10);
+            seen = count(newLines());
+            QCOMPARE(seen, 1); // written by the constructor
+            QTRY_VERIFY((seen += count(newLines())) >= 4);
+        }
+        // Destroyed, its pending timer goes with it: while a second ping with
+        // the same interval speaks three times, the first stays silent.
+        EventLoopPing witness(QStringLiteral("witness"), 10);
+        int witnessed = 0;
+        int late = 0;
+        QTRY_VERIFY([&] {
+            const QStringList lines = newLines();
+            late += count(lines);
+            witnessed += int(lines.filter(QStringLiteral("witness is alive!")).size());
+            return witnessed >= 3;
+        }());
+        QCOMPARE(late, 0);
+    }
+
+    void threadName_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QByteArray>("shown");
+        QTest::newRow("short") << QByteArray("worker") << QByteArray("worker");
+        QTest::newRow("blanks") << QByteArray("net io 2") << QByteArray("net io 2");
+        QTest::newRow("cut at 15 bytes") << QByteArray("averyveryverylongname") << QByteArray("averyveryverylo");
+    }
+
+    void threadName()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(QByteArray, shown);
+        const QByteArray before = threadComm(gettid());
+        SetCurrentThreadName(name.constData());
+        QCOMPARE(threadComm(gettid()), shown);
+        SetCurrentThreadName(nullptr); // logged, nothing changes
+        QCOMPARE(threadComm(gettid()), shown);
+        SetCurrentThreadName(before.constData());
+    }
+};
 
 QTEST_GUILESS_MAIN(tst_ThreadHelpers)
 #include "tst_threadhelpers.moc"
