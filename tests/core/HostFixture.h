@@ -68,10 +68,8 @@ public:
     // Starts the host and waits until it says READY; false when it ends first.
     bool startReady(QProcess& process, const QStringList& arguments) const
     {
-        process.setProcessEnvironment(m_env);
-        process.setWorkingDirectory(m_dir.path());
-        process.start(executable(), arguments);
-        return process.waitForStarted() && waitForOutput(process, "READY");
+        start(process, arguments);
+        return waitForOutput(process, "READY");
     }
 
     // Waits, for at most five seconds, until the host's main thread sleeps
@@ -133,6 +131,46 @@ public:
             seen += process.readAllStandardOutput();
         }
         return seen.contains(needle);
+    }
+
+    // "KEY=value" sets a variable ("-KEY" removes it), "path=content" writes a
+    // file (a key with '/' or '.'); @ is the host's folder.
+    void setUp(const QStringList& items)
+    {
+        for (QString item : items) {
+            item.replace(QLatin1Char('@'), root());
+            const QString key = item.section(QLatin1Char('='), 0, 0);
+            if (item.startsWith(QLatin1Char('-')))
+                m_env.remove(item.mid(1));
+            else if (key.contains(QLatin1Char('/')) || key.contains(QLatin1Char('.')))
+                writeFile(key, item.section(QLatin1Char('='), 1).toLatin1());
+            else
+                m_env.insert(key, item.section(QLatin1Char('='), 1));
+        }
+    }
+
+    // Checks "out:" texts of the output and "log:" texts of the log file, each
+    // found after the one before, and "file:" files; '!' in front: not there.
+    void verifyLeft(const QStringList& items, const QByteArray& output) const
+    {
+        const QByteArray log = readFile(logFile());
+        qsizetype at[2] = { 0, 0 };
+        for (QString item : items) {
+            item.replace(QLatin1Char('@'), root());
+            const bool absent = item.startsWith(QLatin1Char('!'));
+            const QString place = item.section(QLatin1Char(':'), 0, 0).remove(QLatin1Char('!'));
+            const QByteArray text = item.section(QLatin1Char(':'), 1).toUtf8();
+            if (place == QLatin1String("file")) {
+                QVERIFY2(QFile::exists(path(QString::fromUtf8(text))) != absent, text.constData());
+                continue;
+            }
+            const bool inLog = place == QLatin1String("log");
+            const QByteArray& where = inLog ? log : output;
+            const qsizetype found = where.indexOf(text, absent ? 0 : at[inLog]);
+            QVERIFY2((found >= 0) != absent, (text + " in:\n" + where).constData());
+            if (!absent)
+                at[inLog] = found + text.size();
+        }
     }
 
 private:

@@ -17,22 +17,10 @@ private slots:
     void historyLimits();
     void listings_data();
     void listings();
-    void exitCodes_data();
-    void exitCodes();
-    void parse_data();
-    void parse();
-    void badValues_data();
-    void badValues();
-    void pidFileRelativeToExecutable();
+    void scenario_data();
+    void scenario();
     void pidFileHolder();
-    void badSettingsFiles_data();
-    void badSettingsFiles();
     void setupFileLayout();
-    void uncreatableFolders_data();
-    void uncreatableFolders();
-    void closingSignals_data();
-    void closingSignals();
-    void raisedFaultSignalIsReported();
     void secondInterruptDuringShutdown();
     void consoleReaderGone();
     void logFileStaysInStartFolder();
@@ -102,108 +90,123 @@ void tst_Runtime::listings()
     QVERIFY(!QFile::exists(host.logFile()));
 }
 
-void tst_Runtime::exitCodes_data()
+static QString setupXml(const QString& settings)
 {
-    QTest::addColumn<QString>("mode");
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<int>("code");
-    QTest::newRow("quit") << "quit" << QStringList() << 0;
-    QTest::newRow("exit(3)") << "exit3" << QStringList() << 3;
-    QTest::newRow("exit(5) from a thread in the loop") << "exit-from-thread" << QStringList() << 5;
-    QTest::newRow("handler finished") << "quit" << QStringList{ "--finish" } << 0;
-    QTest::newRow("handler state 7") << "quit" << QStringList{ "--seven" } << 7;
-    QTest::newRow("missing slot") << "quit" << QStringList{ "--broken" } << 0;
-    QTest::newRow("keyboard, then help") << "quit" << QStringList{ "-kb", "--help" } << 0;
+    return "updater/setup.xml=<?xml version=\"1.0\"?>\n<Setup><Settings>" + settings + "</Settings></Setup>\n";
 }
 
-void tst_Runtime::exitCodes()
+void tst_Runtime::scenario_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<QStringList>("arguments"); // @ is the host's folder
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QStringList>("left"); // see HostFixture::verifyLeft(); with a signal "file:" holds while it runs
+    QTest::addColumn<QStringList>("setup"); // see HostFixture::setUp()
+    QTest::addColumn<int>("signalNumber"); // sent once the host is ready; 0: it ends by itself
+    const auto row = [](const char* tag, const char* mode, const QStringList& arguments, int code,
+                        const QStringList& left, const QStringList& setup = {}, int signalNumber = 0) {
+        QTest::newRow(tag) << mode << arguments << code << left << setup << signalNumber;
+    };
+    const QString noPid = "!file:bin/testhost.pid";
+    const QString ended = "log:service end with pid";
+    row("quit", "quit", {}, 0, { noPid });
+    row("exit(3)", "exit3", {}, 3, { noPid });
+    row("exit(5) from a thread in the loop", "exit-from-thread", {}, 5, { noPid });
+    row("handler finished", "quit", { "--finish" }, 0, { noPid });
+    row("handler state 7", "quit", { "--seven" }, 7, { noPid });
+    row("missing slot", "quit", { "--broken" }, 0, { noPid });
+    row("keyboard, then help", "quit", { "-kb", "--help" }, 0, { noPid });
+
+    // What the command line leaves unconsumed, and what the host's own option got.
+    const QStringList multi{ "TESTHOST_MULTI=1" };
+    row("plain words", "args", { "a", "b" }, 0, { "!out:OWN:", "out:ARGS:@/bin/testhost|a|b\n" }, multi);
+    row("case matters", "args", { "--Help", "x", "-help", "--h" }, 0,
+        { "!out:OWN:", "out:ARGS:@/bin/testhost|--Help|x|-help|--h\n" }, multi);
+    row("unknown then known", "args", { "-x", "1", "2", "-o", "v" }, 0,
+        { "out:OWN:v\n", "out:ARGS:@/bin/testhost|-x|1|2\n" }, multi);
+    row("extra value dropped", "args", { "-o", "first", "second" }, 0,
+        { "out:OWN:first\n", "!out:OWN:second", "out:ARGS:@/bin/testhost\n" }, multi);
+    row("negative number is a name", "args", { "-o", "-5" }, 0, { "!out:OWN:", "out:ARGS:@/bin/testhost|-5\n" }, multi);
+    row("given twice", "args", { "-o", "a", "--own", "b" }, 0,
+        { "out:OWN:a\n", "out:OWN:b\n", "out:ARGS:@/bin/testhost\n" }, multi);
+    row("lone double dash", "args", { "--", "w" }, 0, { "!out:OWN:", "out:ARGS:@/bin/testhost|--|w\n" }, multi);
+
+    // Bad values of the built-in options.
+    const QString noStart = "!out:service start with pid";
+    row("-d without value", "quit", { "-d" }, 0, { "out:Invalid working directory", noStart });
+    row("-d missing absolute", "quit", { "-d", "/no/such/folder" }, 0,
+        { "out:Path '/no/such/folder' does not exist", noStart });
+    row("-p without value", "quit", { "-p" }, 0, { "out:Invalid pid file", noStart });
+    row("-p twice emptied", "quit", { "-p", "", "-p", "x" }, 0, { "out:No pid file defined", noStart });
+    row("-i without value", "quit", { "-i" }, 0, { "out:Invalid ini file", noStart });
+    row("-i empty", "quit", { "-i", "" }, 0, { "out:No ini file defined", noStart });
+    // A folder below a regular file cannot exist, whoever runs the test.
+    row("pid folder unwritable", "quit", { "-p", "@/plainfile/x.pid" }, 255,
+        { "out:service can not start with pid file '@/plainfile/x.pid': Not a directory", noStart });
+    // The name then points at the folder itself, which no stream opens.
+    row("pid file name empty", "quit", { "-p", "" }, 255,
+        { "out:service can not start with pid file '@/bin': Is a directory", noStart });
+    row("pid file relative to the executable", "run", { "-p", "other.pid", "-d", "@/log" }, 0,
+        { "file:bin/other.pid", "!file:log/other.pid", "log:current working directory: @/log" }, {}, SIGTERM);
+
+    // main() returns 1001; a process exit status keeps its low eight bits.
+    row("data dir uncreatable", "run", {}, 1001 & 0xFF,
+        { "out:Fatal error: Configured path @/plainfile/testhost does not exist and could not be created" },
+        { setupXml("<datadir>@/plainfile</datadir>") });
+    row("kordata uncreatable", "run", {}, 1001 & 0xFF,
+        { "out:Fatal error: Configured path @/plainfile/root/ActiveCompressions does not exist and could not be "
+          "created" },
+        { setupXml("<kordata>@/plainfile/root</kordata>"), "TESTHOST_CREATE_FOLDERS=1" });
+    // A settings file that is no INI file, or cannot be written, does not stop the host.
+    const QStringList ran{ "log:service start with pid", ended };
+    row("settings file not INI", "quit", {}, 0, ran,
+        { "bin/testhost.ini=" + QString::fromLatin1("\x00\xff[[[=\n=\n[Loglevel\nGlobal", 25) });
+    row("settings file cannot be written", "quit", { "-i", "@/plainfile/app.ini" }, 0, ran);
+
+    row("SIGINT", "run", {}, 0, { "log:Closing by signal: SIGINT", ended }, {}, SIGINT);
+    row("SIGTERM", "run", {}, 0, { "log:Closing by signal: SIGTERM", ended }, {}, SIGTERM);
+    row("SIGHUP", "run", {}, 0, { "log:Closing by signal: SIGHUP", ended }, {}, SIGHUP);
+    row("SIGQUIT", "run", {}, 0, { "log:Closing by signal: SIGQUIT", ended }, {}, SIGQUIT);
+    // A long init() polls quitting(); the event loop does not run yet.
+    row("SIGTERM during init", "long-init", {}, 0,
+        { "out:QUIT SEEN IN INIT", "log:Closing by signal: SIGTERM", ended }, {}, SIGTERM);
+    row("raised fault signal is reported", "raise", {}, 0, { "out:STILL RUNNING", "log:Received signal: SIGFPE" });
+
+    // Nobody would see the log line, so standard error says it.
+    row("service without a manager", "run", { "-service" }, 0, { "out:Couldn't start as service" },
+        { "-NOTIFY_SOCKET" });
+    // Every report fails and says so; the program runs and stops all the same.
+    row("service manager unreachable", "run", { "-service" }, 0,
+        { "log:SetServiceStatus failed state = 1, error= 2", ended },
+        { "NOTIFY_SOCKET=@/nobody" }, SIGTERM);
+}
+
+void tst_Runtime::scenario()
 {
     QFETCH(QString, mode);
     QFETCH(QStringList, arguments);
     QFETCH(int, code);
+    QFETCH(QStringList, left);
+    QFETCH(QStringList, setup);
+    QFETCH(int, signalNumber);
     Host host(mode);
-    QCOMPARE(host.run(arguments), code);
-    QVERIFY(!QFile::exists(host.path("bin/testhost.pid")));
-}
-
-void tst_Runtime::parse_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("unconsumed"); // after the program path
-    QTest::addColumn<QString>("own");
-    QTest::newRow("plain words") << QStringList{ "a", "b" } << "|a|b" << "";
-    QTest::newRow("case matters") << QStringList{ "--Help", "x", "-help", "--h" } << "|--Help|x|-help|--h" << "";
-    QTest::newRow("unknown then known") << QStringList{ "-x", "1", "2", "-o", "v" } << "|-x|1|2" << "v";
-    QTest::newRow("extra value dropped") << QStringList{ "-o", "first", "second" } << "" << "first";
-    QTest::newRow("negative number is a name") << QStringList{ "-o", "-5" } << "|-5" << "";
-    QTest::newRow("given twice") << QStringList{ "-o", "a", "--own", "b" } << "" << "a,b";
-    QTest::newRow("lone double dash") << QStringList{ "--", "w" } << "|--|w" << "";
-}
-
-void tst_Runtime::parse()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, unconsumed);
-    QFETCH(QString, own);
-    Host host("args");
-    host.env().insert("TESTHOST_MULTI", "1");
-    QByteArray output;
-    QCOMPARE(host.run(arguments, &output), 0);
-    const QStringList got = lines(output);
-    QStringList owns;
-    for (const QString& line : got)
-        if (line.startsWith("OWN:"))
-            owns << line.mid(4);
-    QCOMPARE(owns.join(','), own);
-    const QString args = got.filter(QRegularExpression("^ARGS:")).value(0);
-    QCOMPARE(args, "ARGS:" + host.executable() + unconsumed);
-}
-
-void tst_Runtime::badValues_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("line"); // @ is the host's folder
-    QTest::addColumn<int>("code");
-    QTest::newRow("-d without value") << QStringList{ "-d" } << "Invalid working directory" << 0;
-    QTest::newRow("-d missing absolute") << QStringList{ "-d", "/no/such/folder" } << "Path '/no/such/folder' does not exist" << 0;
-    QTest::newRow("-p without value") << QStringList{ "-p" } << "Invalid pid file" << 0;
-    QTest::newRow("-p twice emptied") << QStringList{ "-p", "", "-p", "x" } << "No pid file defined" << 0;
-    QTest::newRow("-i without value") << QStringList{ "-i" } << "Invalid ini file" << 0;
-    QTest::newRow("-i empty") << QStringList{ "-i", "" } << "No ini file defined" << 0;
-    // A folder below a regular file cannot exist, whoever runs the test.
-    QTest::newRow("pid folder unwritable") << QStringList{ "-p", "@/plainfile/x.pid" }
-                                           << "service can not start with pid file '@/plainfile/x.pid': Not a directory" << 255;
-    // The name then points at the folder itself, which no stream opens.
-    QTest::newRow("pid file name empty") << QStringList{ "-p", "" }
-                                         << "service can not start with pid file '@/bin': Is a directory" << 255;
-}
-
-void tst_Runtime::badValues()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, line);
-    QFETCH(int, code);
-    Host host("quit");
     host.writeFile("plainfile", "x");
+    host.setUp(setup);
+    arguments.replaceInStrings("@", host.root());
     QByteArray output;
-    QCOMPARE(host.run(arguments.replaceInStrings("@", host.root()), &output), code);
-    QVERIFY2(output.contains(line.replace("@", host.root()).toUtf8()), output.constData());
-    QVERIFY(!output.contains("service start with pid"));
+    if (signalNumber) {
+        QProcess process;
+        QVERIFY(host.startReady(process, arguments));
+        const QStringList files = left.filter(QRegularExpression("^!?file:"));
+        host.verifyLeft(files, {});
+        QVERIFY(HostFixture::endBySignal(process, signalNumber));
+        output = process.readAllStandardOutput();
+        left.removeIf([&](const QString& item) { return files.contains(item); });
+    } else {
+        QCOMPARE(host.run(arguments, &output), code);
+    }
+    host.verifyLeft(left, output);
 }
-
-void tst_Runtime::pidFileRelativeToExecutable()
-{
-    Host host("run");
-    QProcess process;
-    QVERIFY(host.startReady(process, { "-p", "other.pid", "-d", host.path("log") }));
-    QVERIFY(QFile::exists(host.path("bin/other.pid")));
-    QVERIFY(!QFile::exists(host.path("log/other.pid")));
-    QVERIFY(HostFixture::endBySignal(process, SIGTERM));
-    QVERIFY(!QFile::exists(host.path("bin/other.pid")));
-    QVERIFY(host.readFile(host.logFile()).contains("current working directory: " + host.path("log").toUtf8()));
-}
-
-static QByteArray setupXml(const QByteArray& settings);
 
 // A running holder refuses a second instance; once it is killed, its PID
 // file is taken over whatever it says.
@@ -211,7 +214,7 @@ void tst_Runtime::pidFileHolder()
 {
     Host host("run");
     // A set-up file whose record the refused instance must release again.
-    host.writeFile("updater/setup.xml", setupXml("<datadir>" + host.path("data").toUtf8() + "</datadir>"));
+    host.setUp({ setupXml("<datadir>@/data</datadir>") });
     QProcess first;
     QVERIFY(host.startReady(first, {}));
     const QString pidFile = host.path("bin/testhost.pid");
@@ -242,20 +245,12 @@ void tst_Runtime::pidFileHolder()
     QVERIFY(HostFixture::endBySignal(third, SIGINT));
 }
 
-static QByteArray setupXml(const QByteArray& settings)
-{
-    return "<?xml version=\"1.0\"?>\n<Setup><Settings>" + settings + "</Settings></Setup>\n";
-}
-
 void tst_Runtime::setupFileLayout()
 {
     HostFixture host(QStringLiteral("Kor.Recorder"));
     host.env().remove("TESTHOST_LOGDIR");
     host.env().insert("TESTHOST_MODE", "quit");
-    host.writeFile("updater/setup.xml",
-                   setupXml("<logdir>" + host.path("logs").toUtf8() + "</logdir><datadir>"
-                                      + host.path("data").toUtf8() + "</datadir><kordata> "
-                                      + host.path("kordata").toUtf8() + " </kordata>"));
+    host.setUp({ setupXml("<logdir>@/logs</logdir><datadir>@/data</datadir><kordata> @/kordata </kordata>") });
     QByteArray output;
     QCOMPARE(host.run({}, &output), 0);
     const QByteArray log = host.readFile(host.path("logs/Recorder/Kor.Recorder.log"));
@@ -265,94 +260,6 @@ void tst_Runtime::setupFileLayout()
     QVERIFY(output.contains("Using data dir from global setup configuration: " + host.path("kordata").toUtf8()));
     QVERIFY(QFile::exists(host.path("data/Recorder/Kor.Recorder.ini")));
     QVERIFY(!QFile::exists(host.path("bin/Kor.Recorder.ini")));
-}
-
-void tst_Runtime::uncreatableFolders_data()
-{
-    QTest::addColumn<QByteArray>("settings");
-    QTest::addColumn<bool>("createFolders");
-    QTest::addColumn<QString>("fatalPath");
-    QTest::newRow("data dir") << QByteArray("<datadir>@/blocked</datadir>") << false << "blocked/testhost";
-    QTest::newRow("kordata") << QByteArray("<kordata>@/blocked/root</kordata>") << true << "blocked/root/ActiveCompressions";
-}
-
-void tst_Runtime::uncreatableFolders()
-{
-    QFETCH(QByteArray, settings);
-    QFETCH(bool, createFolders);
-    QFETCH(QString, fatalPath);
-    Host host("run");
-    host.writeFile("blocked", "a regular file, so nothing can be created below it");
-    if (createFolders)
-        host.env().insert("TESTHOST_CREATE_FOLDERS", "1");
-    host.writeFile("updater/setup.xml", setupXml(settings.replace("@", host.root().toUtf8())));
-    QByteArray output;
-    // main() returns 1001; a process exit status keeps its low eight bits.
-    QCOMPARE(host.run({}, &output), 1001 & 0xFF);
-    QVERIFY2(output.contains("Fatal error: Configured path " + host.path(fatalPath).toUtf8()
-                             + " does not exist and could not be created"), output.constData());
-}
-
-void tst_Runtime::badSettingsFiles_data()
-{
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<QStringList>("arguments");
-    QTest::newRow("not INI") << QByteArray("\x00\xff[[[=\n=\n[Loglevel\nGlobal") << QStringList();
-    QTest::newRow("cannot be written") << QByteArray() << QStringList{ "-i", "@/plainfile/app.ini" };
-}
-
-void tst_Runtime::badSettingsFiles()
-{
-    QFETCH(QByteArray, content);
-    QFETCH(QStringList, arguments);
-    Host host("quit");
-    host.writeFile("plainfile", "x");
-    if (!content.isNull())
-        host.writeFile("bin/testhost.ini", content);
-    arguments.replaceInStrings("@", host.root());
-    QCOMPARE(host.run(arguments), 0);
-    const QByteArray log = host.readFile(host.logFile());
-    QVERIFY(log.contains("service start with pid"));
-    QVERIFY(log.contains("service end with pid"));
-}
-
-void tst_Runtime::closingSignals_data()
-{
-    QTest::addColumn<int>("signalNumber");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("mode");
-    QTest::newRow("SIGINT") << int(SIGINT) << "SIGINT" << "run";
-    QTest::newRow("SIGTERM") << int(SIGTERM) << "SIGTERM" << "run";
-    QTest::newRow("SIGHUP") << int(SIGHUP) << "SIGHUP" << "run";
-    QTest::newRow("SIGQUIT") << int(SIGQUIT) << "SIGQUIT" << "run";
-    // A long init() polls quitting(); the event loop does not run yet.
-    QTest::newRow("SIGTERM during init") << int(SIGTERM) << "SIGTERM" << "long-init";
-}
-
-void tst_Runtime::closingSignals()
-{
-    QFETCH(int, signalNumber);
-    QFETCH(QString, name);
-    QFETCH(QString, mode);
-    Host host(mode);
-    QProcess process;
-    QVERIFY(host.startReady(process, {}));
-    QVERIFY(HostFixture::endBySignal(process, signalNumber));
-    if (mode == "long-init")
-        QVERIFY(process.readAllStandardOutput().contains("QUIT SEEN IN INIT"));
-    const QByteArray log = host.readFile(host.logFile());
-    QVERIFY2(log.contains("Closing by signal: " + name.toUtf8()), log.constData());
-    QVERIFY(log.indexOf("Closing by signal") < log.indexOf("service end with pid"));
-    QVERIFY(!QFile::exists(host.path("bin/testhost.pid")));
-}
-
-void tst_Runtime::raisedFaultSignalIsReported()
-{
-    Host host("raise");
-    QByteArray output;
-    QCOMPARE(host.run({}, &output), 0);
-    QVERIFY2(output.contains("STILL RUNNING"), output.constData());
-    QVERIFY(host.readFile(host.logFile()).contains("Received signal: SIGFPE"));
 }
 
 void tst_Runtime::secondInterruptDuringShutdown()

@@ -202,60 +202,6 @@ private slots:
         QVERIFY(!host.logHas("Closing by signal"));
     }
 
-    // The manager may stop or reload the service the moment it reported
-    // running, before the program's own start-up has gone further.
-    void signalAtOnce_data()
-    {
-        QTest::addColumn<int>("signalNumber");
-        QTest::newRow("reload") << SIGHUP;
-    }
-    void signalAtOnce()
-    {
-        QFETCH(int, signalNumber);
-        ManagedHost host("run");
-        QVERIFY(host.manager.isBound());
-        QProcess process;
-        host.start(process, { "-service" });
-        QVERIFY(host.manager.waitFor("READY=1"));
-        ::kill(pid_t(process.processId()), signalNumber);
-        if (signalNumber == SIGHUP) {
-            QVERIFY(host.manager.waitFor("RELOADING=1"));
-            QVERIFY(host.manager.waitFor("READY=1", 2));
-            QCOMPARE(process.state(), QProcess::Running);
-            QVERIFY(HostFixture::endBySignal(process, SIGTERM));
-        } else {
-            QVERIFY(process.waitForFinished(10000));
-            QCOMPARE(process.exitCode(), 0);
-        }
-        QVERIFY(host.manager.waitFor("STATUS=stopped, exit code 0"));
-    }
-
-    // Nobody would see the log line, so standard error says it.
-    void withoutServiceManager()
-    {
-        HostFixture host;
-        host.env().insert("TESTHOST_MODE", "run");
-        host.env().remove("NOTIFY_SOCKET");
-        QByteArray output;
-        QCOMPARE(host.run({ "-service" }, &output), 0);
-        QVERIFY2(output.contains("Couldn't start as service"), output.constData());
-    }
-
-    // A socket that is not there: every report fails and says so; the
-    // program runs and stops all the same.
-    void managerUnreachable()
-    {
-        HostFixture host;
-        host.env().insert("TESTHOST_MODE", "run");
-        host.env().insert("NOTIFY_SOCKET", host.path("nobody"));
-        QProcess process;
-        QVERIFY(host.startReady(process, { "-service" }));
-        QVERIFY(HostFixture::endBySignal(process, SIGTERM));
-        const QByteArray log = host.readFile(host.logFile());
-        QVERIFY2(log.contains("SetServiceStatus failed state = 1, error= 2"), log.constData());
-        QVERIFY(log.contains("service end with pid"));
-    }
-
     // A program that ends before it serves never says READY=1, and the
     // stopped report carries the code it ends with.
     void endsBeforeReady_data()
@@ -405,8 +351,8 @@ private slots:
         QVERIFY(!host.logHas("Closing by signal"));
     }
 
-    // A hundred SIGHUPs in a row: reloads never overlap, and the file's last
-    // state is the one in force at the end.
+    // A hundred SIGHUPs in a row from the moment it is ready: reloads never
+    // overlap, and the file's last state is the one in force at the end.
     void reloadStorm()
     {
         ManagedHost host("tick");
