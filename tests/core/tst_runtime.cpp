@@ -86,7 +86,9 @@ private slots:
         QTest::addColumn<QString>("mode");
         QTest::addColumn<QStringList>("arguments"); // @ is the host's folder
         QTest::addColumn<int>("code");
-        QTest::addColumn<QStringList>("left"); // see HostFixture::verifyLeft(); with a signal "file:" holds while it runs
+        // See HostFixture::verifyLeft(); "up:" files while it runs, "await:" a datagram that comes
+        // (given n times: n of them) before the signal goes.
+        QTest::addColumn<QStringList>("left");
         QTest::addColumn<QStringList>("setup"); // see HostFixture::setUp()
         QTest::addColumn<int>("signalNumber"); // sent once the host is ready; 0: it ends by itself
         const auto row = [](const char* tag, const char* mode, const QStringList& arguments, int code,
@@ -119,21 +121,22 @@ private slots:
 
         // Bad values of the built-in options.
         const QString noStart = "!out:service start with pid";
-        row("-d without value", "quit", { "-d" }, 0, { "out:Invalid working directory", noStart });
+        row("-d without value", "quit", { "-d" }, 0, { noStart, "out:Invalid working directory" });
         row("-d missing absolute", "quit", { "-d", "/no/such/folder" }, 0,
-            { "out:Path '/no/such/folder' does not exist", noStart });
-        row("-p without value", "quit", { "-p" }, 0, { "out:Invalid pid file", noStart });
-        row("-p twice emptied", "quit", { "-p", "", "-p", "x" }, 0, { "out:No pid file defined", noStart });
-        row("-i without value", "quit", { "-i" }, 0, { "out:Invalid ini file", noStart });
-        row("-i empty", "quit", { "-i", "" }, 0, { "out:No ini file defined", noStart });
+            { noStart, "out:Path '/no/such/folder' does not exist" });
+        row("-p without value", "quit", { "-p" }, 0, { noStart, "out:Invalid pid file" });
+        row("-p twice emptied", "quit", { "-p", "", "-p", "x" }, 0, { noStart, "out:No pid file defined" });
+        row("-i without value", "quit", { "-i" }, 0, { noStart, "out:Invalid ini file" });
+        row("-i empty", "quit", { "-i", "" }, 0, { noStart, "out:No ini file defined" });
         // A folder below a regular file cannot exist, whoever runs the test.
         row("pid folder unwritable", "quit", { "-p", "@/plainfile/x.pid" }, 255,
-            { "out:service can not start with pid file '@/plainfile/x.pid': Not a directory", noStart });
+            { noStart, "out:service can not start with pid file '@/plainfile/x.pid': Not a directory" });
         // The name then points at the folder itself, which no stream opens.
         row("pid file name empty", "quit", { "-p", "" }, 255,
-            { "out:service can not start with pid file '@/bin': Is a directory", noStart });
+            { noStart, "out:service can not start with pid file '@/bin': Is a directory" });
         row("pid file relative to the executable", "run", { "-p", "other.pid", "-d", "@/log" }, 0,
-            { "file:bin/other.pid", "!file:log/other.pid", "log:current working directory: @/log" }, {}, SIGTERM);
+            { "up:bin/other.pid", "!up:log/other.pid", "log:current working directory: @/log", "!file:bin/other.pid" },
+            {}, SIGTERM);
 
         // main() returns 1001; a process exit status keeps its low eight bits.
         row("data dir uncreatable", "run", {}, 1001 & 0xFF,
@@ -161,6 +164,41 @@ private slots:
         // Nobody would see the log line, so standard error says it.
         row("service without a manager", "run", { "-service" }, 0, { "out:Couldn't start as service" },
             { "-NOTIFY_SOCKET" });
+        // READY=1 only once the program serves: the PID file is taken and a slow
+        // init() has returned. One READY=1, one STOPPING=1, and the stopped report last.
+        const QString notify = "NOTIFY_SOCKET=@/notify";
+        row("service start and stop", "run", { "-service" }, 0,
+            { "up:init-done", "up:bin/testhost.pid", "!file:bin/testhost.pid", "!log:Closing by signal", ended,
+              "!log:service end with pid",
+              "sent:^STATUS=starting\\|READY=1\nSTATUS=running since \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d, "
+              "pid (\\d+)\nMAINPID=\\1\\|STOPPING=1\nSTATUS=stopping\\|STATUS=stopped, exit code 0$" },
+            { notify, "TESTHOST_SLOW_INIT=300", "TESTHOST_INIT_MARK=@/init-done" }, SIGTERM);
+        // systemd hands a service account a runtime folder: the PID file goes
+        // there, under its usual name; at a console the variable means nothing.
+        const QStringList runtimeFolders{ "run/a/keep=", "RUNTIME_DIRECTORY=@/run/a:@/run/b" };
+        row("PID file in the runtime folder", "run", { "-service" }, 0,
+            { "up:run/a/testhost.pid", "!up:bin/testhost.pid" }, runtimeFolders + QStringList{ notify }, SIGTERM);
+        row("runtime folder at a console", "run", {}, 0, { "!up:run/a/testhost.pid", "up:bin/testhost.pid" },
+            runtimeFolders, SIGTERM);
+        // A program that ends before it serves never says READY=1, and the
+        // stopped report carries the code it ends with.
+        row("service exits from init", "exit3", { "-service" }, 3,
+            { "!sent:READY=1", "sent:(^|\\|)STATUS=stopped, exit code 3$" }, { notify });
+        row("service runtime folder missing", "run", { "-service" }, 255,
+            { "!sent:READY=1", "sent:(^|\\|)STATUS=stopped, exit code 255$" }, { notify, "RUNTIME_DIRECTORY=@/missing" });
+        // A small interval: pings keep coming while the loop runs. Which values
+        // count as bad is decided in tst_servicemanager; here: without pings the
+        // program runs on, and a bad value says so in the log file.
+        const QString ping = "await:WATCHDOG=1";
+        row("watchdog pings", "run", { "-service" }, 0,
+            { ping, ping, ping, "log:Watchdog: the service manager hears from us every 100 ms" },
+            { notify, "WATCHDOG_USEC=200000" }, SIGTERM);
+        row("watchdog, bad value", "run", { "-service" }, 0,
+            { "!sent:WATCHDOG", "!log:hears from us",
+              "log:WATCHDOG_USEC '1s' is no positive number of microseconds; it is ignored" },
+            { notify, "WATCHDOG_USEC=1s" }, SIGTERM);
+        row("watchdog of another process", "run", { "-service" }, 0, { "!sent:WATCHDOG", "!log:hears from us" },
+            { notify, "WATCHDOG_USEC=200000", "WATCHDOG_PID=1" }, SIGTERM);
         // Every report fails and says so; the program runs and stops all the same.
         row("service manager unreachable", "run", { "-service" }, 0,
             { "log:SetServiceStatus failed state = 1, error= 2", ended },
@@ -176,22 +214,28 @@ private slots:
         QFETCH(QStringList, setup);
         QFETCH(int, signalNumber);
         Host host(mode);
+        NotifySocket manager(host.path("notify"));
         host.writeFile("plainfile", "x");
         host.setUp(setup);
         arguments.replaceInStrings("@", host.root());
+        const bool managed = host.env().value("NOTIFY_SOCKET") == host.path("notify");
         QByteArray output;
         if (signalNumber) {
             QProcess process;
             QVERIFY(host.startReady(process, arguments));
-            const QStringList files = left.filter(QRegularExpression("^!?file:"));
-            host.verifyLeft(files, {});
+            QVERIFY(!managed || manager.waitFor("READY=1"));
+            for (const QString& item : left.filter(QRegularExpression("^await:")))
+                QVERIFY(manager.waitFor(item.mid(6).toUtf8(), int(left.count(item))));
+            const QStringList up = left.filter(QRegularExpression("^(!?up|await):"));
+            host.verifyLeft(QStringList(up).replaceInStrings("up:", "file:"), {});
             QVERIFY(HostFixture::endBySignal(process, signalNumber));
             output = process.readAllStandardOutput();
-            left.removeIf([&](const QString& item) { return files.contains(item); });
+            left.removeIf([&](const QString& item) { return up.contains(item); });
         } else {
             QCOMPARE(host.run(arguments, &output), code);
         }
-        host.verifyLeft(left, output);
+        QVERIFY(!managed || manager.waitFor("STATUS=stopped"));
+        host.verifyLeft(left, output, manager.received());
     }
 
     // A running holder refuses a second instance; once it is killed, its PID
@@ -207,11 +251,18 @@ private slots:
         const QByteArray firstPid = QByteArray::number(first.processId());
         QCOMPARE(host.readFile(pidFile), firstPid + '\n');
 
+        // The refused one as a service: it never says READY=1, and its stopped
+        // report carries its code.
+        NotifySocket manager(host.path("notify"));
+        host.env().insert("NOTIFY_SOCKET", host.path("notify"));
         QProcess second;
         second.setProcessChannelMode(QProcess::MergedChannels);
-        host.start(second, {});
+        host.start(second, { "-service" });
         QVERIFY(second.waitForFinished(10000));
         QCOMPARE(second.exitCode(), 255);
+        QVERIFY(manager.waitFor("STATUS=stopped"));
+        host.verifyLeft({ "!sent:READY=1", "sent:(^|\\|)STATUS=stopped, exit code 255$" }, {}, manager.received());
+        host.env().remove("NOTIFY_SOCKET");
         const QByteArray output = second.readAll();
         QVERIFY2(output.contains("service already started with pid file 'testhost.pid' and pid " + firstPid + "."),
                  output.constData());

@@ -211,25 +211,15 @@ private slots:
                                                                          "said:Could not install service. error = 22",
                                                                          "!unit:ExecStart" };
 
-        QTest::newRow("lifecycle") << QStringList{ "-install",
-                                                   "-status",
-                                                   "said:Status is 'SERVICE_STOPPED'",
-                                                   "-start",
-                                                   "said:The service is started.",
-                                                   "-status",
-                                                   "said:Status is 'SERVICE_RUNNING'",
-                                                   "-stop",
-                                                   "said:The service is stopped.",
-                                                   "-start",
-                                                   "-uninstall",
-                                                   "said:The service is stopped.\n",
-                                                   "said:The service is deleted.",
-                                                   "!unit:ExecStart",
-                                                   "calls:start --no-block Kor\\x20Test\\x20Host.service\n",
-                                                   "calls:stop --no-block Kor\\x20Test\\x20Host.service\n",
-                                                   "calls:disable Kor\\x20Test\\x20Host.service\ndaemon-reload\n",
-                                                   "1 -status",
-                                                   "said:Could not find service. error = 2" };
+        QTest::newRow("lifecycle")
+            << QStringList{ "-install", "-status", "said:Status is 'SERVICE_STOPPED'", "-start",
+                            "said:The service is started.", "-status", "said:Status is 'SERVICE_RUNNING'", "-stop",
+                            "said:The service is stopped.", "-start", "-uninstall", "said:The service is stopped.\n",
+                            "said:The service is deleted.", "!unit:ExecStart",
+                            "calls:start --no-block Kor\\x20Test\\x20Host.service\n",
+                            "calls:stop --no-block Kor\\x20Test\\x20Host.service\n",
+                            "calls:disable Kor\\x20Test\\x20Host.service\ndaemon-reload\n", "1 -status",
+                            "said:Could not find service. error = 2" };
         // The escaping itself is checked in tst_servicemanager; here: that
         // every command finds the unit under the escaped name.
         QTest::newRow("non-ASCII name")
