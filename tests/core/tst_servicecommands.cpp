@@ -173,9 +173,11 @@ private slots:
                             "unit:RuntimeDirectory=Kor\\\\x20Keeper\n", "said:Setting service failure actions",
                             "calls:enable Kor\\x20Keeper.service\n" } + installed;
         QTest::newRow("install, sibling name in other case")
-            << QStringList{ deps, "TESTHOST_SERVICE_NAME=kor keeper", "-install", "unit:RuntimeDirectory=kor\\\\x20keeper\n",
-                            "!said:Setting service failure actions", "!calls:enable " } + installed;
-        QTest::newRow("install twice") << QStringList{ "-install", "-install other", "said:The service was already installed.",
+            << QStringList{ deps, "TESTHOST_SERVICE_NAME=kor keeper", "-install",
+                            "unit:RuntimeDirectory=kor\\\\x20keeper\n", "!said:Setting service failure actions",
+                            "!calls:enable " } + installed;
+        QTest::newRow("install twice") << QStringList{ "-install", "-install other",
+                                                       "said:The service was already installed.",
                                                        "!said:The service is installed.", "!unit:User=" };
 
         // The watchdog setting is read at install and never written back.
@@ -192,8 +194,8 @@ private slots:
                                                                "said:Service/WatchdogSec '", "!unit:WatchdogSec=" };
         for (const char* version : { "252", "" })
             QTest::addRow("reload type, version '%s'", version)
-                << QStringList{ QString("STUB_VERSION=") + version, "-install", "unit:Type=notify\n", "unit:ExecReload=",
-                                "calls:--version\n" };
+                << QStringList{ QString("STUB_VERSION=") + version, "-install", "unit:Type=notify\n",
+                                "unit:ExecReload=", "calls:--version\n" };
         QTest::newRow("reload type, version 253")
             << QStringList{ "STUB_VERSION=253", "-install", "unit:Type=notify-reload\n", "!unit:ExecReload=" };
 
@@ -204,12 +206,12 @@ private slots:
         QTest::newRow("install, reload fails") << QStringList{ "STUB_MODE=fail", "1 -install", "!unit:ExecStart",
                                                                "said:Could not install service. error = 5" };
         QTest::newRow("install, enable fails")
-            << QStringList{ "TESTHOST_SERVICE_NAME=Kor Sweeper", "STUB_MODE=fail-enable", "1 -install", "unit:ExecStart",
-                            "said:Could not set service failure actions; error = 5",
+            << QStringList{ "TESTHOST_SERVICE_NAME=Kor Sweeper", "STUB_MODE=fail-enable", "1 -install",
+                            "unit:ExecStart", "said:Could not set service failure actions; error = 5",
                             "said:Could not install service. error = 5", "!said:The service is installed." };
-        QTest::newRow("install, line break in the name") << QStringList{ "TESTHOST_SERVICE_NAME=Kor\nHost", "1 -install",
-                                                                         "said:Could not install service. error = 22",
-                                                                         "!unit:ExecStart" };
+        QTest::newRow("install, line break in the name")
+            << QStringList{ "TESTHOST_SERVICE_NAME=Kor\nHost", "1 -install", "said:Could not install service. error = 22",
+                            "!unit:ExecStart" };
 
         QTest::newRow("lifecycle")
             << QStringList{ "-install", "-status", "said:Status is 'SERVICE_STOPPED'", "-start",
