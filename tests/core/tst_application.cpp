@@ -505,6 +505,8 @@ private slots:
         QTest::newRow("unknown") << "hello" << "";
         QTest::newRow("empty") << "" << "";
         // Thread ids, help and the function keys go through a real console in tst_console.
+        QTest::newRow("dotting on") << "ld" << "Enabled dotting of logger name";
+        QTest::newRow("dotting off") << "LD" << "Disabled dotting of logger name";
         QTest::newRow("separators on") << "LS" << "Enabled separators for logger name";
         QTest::newRow("separators off") << "ls" << "Disabled separators for logger name";
     }
