@@ -8,10 +8,65 @@
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+// The service manager's end of the notify protocol.
+class NotifySocket
+{
+public:
+    explicit NotifySocket(const QString& path)
+    {
+        m_fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray bytes = QFile::encodeName(path);
+        std::memcpy(address.sun_path, bytes.constData(), size_t(bytes.size()));
+        m_bound = m_fd >= 0 && ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    }
+    ~NotifySocket()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    bool isBound() const { return m_bound; }
+
+    // Reads datagrams until count of them contain needle; everything read is
+    // kept.
+    bool waitFor(const QByteArray& needle, int count = 1, int timeoutMs = 10000)
+    {
+        QDeadlineTimer deadline(timeoutMs);
+        while (!deadline.hasExpired()) {
+            int seen = 0;
+            for (const QByteArray& datagram : std::as_const(m_received))
+                seen += datagram.contains(needle) ? 1 : 0;
+            if (seen >= count)
+                return true;
+            pollfd wait{ m_fd, POLLIN, 0 };
+            if (::poll(&wait, 1, int(deadline.remainingTime())) <= 0)
+                break;
+            char buffer[4096];
+            const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
+            if (n > 0)
+                m_received << QByteArray(buffer, int(n));
+        }
+        return false;
+    }
+    const QList<QByteArray>& received() const { return m_received; }
+
+private:
+    int m_fd = -1;
+    bool m_bound = false;
+    QList<QByteArray> m_received;
+};
 
 class HostFixture
 {
@@ -47,6 +102,7 @@ public:
     void writeFile(const QString& relative, const QByteArray& content) const
     {
         QFile file(path(relative));
+        QDir().mkpath(QFileInfo(file).path());
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(content);
     }
@@ -68,10 +124,8 @@ public:
     // Starts the host and waits until it says READY; false when it ends first.
     bool startReady(QProcess& process, const QStringList& arguments) const
     {
-        process.setProcessEnvironment(m_env);
-        process.setWorkingDirectory(m_dir.path());
-        process.start(executable(), arguments);
-        return process.waitForStarted() && waitForOutput(process, "READY");
+        start(process, arguments);
+        return waitForOutput(process, "READY");
     }
 
     // Waits, for at most five seconds, until the host's main thread sleeps
@@ -133,6 +187,52 @@ public:
             seen += process.readAllStandardOutput();
         }
         return seen.contains(needle);
+    }
+
+    // "KEY=value" sets a variable ("-KEY" removes it), "path=content" writes a
+    // file (a key with '/' or '.'); @ is the host's folder.
+    void setUp(const QStringList& items)
+    {
+        for (QString item : items) {
+            item.replace(QLatin1Char('@'), root());
+            const QString key = item.section(QLatin1Char('='), 0, 0);
+            if (item.startsWith(QLatin1Char('-')))
+                m_env.remove(item.mid(1));
+            else if (key.contains(QLatin1Char('/')) || key.contains(QLatin1Char('.')))
+                writeFile(key, item.section(QLatin1Char('='), 1).toLatin1());
+            else
+                m_env.insert(key, item.section(QLatin1Char('='), 1));
+        }
+    }
+
+    // Checks "out:" texts of the output and "log:" texts of the log file, each
+    // looked for after the one before, "file:" files, and "sent:" a pattern the
+    // datagrams match, joined by '|'; '!' in front: not there.
+    void verifyLeft(const QStringList& items, const QByteArray& output, const QList<QByteArray>& sent = {}) const
+    {
+        const QByteArray log = readFile(logFile());
+        qsizetype at[2] = { 0, 0 };
+        for (QString item : items) {
+            item.replace(QLatin1Char('@'), root());
+            const bool absent = item.startsWith(QLatin1Char('!'));
+            const QString place = item.section(QLatin1Char(':'), 0, 0).remove(QLatin1Char('!'));
+            const QByteArray text = item.section(QLatin1Char(':'), 1).toUtf8();
+            if (place == QLatin1String("file")) {
+                QVERIFY2(QFile::exists(path(QString::fromUtf8(text))) != absent, text.constData());
+                continue;
+            }
+            if (place == QLatin1String("sent")) {
+                const QString all = QString::fromUtf8(sent.join('|'));
+                QVERIFY2(QRegularExpression(QString::fromUtf8(text)).match(all).hasMatch() != absent, qPrintable(all));
+                continue;
+            }
+            const bool inLog = place == QLatin1String("log");
+            const QByteArray& where = inLog ? log : output;
+            const qsizetype found = where.indexOf(text, at[inLog]);
+            QVERIFY2((found >= 0) != absent, (text + " in:\n" + where).constData());
+            if (!absent)
+                at[inLog] = found + text.size();
+        }
     }
 
 private:

@@ -38,11 +38,7 @@ public:
         if (qEnvironmentVariableIsSet("TESTHOST_CREATE_FOLDERS"))
             setupConfig()->createKorDataFolders();
         if (mode == "args") {
-            std::printf("ARGS:%s\n", qPrintable(arguments().join(QLatin1Char('|'))));
-            std::printf("PWD:%s\n", qPrintable(QCoreApplication::instance()->property("PWD").toString()));
-            std::printf("CWD:%s\n", qPrintable(QDir::currentPath()));
-            std::printf("INI:%s\n", qPrintable(settingsFileName()));
-            std::fflush(stdout);
+            say(qPrintable("ARGS:" + arguments().join(QLatin1Char('|'))));
             quit();
         } else if (mode == "quit") {
             quit();
@@ -95,7 +91,10 @@ public:
             });
         } else if (mode == "raise") {
             QTimer::singleShot(0, [] { ::raise(SIGFPE); });
-            QTimer::singleShot(50, this, [this] { std::puts("STILL RUNNING"); std::fflush(stdout); quit(); });
+            QTimer::singleShot(50, this, [this] {
+                say("STILL RUNNING");
+                quit();
+            });
         }
         // Any other mode runs until a signal ends it.
         say("READY");
@@ -109,8 +108,7 @@ public:
     {
         const int slow = qEnvironmentVariableIntValue("TESTHOST_SLOW_CLOSE");
         if (slow > 0) {
-            std::puts("CLOSING");
-            std::fflush(stdout);
+            say("CLOSING");
             QThread::msleep(slow);
         }
         Application::close();
@@ -119,8 +117,7 @@ public:
 public slots:
     Parameter::ProcessState own(QVariant value)
     {
-        std::printf("OWN:%s\n", qPrintable(value.toString()));
-        std::fflush(stdout);
+        say(qPrintable("OWN:" + value.toString()));
         return Parameter::Continue;
     }
     Parameter::ProcessState finishNow() { return Parameter::Finished; }

@@ -59,581 +59,516 @@ class tst_Application : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void dllVersions();
-    void noSettingsFileYet();
-    void parameterReplacement();
-    void commandLineParse_data();
-    void commandLineParse();
-    void settingsWriteBack();
-    void settingsGroups();
-    void settingsRemoveAndReset();
-    void uuidSettings();
-    void logSwitches_data();
-    void logSwitches();
-    void logSettings_data();
-    void logSettings();
-    void keyboardChangesTheSettingsInForce();
-    void machineIdFromStore();
-    void machineStoreValues_data();
-    void machineStoreValues();
-    void settingsOnNonRegularFile_data();
-    void settingsOnNonRegularFile();
-    void updaterPathDefault();
-    void protocolSwitches();
-    void keyboardCommands_data();
-    void keyboardCommands();
-    void togglesHelpAndFunctionKeys();
-    void secondApplicationRefused();
-    void cleanupTestCase();
+    void initTestCase()
+    {
+        qputenv("KOR_REGISTRY_ROOT", QFile::encodeName(m_dir.filePath("registry")));
+        m_app = new Application(sharedCore());
+        m_ini = m_dir.filePath("app.ini");
+    }
+
+    // The listing of -v shows the load-time registrations; here the lookup of
+    // a name never registered and a second registration under one name.
+    void dllVersions()
+    {
+        QCOMPARE(m_app->dllVersionString("never registered"), " 0.00.00");
+        QCOMPARE(m_app->dllVersion("never registered").high, 0u);
+        Application::registerDLLVersion("Extra", 1, 2, 3);
+        Application::registerDLLVersion("Extra", VersionType(4, 5, 6));
+        QCOMPARE(m_app->dllVersionString("Extra"), " 4.05.06");
+    }
+
+    void noSettingsFileYet()
+    {
+        QVERIFY(m_app->settingsFileName().isEmpty());
+        QVERIFY(!m_app->changeSetting("G/K", 1));
+        QCOMPARE(m_app->setting("G/K", 5, false).toInt(), 5);
+        QVERIFY(m_app->settings("G").isEmpty());
+        QVERIFY(!m_app->containsSetting("G/K"));
+    }
+
+    void parameterReplacement()
+    {
+        Application& app = *m_app;
+        app.registerParameter("alpha", "a", QString(), QString(), Parameter::NoValue, "first");
+        app.registerParameter("beta", QString(), QString(), QString(), Parameter::NoValue, "second");
+        // Takes alpha's long name: alpha stays under its short name.
+        app.registerParameter("alpha", QString(), QString(), QString(), Parameter::NoValue, "third");
+        // Takes beta's only name: beta disappears.
+        app.registerParameter("beta", "b", QString(), QString(), Parameter::NoValue, "fourth");
+        QStringList names = parameterNames(app).mid(14);
+        QCOMPARE(names, QStringList({ "/a", "alpha/", "beta/b" }));
+        // The same long and short name replaces completely, at the end of the list.
+        app.registerParameter("beta", "b", QString(), QString(), Parameter::SingleValue, "fifth");
+        QCOMPARE(parameterNames(app).mid(14), QStringList({ "/a", "alpha/", "beta/b" }));
+        QCOMPARE(app.parameters().last()->getDescription(), "fifth");
+        // Losing both names removes a descriptor.
+        app.registerParameter("gamma", "a", QString(), QString(), Parameter::NoValue, "sixth");
+        app.registerParameter("alpha", QString(), QString(), QString(), Parameter::NoValue, "seventh");
+        QCOMPARE(parameterNames(app).mid(14), QStringList({ "beta/b", "gamma/a", "alpha/" }));
+
+        Parameter p("l", "s", "prop", "func", Parameter::NoValue, "text");
+        Parameter q("x", "y", "z", "w", Parameter::SingleValue, "other");
+        q = p;
+        QVERIFY(q == p);
+        QCOMPARE(q.getDescription(), "other");
+        q.setType(Parameter::MultipleValues);
+        QVERIFY(!(q == p));
+    }
+
+    void commandLineParse_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QString>("single"); // the property of -s afterwards
+        // Unknown options, extra values and handlers that run: tst_runtime parses in a real host.
+        QTest::newRow("property by long name") << "prog --single one two" << "prog" << int(Parameter::Continue) << "one";
+        QTest::newRow("single value missing") << "prog -s" << "prog" << int(Parameter::Continue) << "";
+        QTest::newRow("failed handler stops the parse") << "prog -f -s late" << "prog" << int(Parameter::Failed) << "";
+    }
+
+    void commandLineParse()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, arguments);
+        QFETCH(int, state);
+        QFETCH(QString, single);
+        QCoreApplication::instance()->setProperty("pSingle", QVariant());
+        ParameterRegistry registry;
+        registry.add("single", "s", "pSingle", QString(), Parameter::SingleValue, "one value");
+        registry.add("flag", "f", QString(), "noSuchHandler", Parameter::NoValue, "a handler that cannot run");
+        QCOMPARE(int(registry.assign(line.split(' '))), state);
+        QCOMPARE(registry.arguments().join(' '), arguments);
+        QCOMPARE(QCoreApplication::instance()->property("pSingle").toString(), single);
+    }
+
+    // The settings file in use: written back, grouped, removed, re-read.
+    void settings()
+    {
+        QCOMPARE(m_app->setINIFile(QVariant(m_ini)), Parameter::Continue);
+        QCOMPARE(m_app->settingsFileName(), m_ini);
+        // The settings object was opened on the empty name before; a new name
+        // takes effect through resetSettings().
+        m_app->resetSettings();
+        QCOMPARE(m_app->setting("G/K", 5, true).toInt(), 5);
+        QVERIFY(!QSettings(m_ini, QSettings::IniFormat).contains("G/K"));
+        QCOMPARE(m_app->setting("G/K", 5, false).toInt(), 5);
+        QCOMPARE(QSettings(m_ini, QSettings::IniFormat).value("G/K").toInt(), 5);
+        QCOMPARE(m_app->setting("G/K", 9, false).toString(), "5");
+        QVERIFY(m_app->containsSetting("G/K"));
+
+        QVERIFY(m_app->changeSettings({ { "X/A", 1 }, { "X/B", 2 }, { "X/Y/Z", 3 }, { "X", 7 } }));
+        const QMap<QString, QVariant> x = m_app->settings("X");
+        QCOMPARE(x.value("A").toString(), "1");
+        QCOMPARE(x.value("B").toString(), "2");
+        QCOMPARE(x.value("").toString(), "7");
+        QCOMPARE(x.value("Y").toMap().value("Z").toString(), "3");
+        QVERIFY(m_app->containsSettingGroup("X"));
+        QVERIFY(!m_app->containsSettingGroup("X/Y"));
+        QVERIFY(m_app->changeSettings("Loglevel", { { "Sub", "v" } }));
+        QCOMPARE(QSettings(m_ini, QSettings::IniFormat).value("Loglevel/Sub").toString(), "v");
+        QVERIFY(m_app->containsSettingGroup("Loglevel"));
+
+        m_app->removeSetting("X");
+        QVERIFY(!m_app->containsSetting("X/A"));
+        QVERIFY(!m_app->containsSetting("X/Y/Z"));
+        m_app->removeSettings(QList<QString>{ "G/K", "Loglevel/Sub" });
+        QVERIFY(!m_app->containsSetting("G/K"));
+
+        {
+            QSettings other(m_ini, QSettings::IniFormat);
+            other.setValue("Outside/Key", "seen");
+        }
+        m_app->resetSettings();
+        QCOMPARE(m_app->setting("Outside/Key", QString(), true).toString(), "seen");
+
+        const Kor::Uuid id = Kor::Uuid::create();
+        QVERIFY(m_app->setting("U/Missing", id, true) == id);
+        QVERIFY(!m_app->containsSetting("U/Missing"));
+        QVERIFY(m_app->changeSetting("U/Id", id));
+        QCOMPARE(QSettings(m_ini, QSettings::IniFormat).value("U/Id").toString(), QString::fromUtf8(id.toString().c_str()));
+        QVERIFY(m_app->setting("U/Id", Kor::Uuid(), true) == id);
+    }
+
+    void logSwitches_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<int>("result"); // 0 off, 1 on, -1 unreadable
+        // Blanks and case do not matter; any number but 0 is on.
+        for (const char* on : { "true", " True ", "on", "YES", "1", "-3" })
+            QTest::addRow("'%s'", on) << on << 1;
+        for (const char* off : { "false", "Off", "no", "0" })
+            QTest::addRow("'%s'", off) << off << 0;
+        QTest::newRow("word") << "sometimes" << -1;
+        QTest::newRow("empty") << "" << -1;
+    }
+
+    // The start and every reload read an on/off key alike, straight from the file.
+    void logSwitches()
+    {
+        QFETCH(QString, stored);
+        QFETCH(int, result);
+        m_app->changeSetting("Loglevel/Switch", stored);
+        m_app->resetSettings();
+        const std::optional<bool> parsed = parseLogSwitch(m_app->setting("Loglevel/Switch", QVariant(), true));
+        QCOMPARE(parsed ? int(*parsed) : -1, result);
+        m_app->removeSetting("Loglevel/Switch");
+    }
+
+    void logSettings_data()
+    {
+        using Mode = LogSettings::Mode;
+        QTest::addColumn<bool>("atStart");
+        QTest::addColumn<Mode>("mode");
+        QTest::addColumn<QByteArray>("content"); // of [Loglevel]
+        QTest::addColumn<QString>("changes"); // from the class's defaults, as apply() says them
+        QTest::addColumn<QString>("others"); // the fields apply() leaves alone
+        QTest::addColumn<QString>("warnings");
+        QTest::addColumn<QString>("written"); // keys added or changed
+        const QString levels = "Console=TRACE DebugWindow=TRACE Global=TRACE LogFile=TRACE ";
+        const QString async = "LogFileAsyncBufferSize=10485760 ";
+        const QString file = "LogFileBufferSize=4096 LogFileEnableAsyncWriting=true LogFileFlush=1 LogFileWarning=100";
+        const QString written = levels + async + file;
+
+        QTest::newRow("start, console, empty") << true << Mode::Console << QByteArray() << "nothing changed" << "" << "" << written;
+        QTest::newRow("start, service, empty")
+            << true << Mode::Service << QByteArray() << "Console TRACE -> DISABLED, DebugWindow TRACE -> DISABLED" << ""
+            << "" << "Global=TRACE Journal=INFO LogFile=TRACE " + async + file;
+        QTest::newRow("start, service, levels repaired")
+            << true << Mode::Service << QByteArray("Global=info\nLogFile=2\nJournal=verbose\n")
+            << "Global TRACE -> INFO, LogFile TRACE -> INFO, Console TRACE -> DISABLED, DebugWindow TRACE -> DISABLED, "
+               "Journal INFO -> TRACE"
+            << "" << "" << "Journal=TRACE LogFile=INFO " + async + file;
+        QTest::newRow("start, console, levels repaired")
+            << true << Mode::Console << QByteArray("Console=-1\nDebugWindow=4\nGlobal=Always\nLogFile=9\n")
+            << "Global TRACE -> ALWAYS, DebugWindow TRACE -> DISABLED" << "" << ""
+            << "Console=TRACE DebugWindow=DISABLED LogFile=TRACE " + async + file;
+        QTest::newRow("start, file writing")
+            << true << Mode::Console
+            << QByteArray("LogFileEnableAsyncWriting=false\nLogFileAsyncBufferSize=1\nLogFileFlush=0\n"
+                          "LogFileWarning=80\nLogFileBufferSize=512\n")
+            << "LogFileWarning 100 -> 80" << "asyncWriting=false flush=false bufferSize=512" << ""
+            << levels.trimmed();
+        QTest::newRow("start, layout")
+            << true << Mode::Console
+            << QByteArray("LogFileAsyncBufferSize=1024\nThreadID=yes\nLoggerNameSize=12\nLoggerNameDotted=on\n"
+                          "LoggerNameSeparated=1\n")
+            << "ThreadID false -> true, LoggerNameSize 0 -> 12, LoggerNameDotted false -> true, "
+               "LoggerNameSeparated false -> true"
+            << "asyncBufferSize=1024" << ""
+            << levels + file;
+        QTest::newRow("start, unreadable switch, name size left")
+            << true << Mode::Console << QByteArray("ThreadID=sometimes\nLoggerNameSize=4294967295\n") << "nothing changed"
+            << "" << "" << written;
+        QTest::newRow("start, history limits")
+            << true << Mode::Console << QByteArray("LogFileHistoryMaxFiles=2\nLogFileHistoryMaxMegabytes=1\n")
+            << "nothing changed" << "historyMaxFiles=2 historyMaxMegabytes=1" << ""
+            << written;
+        QTest::newRow("start, bad history limits")
+            << true << Mode::Console << QByteArray("LogFileHistoryMaxFiles=-2\nLogFileHistoryMaxMegabytes=99999999999999\n")
+            << "nothing changed" << ""
+            << "Loglevel/LogFileHistoryMaxFiles '-2' is no number from 0 to 1000000; the history is not limited by it | "
+               "Loglevel/LogFileHistoryMaxMegabytes '99999999999999' is no number from 0 to 1073741824; the history is "
+               "not limited by it"
+            << written;
+
+        // A reload writes nothing and takes only the keys it finds.
+        QTest::newRow("reload, levels")
+            << false << Mode::Console << QByteArray("Global=INFO\nLogFile=debug\n") << "Global TRACE -> INFO, LogFile TRACE -> DEBUG"
+            << "" << "" << "";
+        QTest::newRow("reload, service, bad values")
+            << false << Mode::Service << QByteArray("LogFile=verbose\nLoggerNameDotted=maybe\nThreadID=true\n")
+            << "ThreadID false -> true" << ""
+            << "LogFile 'verbose' is no log level, TRACE stays | LoggerNameDotted 'maybe' is neither true nor false, false stays"
+            << "";
+        QTest::newRow("reload, console, journal and layout")
+            << false << Mode::Console
+            << QByteArray("Journal=1\nLogFileWarning=80\nLoggerNameSize=20\nLoggerNameSeparated=on\n")
+            << "Journal INFO -> DEBUG, LogFileWarning 100 -> 80, LoggerNameSize 0 -> 20, LoggerNameSeparated false -> true"
+            << "" << "" << "";
+        QTest::newRow("reload, keys only the start reads")
+            << false << Mode::Service
+            << QByteArray("Console=INFO\nLogFileFlush=0\nLogFileBufferSize=1\nLogFileHistoryMaxFiles=x\n"
+                          "LoggerNameSize=4294967295\n")
+            << "nothing changed" << "" << "" << "";
+    }
+
+    // Read from a file and compared with the defaults; the start writes back
+    // what it fills in or repairs.
+    void logSettings()
+    {
+        QFETCH(bool, atStart);
+        QFETCH(LogSettings::Mode, mode);
+        QFETCH(QByteArray, content);
+        QFETCH(QString, changes);
+        QFETCH(QString, others);
+        QFETCH(QString, warnings);
+        QFETCH(QString, written);
+        const QString path = m_dir.filePath("log.ini");
+        QVERIFY(writeFile(path, content.isEmpty() ? QByteArray() : "[Loglevel]\n" + content));
+        const QStringList before = logKeys(path);
+        LogSettings base;
+        base.mode = mode;
+        LogSettings::Reading reading;
+        if (atStart) {
+            QCOMPARE(m_app->setINIFile(QVariant(path)), Parameter::Continue);
+            m_app->resetSettings();
+            ApplicationLogSource source(*m_app);
+            reading = LogSettings::read(source, mode, base, LogSettings::Occasion::Start);
+            QCOMPARE(m_app->setINIFile(QVariant(m_ini)), Parameter::Continue);
+            m_app->resetSettings();
+        } else {
+            const QSettings file(path, QSettings::IniFormat);
+            FileLogSource source(file);
+            reading = LogSettings::read(source, mode, base, LogSettings::Occasion::Reload);
+        }
+        const LogSettings& next = reading.settings;
+        QCOMPARE(next.mode, mode);
+        QCOMPARE(LogSettings::apply(next, &base), changes);
+        LogSettings::apply(base, &next);
+        QStringList differing;
+        const auto other = [&](const char* name, auto LogSettings::*field) {
+            if (next.*field != base.*field)
+                differing << QString::fromLatin1(name) + '=' + QVariant(next.*field).toString();
+        };
+        other("asyncWriting", &LogSettings::asyncWriting);
+        other("asyncBufferSize", &LogSettings::asyncBufferSize);
+        other("flush", &LogSettings::flush);
+        other("bufferSize", &LogSettings::bufferSize);
+        other("historyMaxFiles", &LogSettings::historyMaxFiles);
+        other("historyMaxMegabytes", &LogSettings::historyMaxMegabytes);
+        QCOMPARE(differing.join(' '), others);
+        QCOMPARE(reading.warnings.join(" | "), warnings);
+        QStringList after = logKeys(path);
+        after.removeIf([&](const QString& pair) { return before.contains(pair); });
+        QCOMPARE(after.join(' '), written);
+    }
+
+    // A reload compares with what the operator last typed.
+    void keyboardChangesTheSettingsInForce()
+    {
+        LogSettings inForce = LogSettings().inForce();
+        const bool threadIds = inForce.threadId;
+        runConsoleCommand("lf3", inForce);
+        runConsoleCommand("LT", inForce);
+        runConsoleCommand("ln999", inForce);
+        QCOMPARE(inForce.logFile, 3);
+        QCOMPARE(inForce.threadId, !threadIds);
+        QCOMPARE(inForce.nameSize, 255); // as the module keeps it
+        QCOMPARE(inForce, inForce.inForce());
+        runConsoleCommand("lt", inForce);
+        runConsoleCommand("ln0", inForce);
+    }
+
+    void machineIdFromStore()
+    {
+        try {
+            Application::getMachineId();
+            QFAIL("no machine id, but no exception");
+        } catch (const MachineIdException& e) {
+            const QString what = QString::fromLocal8Bit(e.what());
+            QVERIFY2(what.startsWith("Failed to read MachineID from registry: no [Common] machineId= in "
+                                     + m_dir.filePath("registry/HKEY_LOCAL_MACHINE/SOFTWARE/Kor.ini") + " or "),
+                     qPrintable(what));
+            QVERIFY(what.contains("KOR_REGISTRY_ROOT"));
+        }
+        QVERIFY_THROWS_EXCEPTION(MachineIdException, Application::getCallPoolId());
+
+        // Only the 32-bit view holds a value; a broken first file is no value.
+        QDir().mkpath(m_dir.filePath("registry/HKEY_LOCAL_MACHINE/SOFTWARE/Wow6432Node"));
+        QVERIFY(writeFile(m_dir.filePath("registry/HKEY_LOCAL_MACHINE/SOFTWARE/Kor.ini"),
+                          "[Common\nmachineId={not-a-uuid}\n"));
+        QVERIFY(writeFile(m_dir.filePath("registry/HKEY_LOCAL_MACHINE/SOFTWARE/Wow6432Node/Kor.ini"),
+                          "[Common]\nmachineId={6f9619ff-8b86-d011-b42d-00c04fc964ff}\n"));
+        const Kor::Uuid expected("{6f9619ff-8b86-d011-b42d-00c04fc964ff}");
+        QVERIFY(Application::getMachineId() == expected);
+        QVERIFY(Application::getCallPoolId() == expected);
+
+        const Kor::Uuid simulated = Kor::Uuid::create();
+        Application::setSimulatedMachineId(simulated);
+        QVERIFY(Application::getMachineId() == simulated);
+        QVERIFY(Application::getCallPoolId() == simulated);
+    }
+
+    void machineStoreValues_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QVariant>("value"); // of Common/UpdaterConfigPath
+        const QVariant none;
+        QTest::newRow("list separator and comment mark") << QByteArray("[Common]\nUpdaterConfigPath=/srv/a,b;c\n")
+                                                         << QVariant("/srv/a,b;c");
+        QTest::newRow("blanks, CRLF, comments") << QByteArray("; note\r\n[ Common ]\r\n# x\r\n UpdaterConfigPath = /u p \r\n")
+                                                << QVariant("/u p");
+        QTest::newRow("first of two") << QByteArray("[Common]\nUpdaterConfigPath=/one\nUpdaterConfigPath=/two\n")
+                                      << QVariant("/one");
+        QTest::newRow("empty value") << QByteArray("[Common]\nUpdaterConfigPath=\n") << QVariant("");
+        QTest::newRow("other section") << QByteArray("[Other]\nUpdaterConfigPath=/x\n") << none;
+        QTest::newRow("no section") << QByteArray("UpdaterConfigPath=/x\n") << none;
+        QTest::newRow("unclosed section") << QByteArray("[Common\nUpdaterConfigPath=/x\n") << none;
+        QTest::newRow("key case") << QByteArray("[Common]\nupdaterconfigpath=/x\n") << none;
+        QTest::newRow("binary") << QByteArray("\x00\xff[[[=\n=\n", 9) << none;
+        QTest::newRow("folder") << QByteArray() << none;
+        QTest::newRow("FIFO") << QByteArray() << none;
+        // The last line of the largest store file still counts; one byte more
+        // and the file is refused.
+        const QByteArray tail("[Common]\nUpdaterConfigPath=/last\n");
+        const QByteArray filler = ';' + QByteArray(1024 * 1024 - tail.size() - 2, 'f') + '\n';
+        QTest::newRow("largest file") << filler + tail << QVariant("/last");
+        QTest::newRow("one byte too large") << ' ' + filler + tail << none;
+    }
+
+    void machineStoreValues()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QVariant, value);
+        const QString folder = m_dir.filePath("registry/HKEY_LOCAL_MACHINE/SOFTWARE");
+        const QString file = folder + "/Probe.ini";
+        QDir().mkpath(folder);
+        QFile::remove(file);
+        QDir().rmdir(file);
+        const QByteArray tag = QTest::currentDataTag();
+        if (tag == "folder")
+            QVERIFY(QDir().mkdir(file));
+        else if (tag == "FIFO")
+            QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+        else
+            QVERIFY(writeFile(file, content));
+        QCOMPARE(MachineStore::value("HKEY_LOCAL_MACHINE\\SOFTWARE\\Probe", "Common/UpdaterConfigPath"), value);
+    }
+
+    void settingsOnNonRegularFile_data()
+    {
+        QTest::addColumn<bool>("throughLink");
+        QTest::newRow("FIFO") << false;
+        QTest::newRow("link to a FIFO") << true;
+    }
+
+    // Neither read (a FIFO blocks) nor written (saving renames a new file over
+    // the path): the settings answer with their defaults.
+    void settingsOnNonRegularFile()
+    {
+        QFETCH(bool, throughLink);
+        const QString fifo = m_dir.filePath("fifo.ini");
+        const QString link = m_dir.filePath("link.ini");
+        QFile::remove(fifo);
+        QFile::remove(link);
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        if (throughLink)
+            QVERIFY(QFile::link(fifo, link));
+        const QString path = throughLink ? link : fifo;
+        QCOMPARE(m_app->setINIFile(QVariant(path)), Parameter::Continue);
+        m_app->resetSettings();
+        QCOMPARE(m_app->setting("G/K", 5, false).toInt(), 5);
+        QVERIFY(!m_app->changeSetting("G/K", 6));
+        QVERIFY(!m_app->containsSetting("G/K"));
+        QCOMPARE(QFileInfo(path).isSymLink(), throughLink);
+        QVERIFY(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
+
+        QCOMPARE(m_app->setINIFile(QVariant(m_ini)), Parameter::Continue);
+        m_app->resetSettings();
+    }
+
+    void updaterPathDefault()
+    {
+        const QString expected = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath("../../Updater/config");
+        QCOMPARE(m_app->updaterConfigPath(), expected);
+        QCOMPARE(m_app->updaterConfigPath("setup.xml"), QDir(expected).absoluteFilePath("setup.xml"));
+        QCOMPARE(m_app->updaterConfigPath("/abs/file.xml"), "/abs/file.xml");
+    }
+
+    void protocolSwitches()
+    {
+        const int saved = Kor::SocketAddress::s_AllowedTypes;
+        const bool expected[3][2] = { { true, true }, { true, false }, { false, true } };
+        for (int policy = 0; policy < 3; ++policy) {
+            Kor::SocketAddress::s_AllowedTypes = policy;
+            QCOMPARE(Application::isIPv4Enabled(), expected[policy][0]);
+            QCOMPARE(Application::isIPv6Enabled(), expected[policy][1]);
+        }
+        Kor::SocketAddress::s_AllowedTypes = saved;
+        QVERIFY(Application::getPrefferedLocalAddress().isEmpty());
+    }
+
+    void keyboardCommands_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("reply");
+        // LG2, lx3, lg10, ln and ln12 go through a real console in tst_console.
+        QTest::newRow("global") << "lg1" << "Setting up global loglevel to DEBUG";
+        QTest::newRow("console beyond the names") << "lc7" << "Setting up console loglevel to DISABLED";
+        QTest::newRow("log file") << "lf0" << "Setting up logfile loglevel to TRACE";
+        QTest::newRow("no digit") << "lgx" << "";
+        QTest::newRow("name size, not a number") << "lnx" << "Invalid length 'x'";
+        QTest::newRow("name size above int") << "ln4294967297" << "Invalid length '4294967297'";
+        QTest::newRow("name size at int limit") << "ln2147483647" << "Set minimum name size to '255' characters";
+        QTest::newRow("ln5 is a size") << "ln5" << "Set minimum name size to '5' characters";
+        QTest::newRow("unknown") << "hello" << "";
+        QTest::newRow("empty") << "" << "";
+        // Thread ids, help and the function keys go through a real console in tst_console.
+        QTest::newRow("dotting on") << "ld" << "Enabled dotting of logger name";
+        QTest::newRow("dotting off") << "LD" << "Disabled dotting of logger name";
+        QTest::newRow("separators on") << "LS" << "Enabled separators for logger name";
+        QTest::newRow("separators off") << "ls" << "Disabled separators for logger name";
+    }
+
+    void keyboardCommands()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, reply);
+        Kor::LogModule::Start(Kor::LogModule::LogFile, QFile::encodeName(m_dir.filePath("keys")).constData(), "k", "k");
+        // Warnings of earlier tests, kept for the first log file, go in first.
+        Kor::LogModule::Enable(Kor::LogModule::LogFile, true);
+        Kor::LogModule::LogFilePrepareStop();
+        Kor::LogModule::EnableTime(false);
+        Kor::LogModule::EnableType(false);
+        Kor::LogModule::SetGlobalInfoSeverity(Kor::TRACE);
+        Kor::LogModule::SetInfoSeverity(Kor::LogModule::LogFile, Kor::TRACE);
+        const int globalBefore = Kor::LogModule::GetGlobalInfoSeverity();
+        QCOMPARE(keyboardReply(line), reply);
+        if (line.startsWith("lg", Qt::CaseInsensitive) && !reply.isEmpty())
+            QCOMPARE(Kor::LogModule::GetGlobalInfoSeverity(), line.mid(2).toInt());
+        else if (line == "lc7")
+            QCOMPARE(Kor::LogModule::GetInfoSeverity(Kor::LogModule::Console), 7);
+        else if (!line.startsWith("lf"))
+            QCOMPARE(Kor::LogModule::GetGlobalInfoSeverity(), globalBefore);
+    }
+
+    // While the first one lives tst_console sees the refusal; it stays after the end.
+    void secondApplicationRefused()
+    {
+        delete m_app;
+        m_app = nullptr;
+        try {
+            Application second(sharedCore());
+            QFAIL("a second application was constructed");
+        } catch (const MultipleApplicationException& e) {
+            QCOMPARE(e.what(), "Only one instance of Application allowed");
+        }
+    }
+
+    void cleanupTestCase() { delete m_app; }
 
 private:
-    QString keyboardReply(const QVariant& input);
+    // Runs one console command and returns the reply line that reached the log.
+    QString keyboardReply(const QString& line)
+    {
+        QFile log(m_dir.filePath("keys.log"));
+        log.open(QIODevice::ReadOnly);
+        const qsizetype before = log.size();
+        log.close();
+        QMetaObject::invokeMethod(m_app, "keyboardInput", Q_ARG(QString, line));
+        Kor::LogModule::LogFilePrepareStop();
+        if (!log.open(QIODevice::ReadOnly))
+            return QString();
+        // The thread-id column and the name padding depend on earlier commands.
+        static const QRegularExpression columns("^(\\[[^\\]]*\\])?\\s*");
+        return QString::fromUtf8(log.readAll().mid(before)).trimmed().remove(columns);
+    }
 
     QTemporaryDir m_dir;
     Application* m_app = nullptr;
     QString m_ini;
 };
-
-void tst_Application::initTestCase()
-{
-    qputenv("KOR_REGISTRY_ROOT", QFile::encodeName(m_dir.filePath("registry")));
-    m_app = new Application(sharedCore());
-    m_ini = m_dir.filePath("app.ini");
-}
-
-// The listing of -v shows the load-time registrations; here the lookup of
-// a name never registered and a second registration under one name.
-void tst_Application::dllVersions()
-{
-    QCOMPARE(m_app->dllVersionString("never registered"), " 0.00.00");
-    QCOMPARE(m_app->dllVersion("never registered").high, 0u);
-    Application::registerDLLVersion("Extra", 1, 2, 3);
-    Application::registerDLLVersion("Extra", VersionType(4, 5, 6));
-    QCOMPARE(m_app->dllVersionString("Extra"), " 4.05.06");
-}
-
-void tst_Application::noSettingsFileYet()
-{
-    QVERIFY(m_app->settingsFileName().isEmpty());
-    QVERIFY(!m_app->changeSetting("G/K", 1));
-    QCOMPARE(m_app->setting("G/K", 5, false).toInt(), 5);
-    QVERIFY(m_app->settings("G").isEmpty());
-    QVERIFY(!m_app->containsSetting("G/K"));
-}
-
-void tst_Application::parameterReplacement()
-{
-    Application& app = *m_app;
-    app.registerParameter("alpha", "a", QString(), QString(), Parameter::NoValue, "first");
-    app.registerParameter("beta", QString(), QString(), QString(), Parameter::NoValue, "second");
-    // Takes alpha's long name: alpha stays under its short name.
-    app.registerParameter("alpha", QString(), QString(), QString(), Parameter::NoValue, "third");
-    // Takes beta's only name: beta disappears.
-    app.registerParameter("beta", "b", QString(), QString(), Parameter::NoValue, "fourth");
-    QStringList names = parameterNames(app).mid(14);
-    QCOMPARE(names, QStringList({ "/a", "alpha/", "beta/b" }));
-    // The same long and short name replaces completely, at the end of the list.
-    app.registerParameter("beta", "b", QString(), QString(), Parameter::SingleValue, "fifth");
-    QCOMPARE(parameterNames(app).mid(14), QStringList({ "/a", "alpha/", "beta/b" }));
-    QCOMPARE(app.parameters().last()->getDescription(), "fifth");
-    // Losing both names removes a descriptor.
-    app.registerParameter("gamma", "a", QString(), QString(), Parameter::NoValue, "sixth");
-    app.registerParameter("alpha", QString(), QString(), QString(), Parameter::NoValue, "seventh");
-    QCOMPARE(parameterNames(app).mid(14), QStringList({ "beta/b", "gamma/a", "alpha/" }));
-
-    Parameter p("l", "s", "prop", "func", Parameter::NoValue, "text");
-    Parameter q("x", "y", "z", "w", Parameter::SingleValue, "other");
-    q = p;
-    QVERIFY(q == p);
-    QCOMPARE(q.getDescription(), "other");
-    q.setType(Parameter::MultipleValues);
-    QVERIFY(!(q == p));
-}
-
-void tst_Application::commandLineParse_data()
-{
-    QTest::addColumn<QString>("line");
-    QTest::addColumn<QString>("arguments");
-    QTest::addColumn<int>("state");
-    QTest::addColumn<QString>("single"); // the property of -s afterwards
-    // Unknown options, extra values and handlers that run: tst_runtime parses in a real host.
-    QTest::newRow("property by long name") << "prog --single one two" << "prog" << int(Parameter::Continue) << "one";
-    QTest::newRow("single value missing") << "prog -s" << "prog" << int(Parameter::Continue) << "";
-    QTest::newRow("failed handler stops the parse") << "prog -f -s late" << "prog" << int(Parameter::Failed) << "";
-}
-
-void tst_Application::commandLineParse()
-{
-    QFETCH(QString, line);
-    QFETCH(QString, arguments);
-    QFETCH(int, state);
-    QFETCH(QString, single);
-    QCoreApplication::instance()->setProperty("pSingle", QVariant());
-    ParameterRegistry registry;
-    registry.add("single", "s", "pSingle", QString(), Parameter::SingleValue, "one value");
-    registry.add("flag", "f", QString(), "noSuchHandler", Parameter::NoValue, "a handler that cannot run");
-    QCOMPARE(int(registry.assign(line.split(' '))), state);
-    QCOMPARE(registry.arguments().join(' '), arguments);
-    QCOMPARE(QCoreApplication::instance()->property("pSingle").toString(), single);
-}
-
-void tst_Application::settingsWriteBack()
-{
-    QCOMPARE(m_app->setINIFile(QVariant(m_ini)), Parameter::Continue);
-    QCOMPARE(m_app->settingsFileName(), m_ini);
-    // The settings object was opened on the empty name before; a new name
-    // takes effect through resetSettings().
-    m_app->resetSettings();
-    QCOMPARE(m_app->setting("G/K", 5, true).toInt(), 5);
-    QVERIFY(!QSettings(m_ini, QSettings::IniFormat).contains("G/K"));
-    QCOMPARE(m_app->setting("G/K", 5, false).toInt(), 5);
-    QCOMPARE(QSettings(m_ini, QSettings::IniFormat).value("G/K").toInt(), 5);
-    QCOMPARE(m_app->setting("G/K", 9, false).toString(), "5");
-    QVERIFY(m_app->containsSetting("G/K"));
-}
-
-void tst_Application::settingsGroups()
-{
-    QVERIFY(m_app->changeSettings({ { "X/A", 1 }, { "X/B", 2 }, { "X/Y/Z", 3 }, { "X", 7 } }));
-    const QMap<QString, QVariant> x = m_app->settings("X");
-    QCOMPARE(x.value("A").toString(), "1");
-    QCOMPARE(x.value("B").toString(), "2");
-    QCOMPARE(x.value("").toString(), "7");
-    QCOMPARE(x.value("Y").toMap().value("Z").toString(), "3");
-    QVERIFY(m_app->containsSettingGroup("X"));
-    QVERIFY(!m_app->containsSettingGroup("X/Y"));
-    QVERIFY(m_app->changeSettings("Loglevel", { { "Sub", "v" } }));
-    QCOMPARE(QSettings(m_ini, QSettings::IniFormat).value("Loglevel/Sub").toString(), "v");
-    QVERIFY(m_app->containsSettingGroup("Loglevel"));
-}
-
-void tst_Application::settingsRemoveAndReset()
-{
-    m_app->removeSetting("X");
-    QVERIFY(!m_app->containsSetting("X/A"));
-    QVERIFY(!m_app->containsSetting("X/Y/Z"));
-    m_app->removeSettings(QList<QString>{ "G/K", "Loglevel/Sub" });
-    QVERIFY(!m_app->containsSetting("G/K"));
-
-    {
-        QSettings other(m_ini, QSettings::IniFormat);
-        other.setValue("Outside/Key", "seen");
-    }
-    m_app->resetSettings();
-    QCOMPARE(m_app->setting("Outside/Key", QString(), true).toString(), "seen");
-}
-
-void tst_Application::uuidSettings()
-{
-    const Kor::Uuid id = Kor::Uuid::create();
-    QVERIFY(m_app->setting("U/Missing", id, true) == id);
-    QVERIFY(!m_app->containsSetting("U/Missing"));
-    QVERIFY(m_app->changeSetting("U/Id", id));
-    QCOMPARE(QSettings(m_ini, QSettings::IniFormat).value("U/Id").toString(), QString::fromUtf8(id.toString().c_str()));
-    QVERIFY(m_app->setting("U/Id", Kor::Uuid(), true) == id);
-}
-
-void tst_Application::logSwitches_data()
-{
-    QTest::addColumn<QString>("stored");
-    QTest::addColumn<int>("result"); // 0 off, 1 on, -1 unreadable
-    QTest::newRow("true") << "true" << 1;
-    QTest::newRow("True with blanks") << " True " << 1;
-    QTest::newRow("on") << "on" << 1;
-    QTest::newRow("yes") << "YES" << 1;
-    QTest::newRow("one") << "1" << 1;
-    QTest::newRow("any other number") << "-3" << 1;
-    QTest::newRow("false") << "false" << 0;
-    QTest::newRow("off") << "Off" << 0;
-    QTest::newRow("no") << "no" << 0;
-    QTest::newRow("zero") << "0" << 0;
-    QTest::newRow("word") << "sometimes" << -1;
-    QTest::newRow("empty") << "" << -1;
-}
-
-// The start and every reload read an on/off key alike, straight from the file.
-void tst_Application::logSwitches()
-{
-    QFETCH(QString, stored);
-    QFETCH(int, result);
-    m_app->changeSetting("Loglevel/Switch", stored);
-    m_app->resetSettings();
-    const std::optional<bool> parsed = parseLogSwitch(m_app->setting("Loglevel/Switch", QVariant(), true));
-    QCOMPARE(parsed ? int(*parsed) : -1, result);
-    m_app->removeSetting("Loglevel/Switch");
-}
-
-void tst_Application::logSettings_data()
-{
-    using Mode = LogSettings::Mode;
-    QTest::addColumn<bool>("atStart");
-    QTest::addColumn<Mode>("mode");
-    QTest::addColumn<QByteArray>("content"); // of [Loglevel]
-    QTest::addColumn<QString>("changes"); // from the class's defaults, as apply() says them
-    QTest::addColumn<QString>("others"); // the fields apply() leaves alone
-    QTest::addColumn<QString>("warnings");
-    QTest::addColumn<QString>("written"); // keys added or changed
-    const QString levels = "Console=TRACE DebugWindow=TRACE Global=TRACE LogFile=TRACE ";
-    const QString async = "LogFileAsyncBufferSize=10485760 ";
-    const QString file = "LogFileBufferSize=4096 LogFileEnableAsyncWriting=true LogFileFlush=1 LogFileWarning=100";
-    const QString written = levels + async + file;
-
-    QTest::newRow("start, console, empty") << true << Mode::Console << QByteArray() << "nothing changed" << "" << "" << written;
-    QTest::newRow("start, service, empty")
-        << true << Mode::Service << QByteArray() << "Console TRACE -> DISABLED, DebugWindow TRACE -> DISABLED" << ""
-        << "" << "Global=TRACE Journal=INFO LogFile=TRACE " + async + file;
-    QTest::newRow("start, service, levels repaired")
-        << true << Mode::Service << QByteArray("Global=info\nLogFile=2\nJournal=verbose\n")
-        << "Global TRACE -> INFO, LogFile TRACE -> INFO, Console TRACE -> DISABLED, DebugWindow TRACE -> DISABLED, "
-           "Journal INFO -> TRACE"
-        << "" << "" << "Journal=TRACE LogFile=INFO " + async + file;
-    QTest::newRow("start, console, levels repaired")
-        << true << Mode::Console << QByteArray("Console=-1\nDebugWindow=4\nGlobal=Always\nLogFile=9\n")
-        << "Global TRACE -> ALWAYS, DebugWindow TRACE -> DISABLED" << "" << ""
-        << "Console=TRACE DebugWindow=DISABLED LogFile=TRACE " + async + file;
-    QTest::newRow("start, file writing")
-        << true << Mode::Console
-        << QByteArray("LogFileEnableAsyncWriting=false\nLogFileAsyncBufferSize=1\nLogFileFlush=0\n"
-                      "LogFileWarning=80\nLogFileBufferSize=512\n")
-        << "LogFileWarning 100 -> 80" << "asyncWriting=false flush=false bufferSize=512" << ""
-        << levels.trimmed();
-    QTest::newRow("start, layout")
-        << true << Mode::Console
-        << QByteArray("LogFileAsyncBufferSize=1024\nThreadID=yes\nLoggerNameSize=12\nLoggerNameDotted=on\n"
-                      "LoggerNameSeparated=1\n")
-        << "ThreadID false -> true, LoggerNameSize 0 -> 12, LoggerNameDotted false -> true, "
-           "LoggerNameSeparated false -> true"
-        << "asyncBufferSize=1024" << ""
-        << levels + file;
-    QTest::newRow("start, unreadable switch, name size left")
-        << true << Mode::Console << QByteArray("ThreadID=sometimes\nLoggerNameSize=4294967295\n") << "nothing changed"
-        << "" << "" << written;
-    QTest::newRow("start, history limits")
-        << true << Mode::Console << QByteArray("LogFileHistoryMaxFiles=2\nLogFileHistoryMaxMegabytes=1\n")
-        << "nothing changed" << "historyMaxFiles=2 historyMaxMegabytes=1" << ""
-        << written;
-    QTest::newRow("start, bad history limits")
-        << true << Mode::Console << QByteArray("LogFileHistoryMaxFiles=-2\nLogFileHistoryMaxMegabytes=99999999999999\n")
-        << "nothing changed" << ""
-        << "Loglevel/LogFileHistoryMaxFiles '-2' is no number from 0 to 1000000; the history is not limited by it | "
-           "Loglevel/LogFileHistoryMaxMegabytes '99999999999999' is no number from 0 to 1073741824; the history is "
-           "not limited by it"
-        << written;
-
-    // A reload writes nothing and takes only the keys it finds.
-    QTest::newRow("reload, levels")
-        << false << Mode::Console << QByteArray("Global=INFO\nLogFile=debug\n") << "Global TRACE -> INFO, LogFile TRACE -> DEBUG"
-        << "" << "" << "";
-    QTest::newRow("reload, service, bad values")
-        << false << Mode::Service << QByteArray("LogFile=verbose\nLoggerNameDotted=maybe\nThreadID=true\n")
-        << "ThreadID false -> true" << ""
-        << "LogFile 'verbose' is no log level, TRACE stays | LoggerNameDotted 'maybe' is neither true nor false, false stays"
-        << "";
-    QTest::newRow("reload, console, journal and layout")
-        << false << Mode::Console
-        << QByteArray("Journal=1\nLogFileWarning=80\nLoggerNameSize=20\nLoggerNameSeparated=on\n")
-        << "Journal INFO -> DEBUG, LogFileWarning 100 -> 80, LoggerNameSize 0 -> 20, LoggerNameSeparated false -> true"
-        << "" << "" << "";
-    QTest::newRow("reload, keys only the start reads")
-        << false << Mode::Service
-        << QByteArray("Console=INFO\nLogFileFlush=0\nLogFileBufferSize=1\nLogFileHistoryMaxFiles=x\n"
-                      "LoggerNameSize=4294967295\n")
-        << "nothing changed" << "" << "" << "";
-}
-
-// Read from a file and compared with the defaults; the start writes back
-// what it fills in or repairs.
-void tst_Application::logSettings()
-{
-    QFETCH(bool, atStart);
-    QFETCH(LogSettings::Mode, mode);
-    QFETCH(QByteArray, content);
-    QFETCH(QString, changes);
-    QFETCH(QString, others);
-    QFETCH(QString, warnings);
-    QFETCH(QString, written);
-    const QString path = m_dir.filePath("log.ini");
-    QVERIFY(writeFile(path, content.isEmpty() ? QByteArray() : "[Loglevel]\n" + content));
-    const QStringList before = logKeys(path);
-    LogSettings base;
-    base.mode = mode;
-    LogSettings::Reading reading;
-    if (atStart) {
-        QCOMPARE(m_app->setINIFile(QVariant(path)), Parameter::Continue);
-        m_app->resetSettings();
-        ApplicationLogSource source(*m_app);
-        reading = LogSettings::read(source, mode, base, LogSettings::Occasion::Start);
-        QCOMPARE(m_app->setINIFile(QVariant(m_ini)), Parameter::Continue);
-        m_app->resetSettings();
-    } else {
-        const QSettings file(path, QSettings::IniFormat);
-        FileLogSource source(file);
-        reading = LogSettings::read(source, mode, base, LogSettings::Occasion::Reload);
-    }
-    const LogSettings& next = reading.settings;
-    QCOMPARE(next.mode, mode);
-    QCOMPARE(LogSettings::apply(next, &base), changes);
-    LogSettings::apply(base, &next);
-    QStringList differing;
-    const auto other = [&](const char* name, auto LogSettings::*field) {
-        if (next.*field != base.*field)
-            differing << QString::fromLatin1(name) + '=' + QVariant(next.*field).toString();
-    };
-    other("asyncWriting", &LogSettings::asyncWriting);
-    other("asyncBufferSize", &LogSettings::asyncBufferSize);
-    other("flush", &LogSettings::flush);
-    other("bufferSize", &LogSettings::bufferSize);
-    other("historyMaxFiles", &LogSettings::historyMaxFiles);
-    other("historyMaxMegabytes", &LogSettings::historyMaxMegabytes);
-    QCOMPARE(differing.join(' '), others);
-    QCOMPARE(reading.warnings.join(" | "), warnings);
-    QStringList after = logKeys(path);
-    after.removeIf([&](const QString& pair) { return before.contains(pair); });
-    QCOMPARE(after.join(' '), written);
-}
-
-// A reload compares with what the operator last typed.
-void tst_Application::keyboardChangesTheSettingsInForce()
-{
-    LogSettings inForce = LogSettings().inForce();
-    const bool threadIds = inForce.threadId;
-    runConsoleCommand("lf3", inForce);
-    runConsoleCommand("LT", inForce);
-    runConsoleCommand("ln999", inForce);
-    QCOMPARE(inForce.logFile, 3);
-    QCOMPARE(inForce.threadId, !threadIds);
-    QCOMPARE(inForce.nameSize, 255); // as the module keeps it
-    QCOMPARE(inForce, inForce.inForce());
-    runConsoleCommand("lt", inForce);
-    runConsoleCommand("ln0", inForce);
-}
-
-void tst_Application::machineIdFromStore()
-{
-    try {
-        Application::getMachineId();
-        QFAIL("no machine id, but no exception");
-    } catch (const MachineIdException& e) {
-        const QString what = QString::fromLocal8Bit(e.what());
-        QVERIFY2(what.startsWith("Failed to read MachineID from registry: no [Common] machineId= in "
-                                 + m_dir.filePath("registry/HKEY_LOCAL_MACHINE/SOFTWARE/Kor.ini") + " or "),
-                 qPrintable(what));
-        QVERIFY(what.contains("KOR_REGISTRY_ROOT"));
-    }
-    QVERIFY_THROWS_EXCEPTION(MachineIdException, Application::getCallPoolId());
-
-    // Only the 32-bit view holds a value; a broken first file is no value.
-    QDir().mkpath(m_dir.filePath("registry/HKEY_LOCAL_MACHINE/SOFTWARE/Wow6432Node"));
-    QVERIFY(writeFile(m_dir.filePath("registry/HKEY_LOCAL_MACHINE/SOFTWARE/Kor.ini"),
-                      "[Common\nmachineId={not-a-uuid}\n"));
-    QVERIFY(writeFile(m_dir.filePath("registry/HKEY_LOCAL_MACHINE/SOFTWARE/Wow6432Node/Kor.ini"),
-                      "[Common]\nmachineId={6f9619ff-8b86-d011-b42d-00c04fc964ff}\n"));
-    const Kor::Uuid expected("{6f9619ff-8b86-d011-b42d-00c04fc964ff}");
-    QVERIFY(Application::getMachineId() == expected);
-    QVERIFY(Application::getCallPoolId() == expected);
-
-    const Kor::Uuid simulated = Kor::Uuid::create();
-    Application::setSimulatedMachineId(simulated);
-    QVERIFY(Application::getMachineId() == simulated);
-    QVERIFY(Application::getCallPoolId() == simulated);
-}
-
-void tst_Application::machineStoreValues_data()
-{
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<QVariant>("value"); // of Common/UpdaterConfigPath
-    const QVariant none;
-    QTest::newRow("list separator and comment mark") << QByteArray("[Common]\nUpdaterConfigPath=/srv/a,b;c\n")
-                                                     << QVariant("/srv/a,b;c");
-    QTest::newRow("blanks, CRLF, comments") << QByteArray("; note\r\n[ Common ]\r\n# x\r\n UpdaterConfigPath = /u p \r\n")
-                                            << QVariant("/u p");
-    QTest::newRow("first of two") << QByteArray("[Common]\nUpdaterConfigPath=/one\nUpdaterConfigPath=/two\n")
-                                  << QVariant("/one");
-    QTest::newRow("empty value") << QByteArray("[Common]\nUpdaterConfigPath=\n") << QVariant("");
-    QTest::newRow("other section") << QByteArray("[Other]\nUpdaterConfigPath=/x\n") << none;
-    QTest::newRow("no section") << QByteArray("UpdaterConfigPath=/x\n") << none;
-    QTest::newRow("unclosed section") << QByteArray("[Common\nUpdaterConfigPath=/x\n") << none;
-    QTest::newRow("key case") << QByteArray("[Common]\nupdaterconfigpath=/x\n") << none;
-    QTest::newRow("binary") << QByteArray("\x00\xff[[[=\n=\n", 9) << none;
-    QTest::newRow("folder") << QByteArray() << none;
-    QTest::newRow("FIFO") << QByteArray() << none;
-    // The last line of the largest store file still counts; one byte more
-    // and the file is refused.
-    const QByteArray tail("[Common]\nUpdaterConfigPath=/last\n");
-    const QByteArray filler = ';' + QByteArray(1024 * 1024 - tail.size() - 2, 'f') + '\n';
-    QTest::newRow("largest file") << filler + tail << QVariant("/last");
-    QTest::newRow("one byte too large") << ' ' + filler + tail << none;
-}
-
-void tst_Application::machineStoreValues()
-{
-    QFETCH(QByteArray, content);
-    QFETCH(QVariant, value);
-    const QString folder = m_dir.filePath("registry/HKEY_LOCAL_MACHINE/SOFTWARE");
-    const QString file = folder + "/Probe.ini";
-    QDir().mkpath(folder);
-    QFile::remove(file);
-    QDir().rmdir(file);
-    const QByteArray tag = QTest::currentDataTag();
-    if (tag == "folder")
-        QVERIFY(QDir().mkdir(file));
-    else if (tag == "FIFO")
-        QCOMPARE(::mkfifo(QFile::encodeName(file).constData(), 0600), 0);
-    else
-        QVERIFY(writeFile(file, content));
-    QCOMPARE(MachineStore::value("HKEY_LOCAL_MACHINE\\SOFTWARE\\Probe", "Common/UpdaterConfigPath"), value);
-}
-
-void tst_Application::settingsOnNonRegularFile_data()
-{
-    QTest::addColumn<bool>("throughLink");
-    QTest::newRow("FIFO") << false;
-    QTest::newRow("link to a FIFO") << true;
-}
-
-// Neither read (a FIFO blocks) nor written (saving renames a new file over
-// the path): the settings answer with their defaults.
-void tst_Application::settingsOnNonRegularFile()
-{
-    QFETCH(bool, throughLink);
-    const QString fifo = m_dir.filePath("fifo.ini");
-    const QString link = m_dir.filePath("link.ini");
-    QFile::remove(fifo);
-    QFile::remove(link);
-    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    if (throughLink)
-        QVERIFY(QFile::link(fifo, link));
-    const QString path = throughLink ? link : fifo;
-    QCOMPARE(m_app->setINIFile(QVariant(path)), Parameter::Continue);
-    m_app->resetSettings();
-    QCOMPARE(m_app->setting("G/K", 5, false).toInt(), 5);
-    QVERIFY(!m_app->changeSetting("G/K", 6));
-    QVERIFY(!m_app->containsSetting("G/K"));
-    QCOMPARE(QFileInfo(path).isSymLink(), throughLink);
-    QVERIFY(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
-
-    QCOMPARE(m_app->setINIFile(QVariant(m_ini)), Parameter::Continue);
-    m_app->resetSettings();
-}
-
-void tst_Application::updaterPathDefault()
-{
-    const QString expected = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath("../../Updater/config");
-    QCOMPARE(m_app->updaterConfigPath(), expected);
-    QCOMPARE(m_app->updaterConfigPath("setup.xml"), QDir(expected).absoluteFilePath("setup.xml"));
-    QCOMPARE(m_app->updaterConfigPath("/abs/file.xml"), "/abs/file.xml");
-}
-
-void tst_Application::protocolSwitches()
-{
-    const int saved = Kor::SocketAddress::s_AllowedTypes;
-    const bool expected[3][2] = { { true, true }, { true, false }, { false, true } };
-    for (int policy = 0; policy < 3; ++policy) {
-        Kor::SocketAddress::s_AllowedTypes = policy;
-        QCOMPARE(Application::isIPv4Enabled(), expected[policy][0]);
-        QCOMPARE(Application::isIPv6Enabled(), expected[policy][1]);
-    }
-    Kor::SocketAddress::s_AllowedTypes = saved;
-    QVERIFY(Application::getPrefferedLocalAddress().isEmpty());
-}
-
-// Runs one console command and returns the reply line that reached the log.
-QString tst_Application::keyboardReply(const QVariant& input)
-{
-    QFile log(m_dir.filePath("keys.log"));
-    log.open(QIODevice::ReadOnly);
-    const qsizetype before = log.size();
-    log.close();
-    if (input.typeId() == QMetaType::Int)
-        QMetaObject::invokeMethod(m_app, "keyboardInput", Q_ARG(int, input.toInt()));
-    else
-        QMetaObject::invokeMethod(m_app, "keyboardInput", Q_ARG(QString, input.toString()));
-    Kor::LogModule::LogFilePrepareStop();
-    if (!log.open(QIODevice::ReadOnly))
-        return QString();
-    // The thread-id column and the name padding depend on earlier commands.
-    static const QRegularExpression columns("^(\\[[^\\]]*\\])?\\s*");
-    return QString::fromUtf8(log.readAll().mid(before)).trimmed().remove(columns);
-}
-
-void tst_Application::keyboardCommands_data()
-{
-    QTest::addColumn<QString>("line");
-    QTest::addColumn<QString>("reply");
-    // LG2, lx3, lg10, ln and ln12 go through a real console in tst_console.
-    QTest::newRow("global") << "lg1" << "Setting up global loglevel to DEBUG";
-    QTest::newRow("console beyond the names") << "lc7" << "Setting up console loglevel to DISABLED";
-    QTest::newRow("log file") << "lf0" << "Setting up logfile loglevel to TRACE";
-    QTest::newRow("no digit") << "lgx" << "";
-    QTest::newRow("name size, not a number") << "lnx" << "Invalid length 'x'";
-    QTest::newRow("name size above int") << "ln4294967297" << "Invalid length '4294967297'";
-    QTest::newRow("name size at int limit") << "ln2147483647" << "Set minimum name size to '255' characters";
-    QTest::newRow("ln5 is a size") << "ln5" << "Set minimum name size to '5' characters";
-    QTest::newRow("unknown") << "hello" << "";
-    QTest::newRow("empty") << "" << "";
-}
-
-void tst_Application::keyboardCommands()
-{
-    QFETCH(QString, line);
-    QFETCH(QString, reply);
-    Kor::LogModule::Start(Kor::LogModule::LogFile, QFile::encodeName(m_dir.filePath("keys")).constData(), "k", "k");
-    // Warnings of earlier tests, kept for the first log file, go in first.
-    Kor::LogModule::Enable(Kor::LogModule::LogFile, true);
-    Kor::LogModule::LogFilePrepareStop();
-    Kor::LogModule::EnableTime(false);
-    Kor::LogModule::EnableType(false);
-    Kor::LogModule::SetGlobalInfoSeverity(Kor::TRACE);
-    Kor::LogModule::SetInfoSeverity(Kor::LogModule::LogFile, Kor::TRACE);
-    const int globalBefore = Kor::LogModule::GetGlobalInfoSeverity();
-    QCOMPARE(keyboardReply(QVariant(line)), reply);
-    if (line.startsWith("lg", Qt::CaseInsensitive) && !reply.isEmpty())
-        QCOMPARE(Kor::LogModule::GetGlobalInfoSeverity(), line.mid(2).toInt());
-    else if (line == "lc7")
-        QCOMPARE(Kor::LogModule::GetInfoSeverity(Kor::LogModule::Console), 7);
-    else if (!line.startsWith("lf"))
-        QCOMPARE(Kor::LogModule::GetGlobalInfoSeverity(), globalBefore);
-}
-
-void tst_Application::togglesHelpAndFunctionKeys()
-{
-    const bool threadIds = Kor::LogModule::ThreadIDEnabled();
-    QCOMPARE(keyboardReply("lt"), threadIds ? "Disabled logging of thread ids" : "Enabled logging of thread ids");
-    QCOMPARE(keyboardReply("lt"), threadIds ? "Enabled logging of thread ids" : "Disabled logging of thread ids");
-    QCOMPARE(Kor::LogModule::ThreadIDEnabled(), threadIds);
-    Kor::LogModule::EnableThreadID(false, false);
-    const bool dotted = Kor::LogModule::GetNameDotted();
-    QCOMPARE(keyboardReply("ld"), dotted ? "Disabled dotting of logger name" : "Enabled dotting of logger name");
-    QCOMPARE(keyboardReply("LS"), "Enabled separators for logger name");
-    QCOMPARE(keyboardReply("ls"), "Disabled separators for logger name");
-
-    const QString help = keyboardReply("HELP");
-    QVERIFY(help.startsWith("known commands:\n\tlg<number> - sets the global loglevel to <number>\n"));
-    QVERIFY(help.endsWith("\th, help    - prints this helpscreen"));
-    QCOMPARE(help.count('\n'), 8);
-    QCOMPARE(keyboardReply(QVariant(2)), QString()); // F2 does nothing
-    QCOMPARE(keyboardReply(QVariant(1)), help);
-    QCOMPARE(keyboardReply(QVariant(10)), QString());
-}
-
-// While the first one lives tst_console sees the refusal; it stays after the end.
-void tst_Application::secondApplicationRefused()
-{
-    delete m_app;
-    m_app = nullptr;
-    try {
-        Application second(sharedCore());
-        QFAIL("a second application was constructed");
-    } catch (const MultipleApplicationException& e) {
-        QCOMPARE(e.what(), "Only one instance of Application allowed");
-    }
-}
-
-void tst_Application::cleanupTestCase()
-{
-    delete m_app;
-}
 
 QTEST_GUILESS_MAIN(tst_Application)
 #include "tst_application.moc"

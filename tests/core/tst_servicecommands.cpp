@@ -88,16 +88,16 @@ public:
             qWarning("%s ended with %d: %s", qPrintable(arguments.join(' ')), code, output.constData());
         return code == expectedCode ? output : QByteArray("exit code ") + QByteArray::number(code);
     }
-    QString unitFile(const QString& unit = QLatin1String(testUnit)) const { return path("units/" + unit); }
+    // The text of every file in the unit folder.
+    QByteArray unitText() const
+    {
+        QByteArray text;
+        for (const QString& name : QDir(path("units")).entryList(QDir::Files | QDir::Hidden))
+            text += readFile(path("units/" + name));
+        return text;
+    }
     QByteArray calls() const { return readFile(path(QStringLiteral("state/calls"))); }
 };
-
-// The output is taken once: it may be a command's run.
-#define VERIFY_SAID(output, text)                                                                                    \
-    do {                                                                                                               \
-        const QByteArray said_ = (output);                                                                             \
-        QVERIFY2(said_.contains(text), said_.constData());                                                             \
-    } while (false)
 
 } // namespace
 
@@ -147,184 +147,160 @@ private slots:
         QCOMPARE(serviceDependencyNames(list), names);
     }
 
-    void install_data()
+    void commands_data()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QString>("unit");
-        QTest::addColumn<QByteArray>("user");
-        QTest::addColumn<bool>("sibling");
-        QTest::addColumn<bool>("passwordIgnored");
-        QTest::newRow("own name, default account")
-            << "Kor Test Host" << QStringList{ "-install" } << testUnit << QByteArray() << false << false;
-        QTest::newRow("account") << "Kor Test Host" << QStringList{ "-installInteractive", "kor" } << testUnit
-                                 << QByteArray("kor") << false << false;
-        QTest::newRow("account, password, extra value") << "Kor Test Host" << QStringList{ "-install", "kor", "secret", "x" }
-                                                        << testUnit << QByteArray("kor") << false << true;
-        QTest::newRow("sibling") << "Kor Keeper" << QStringList{ "-install" } << "Kor\\x20Keeper.service" << QByteArray()
-                                 << true << false;
-        QTest::newRow("sibling name in other case")
-            << "kor keeper" << QStringList{ "-install" } << "kor\\x20keeper.service" << QByteArray() << false << false;
-    }
-    // The unit text itself is checked line by line in tst_servicemanager;
-    // here: that the command fills it from the program and its arguments.
-    void install()
-    {
-        QFETCH(QString, name);
-        QFETCH(QStringList, arguments);
-        QFETCH(QString, unit);
-        QFETCH(QByteArray, user);
-        QFETCH(bool, sibling);
-        QFETCH(bool, passwordIgnored);
-        ServiceHost host;
-        host.env().insert("TESTHOST_SERVICE_NAME", name);
-        host.env().insert("TESTHOST_SERVICE_DEPENDENCIES", "Kor Base;Kor Other");
-        const QByteArray output = host.command(arguments);
-        VERIFY_SAID(output, "Looking up service control manager");
-        VERIFY_SAID(output, "The service is installed.");
-        QCOMPARE(output.contains("password was ignored"), passwordIgnored);
-        QCOMPARE(output.contains("Setting service failure actions"), sibling);
+        QTest::addColumn<QStringList>("steps");
+        const QString deps = "TESTHOST_SERVICE_DEPENDENCIES=Kor Base;Kor Other";
+        const QStringList installed{ "said:Looking up service control manager", "said:The service is installed.",
+                                     "unit:ExecStart=\"@/bin/testhost\" -service\n",
+                                     "unit:After=Kor\\x20Base.service\nAfter=Kor\\x20Other.service\n",
+                                     "unit:\n[Install]\nWantedBy=multi-user.target\n", "calls:daemon-reload\n",
+                                     "!unit:secret" };
+        // The unit text itself is checked line by line in tst_servicemanager;
+        // here: that the command fills it from the program and its arguments.
+        QTest::newRow("install, own name, default account")
+            << QStringList{ deps, "-install", "unit:Description=Kor Test Host\n", "!unit:\nUser=",
+                            "unit:RuntimeDirectory=Kor\\\\x20Test\\\\x20Host\n", "!said:password was ignored",
+                            "!said:Setting service failure actions", "!calls:enable " } + installed;
+        QTest::newRow("install, account")
+            << QStringList{ deps, "-installInteractive kor", "unit:\nUser=kor\n", "!said:password was ignored" }
+                + installed;
+        QTest::newRow("install, account, password, extra value")
+            << QStringList{ deps, "-install kor secret x", "unit:\nUser=kor\n", "said:password was ignored" }
+                + installed;
+        QTest::newRow("install, sibling")
+            << QStringList{ deps, "TESTHOST_SERVICE_NAME=Kor Keeper", "-install", "unit:Description=Kor Keeper\n",
+                            "unit:RuntimeDirectory=Kor\\\\x20Keeper\n", "said:Setting service failure actions",
+                            "calls:enable Kor\\x20Keeper.service\n" } + installed;
+        QTest::newRow("install, sibling name in other case")
+            << QStringList{ deps, "TESTHOST_SERVICE_NAME=kor keeper", "-install",
+                            "unit:RuntimeDirectory=kor\\\\x20keeper\n", "!said:Setting service failure actions",
+                            "!calls:enable " } + installed;
+        QTest::newRow("install twice") << QStringList{ "-install", "-install other",
+                                                       "said:The service was already installed.",
+                                                       "!said:The service is installed.", "!unit:User=" };
 
-        const QByteArray text = host.readFile(host.unitFile(unit));
-        VERIFY_SAID(text, "Description=" + name.toUtf8() + "\n");
-        VERIFY_SAID(text, "ExecStart=\"" + host.executable().toUtf8() + "\" -service\n");
-        VERIFY_SAID(text, "After=Kor\\x20Base.service\nAfter=Kor\\x20Other.service\n");
-        QCOMPARE(text.contains("\nUser="), !user.isEmpty());
-        if (!user.isEmpty())
-            VERIFY_SAID(text, "\nUser=" + user + "\n");
-        QVERIFY(!text.contains("secret"));
-        VERIFY_SAID(text, "\n[Install]\nWantedBy=multi-user.target\n");
-        VERIFY_SAID(text, "RuntimeDirectory=" + unit.chopped(8).replace("\\", "\\\\").toUtf8() + "\n");
+        // The watchdog setting is read at install and never written back.
+        const QString install = "-i @/app.ini -install";
+        QTest::newRow("watchdog, no setting") << QStringList{ "app.ini=[Other]\nx=1\n", install, "!unit:WatchdogSec=",
+                                                              "!said:Service/WatchdogSec '", "!app.ini:WatchdogSec" };
+        QTest::newRow("watchdog off") << QStringList{ "app.ini=[Service]\nWatchdogSec=0\n", install,
+                                                      "said:The service is installed.", "!unit:WatchdogSec=" };
+        QTest::newRow("watchdog 30 seconds") << QStringList{ "app.ini=[Service]\nWatchdogSec=30\n", install,
+                                                             "unit:WatchdogSec=30\n", "!said:Service/WatchdogSec '" };
+        QTest::newRow("watchdog not a number") << QStringList{ "app.ini=[Service]\nWatchdogSec=half\n", install,
+                                                               "said:Service/WatchdogSec '", "!unit:WatchdogSec=" };
+        QTest::newRow("reload type, version 253")
+            << QStringList{ "STUB_VERSION=253", "-install", "unit:Type=notify-reload\n", "!unit:ExecReload=" };
 
-        const QByteArray calls = host.calls();
-        VERIFY_SAID(calls, "daemon-reload\n");
-        QCOMPARE(calls.contains("enable " + unit.toUtf8() + "\n"), sibling);
-    }
+        QTest::newRow("install, reload fails") << QStringList{ "STUB_MODE=fail", "1 -install", "!unit:ExecStart",
+                                                               "said:Could not install service. error = 5" };
+        QTest::newRow("install, enable fails")
+            << QStringList{ "TESTHOST_SERVICE_NAME=Kor Sweeper", "STUB_MODE=fail-enable", "1 -install",
+                            "unit:ExecStart", "said:Could not set service failure actions; error = 5",
+                            "said:Could not install service. error = 5", "!said:The service is installed." };
+        QTest::newRow("install, line break in the name")
+            << QStringList{ "TESTHOST_SERVICE_NAME=Kor\nHost", "1 -install", "said:Could not install service. error = 22",
+                            "!unit:ExecStart" };
 
-    void installTwice()
-    {
-        ServiceHost host;
-        host.command({ "-install" });
-        const QByteArray first = host.readFile(host.unitFile());
-        const QByteArray output = host.command({ "-install", "other" });
-        VERIFY_SAID(output, "The service was already installed.");
-        QVERIFY(!output.contains("The service is installed."));
-        QCOMPARE(host.readFile(host.unitFile()), first);
-    }
+        QTest::newRow("lifecycle")
+            << QStringList{ "-install", "-status", "said:Status is 'SERVICE_STOPPED'", "-start",
+                            "said:The service is started.", "-status", "said:Status is 'SERVICE_RUNNING'", "-stop",
+                            "said:The service is stopped.", "-start", "-uninstall", "said:The service is stopped.\n",
+                            "said:The service is deleted.", "!unit:ExecStart",
+                            "calls:start --no-block Kor\\x20Test\\x20Host.service\n",
+                            "calls:stop --no-block Kor\\x20Test\\x20Host.service\n",
+                            "calls:disable Kor\\x20Test\\x20Host.service\ndaemon-reload\n", "1 -status",
+                            "said:Could not find service. error = 2" };
+        // Longer than a file name may be: refused with the file system's word.
+        QTest::newRow("1024 characters") << QStringList{ "TESTHOST_SERVICE_NAME=" + QString(1024, 'n'), "1 -install",
+                                                         "said:Could not install service. error = 36", "1 -status",
+                                                         "said:Could not find service. error = 2" };
 
-    void installWatchdog_data()
-    {
-        QTest::addColumn<QByteArray>("settings");
-        QTest::addColumn<QByteArray>("unitLine");
-        QTest::addColumn<bool>("complaint");
-        QTest::newRow("no setting") << QByteArray("[Other]\nx=1\n") << QByteArray() << false;
-        QTest::newRow("off") << QByteArray("[Service]\nWatchdogSec=0\n") << QByteArray() << false;
-        QTest::newRow("30 seconds") << QByteArray("[Service]\nWatchdogSec=30\n") << QByteArray("WatchdogSec=30\n") << false;
-        QTest::newRow("negative") << QByteArray("[Service]\nWatchdogSec=-4\n") << QByteArray() << true;
-        QTest::newRow("not a number") << QByteArray("[Service]\nWatchdogSec=half\n") << QByteArray() << true;
-    }
-    // The setting is read at install and never written back.
-    void installWatchdog()
-    {
-        QFETCH(QByteArray, settings);
-        QFETCH(QByteArray, unitLine);
-        QFETCH(bool, complaint);
-        ServiceHost host;
-        host.writeFile("app.ini", settings);
-        const QByteArray output = host.command({ "-i", host.path("app.ini"), "-install" });
-        VERIFY_SAID(output, "The service is installed.");
-        QCOMPARE(output.contains("Service/WatchdogSec '"), complaint);
-        const QByteArray text = host.readFile(host.unitFile());
-        QCOMPARE(text.contains("WatchdogSec="), !unitLine.isEmpty());
-        if (!unitLine.isEmpty())
-            VERIFY_SAID(text, unitLine);
-        QCOMPARE(host.readFile(host.path("app.ini")).contains("WatchdogSec"), settings.contains("WatchdogSec"));
-    }
+        // Pending while the job is there, whatever the state reads meanwhile:
+        // one query finds the manager, three more see the job end.
+        QTest::newRow("start, activating") << QStringList{ "-install", "STUB_MODE=slow", "-start",
+                                                           "said:The service is started.", "queries:4" };
+        QTest::newRow("start, still inactive") << QStringList{ "-install", "STUB_MODE=queued", "-start",
+                                                               "said:The service is started.", "queries:4" };
+        QTest::newRow("stop, still active") << QStringList{ "-install", "-start", "STUB_MODE=queued", "-stop",
+                                                            "said:The service is stopped.", "queries:4" };
 
-    void installFailures_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("mode");
-        QTest::addColumn<QByteArray>("said");
-        QTest::addColumn<bool>("unitLeft");
-        // The unit folder below a plain file cannot exist, whoever runs the test.
-        QTest::newRow("unit folder unusable") << "Kor Test Host" << "" << QByteArray("Could not install service. error = 20")
-                                              << false;
-        QTest::newRow("reload fails") << "Kor Test Host" << "fail" << QByteArray("Could not install service. error = 5")
-                                      << false;
-        QTest::newRow("enable fails") << "Kor Sweeper" << "fail-enable"
-                                      << QByteArray("Could not set service failure actions; error = 5") << true;
-        QTest::newRow("line break in the name")
-            << "Kor\nHost" << "" << QByteArray("Could not install service. error = 22") << false;
-    }
-    void installFailures()
-    {
-        QFETCH(QString, name);
-        QFETCH(QString, mode);
-        QFETCH(QByteArray, said);
-        QFETCH(bool, unitLeft);
-        ServiceHost host;
-        host.env().insert("TESTHOST_SERVICE_NAME", name);
-        host.env().insert("STUB_MODE", mode);
-        if (QTest::currentDataTag() == QByteArray("unit folder unusable")) {
-            host.writeFile("plain", "x");
-            host.env().insert("KOR_SYSTEMD_UNIT_DIR", host.path("plain/units"));
+        // No unit installed, or no manager to ask (a missing control program is
+        // tst_servicemanager's): nothing is started, stopped or written.
+        for (const QString command : { "-uninstall", "-start", "-stop", "-status" }) {
+            QTest::addRow("%s, not installed", qPrintable(command))
+                << QStringList{ "1 " + command, "said:Looking up service control manager",
+                                "!said:Could not contact service control manager.",
+                                "said:Could not find service. error = 2\n", "!calls:--no-block", "!unit:ExecStart" };
+            QTest::addRow("%s, no bus", qPrintable(command))
+                << QStringList{ "-install", "STUB_MODE=nobus", "1 " + command,
+                                "said:Could not contact service control manager.",
+                                "said:Could not find service. error = 5", "unit:ExecStart" };
         }
-        const QByteArray output = host.command({ "-install" }, 1);
-        VERIFY_SAID(output, said);
-        QVERIFY(!output.contains("The service is installed."));
-        if (mode == "fail-enable")
-            VERIFY_SAID(output, "Could not install service. error = 5");
-        QCOMPARE(QDir(host.path("units")).entryList(QDir::Files | QDir::Hidden).size(), unitLeft ? 1 : 0);
-    }
+        QTest::newRow("-install, no bus") << QStringList{ "STUB_MODE=nobus", "1 -install",
+                                                          "said:Could not contact service control manager.",
+                                                          "said:Could not install service. error = 5" };
 
-    void lifecycle()
+        // The control program answers oddly, or the unit does not do what was asked.
+        const auto odd = [](const char* tag, const char* mode, const QStringList& steps) {
+            QTest::newRow(tag) << QStringList{ "-install", QString("STUB_MODE=") + mode } + steps
+                    + QStringList{ "unit:ExecStart" };
+        };
+        odd("garbage start", "garbage", { "1 -start", "said:The service could not be started. error = 74" });
+        odd("failing status", "fail", { "1 -status", "said:Could not query service status. error = 5" });
+        odd("failing uninstall", "fail", { "1 -uninstall", "said:The service could not be stopped. error = 5",
+                                           "said:The service could not be deleted. error = 5" });
+        odd("start fails, restart waits", "auto-restart",
+            { "1 -start", "said:The service could not be started. error = 5" });
+        odd("status while the restart waits", "auto-restart",
+            { "1 -start", "-status", "said:Status is 'SERVICE_STOPPED'" });
+        odd("stop while the restart waits", "auto-restart", { "1 -start", "-stop", "said:The service is stopped." });
+        odd("uninstall refused", "denied", { "1 -uninstall", "said:The service could not be stopped. error = 13",
+                                             "said:The service could not be deleted. error = 13" });
+    }
+    // Runs the steps in order: "-command values" runs the host, which must end
+    // with 0 ("1 -command": with 1); "KEY=value" and "file=content" set up
+    // (HostFixture::setUp()); "place:text" checks that the text is in the last
+    // command's output (said), the unit folder's files (unit), the control
+    // program's calls (calls) or a file; '!' in front: it is not. "file:path":
+    // the file exists; "queries:n": the last command asked n times. @ is the
+    // host's folder.
+    void commands()
     {
+        QFETCH(QStringList, steps);
         ServiceHost host;
-        VERIFY_SAID(host.command({ "-install" }), "The service is installed.");
-        VERIFY_SAID(host.command({ "-status" }), "Status is 'SERVICE_STOPPED'");
-        VERIFY_SAID(host.command({ "-start" }), "The service is started.");
-        VERIFY_SAID(host.command({ "-status" }), "Status is 'SERVICE_RUNNING'");
-        VERIFY_SAID(host.command({ "-stop" }), "The service is stopped.");
-        VERIFY_SAID(host.command({ "-start" }), "The service is started.");
-
-        const QByteArray output = host.command({ "-uninstall" });
-        VERIFY_SAID(output, "The service is stopped.\n");
-        VERIFY_SAID(output, "The service is deleted.");
-        QVERIFY(!QFile::exists(host.unitFile()));
-        const QByteArray calls = host.calls();
-        const QByteArray unit(testUnit);
-        VERIFY_SAID(calls, "start --no-block " + unit + "\n");
-        VERIFY_SAID(calls, "stop --no-block " + unit + "\n");
-        VERIFY_SAID(calls, "disable " + unit + "\n");
-        QVERIFY(calls.lastIndexOf("disable ") < calls.lastIndexOf("daemon-reload"));
-
-        VERIFY_SAID(host.command({ "-status" }, 1), "Could not find service. error = 2");
-    }
-
-    // Pending while the job is there, whatever the state reads meanwhile:
-    // one query finds the manager, three more see the job end.
-    void waitsWhileJobPending_data()
-    {
-        QTest::addColumn<QString>("mode");
-        QTest::addColumn<QString>("command");
-        QTest::addColumn<QByteArray>("said");
-        QTest::newRow("start, activating") << "slow" << "-start" << QByteArray("The service is started.");
-        QTest::newRow("start, still inactive") << "queued" << "-start" << QByteArray("The service is started.");
-        QTest::newRow("stop, still active") << "queued" << "-stop" << QByteArray("The service is stopped.");
-    }
-    void waitsWhileJobPending()
-    {
-        QFETCH(QString, mode);
-        QFETCH(QString, command);
-        QFETCH(QByteArray, said);
-        ServiceHost host;
-        host.command({ "-install" });
-        host.command({ "-start" });
-        host.env().insert("STUB_MODE", mode);
-        const qsizetype before = host.calls().count("show -p ");
-        VERIFY_SAID(host.command({ command }), said);
-        QCOMPARE(host.calls().count("show -p ") - before, 4);
+        QByteArray said;
+        qsizetype queries = 0;
+        for (QString step : steps) {
+            step.replace('@', host.root());
+            const qsizetype colon = step.indexOf(':');
+            const qsizetype equals = step.indexOf('=');
+            if (step.startsWith('-') || step.at(0).isDigit()) {
+                const int code = step.at(0).isDigit() ? step.section(' ', 0, 0).toInt() : 0;
+                queries = host.calls().count("show -p ");
+                said = host.command(step.split(' ').mid(step.at(0).isDigit() ? 1 : 0), code);
+                continue;
+            }
+            if (equals >= 0 && (colon < 0 || equals < colon)) {
+                host.setUp({ step });
+                continue;
+            }
+            const bool absent = step.startsWith('!');
+            const QString place = step.left(colon).remove('!');
+            const QByteArray text = step.mid(colon + 1).toUtf8();
+            if (place == "queries") {
+                QCOMPARE(host.calls().count("show -p ") - queries, text.toInt());
+            } else if (place == "file") {
+                QVERIFY2(QFile::exists(host.path(QString::fromUtf8(text))) != absent, text.constData());
+            } else {
+                const QByteArray in = place == "said" ? said
+                    : place == "unit"                 ? host.unitText()
+                    : place == "calls"                ? host.calls()
+                                                      : host.readFile(host.path(place));
+                QVERIFY2(in.contains(text) != absent, qPrintable(step + " in:\n" + in));
+            }
+        }
     }
 
     // A wait for a job that does not end is ended by Ctrl+C.
@@ -341,138 +317,6 @@ private slots:
         QVERIFY(!process.readAll().contains("The service is started."));
     }
 
-    void installReloadType_data()
-    {
-        QTest::addColumn<QString>("version");
-        QTest::addColumn<bool>("managerReloads");
-        QTest::newRow("252") << "252" << false;
-        QTest::newRow("253") << "253" << true;
-        QTest::newRow("no version") << "" << false;
-    }
-    void installReloadType()
-    {
-        QFETCH(QString, version);
-        QFETCH(bool, managerReloads);
-        ServiceHost host;
-        host.env().insert("STUB_VERSION", version);
-        VERIFY_SAID(host.command({ "-install" }), "The service is installed.");
-        const QByteArray text = host.readFile(host.unitFile());
-        VERIFY_SAID(text, managerReloads ? "Type=notify-reload\n" : "Type=notify\n");
-        QCOMPARE(text.contains("ExecReload="), !managerReloads);
-        VERIFY_SAID(host.calls(), "--version\n");
-    }
-
-    // No unit installed, or no control program to ask: nothing is started,
-    // stopped or written.
-    void noService_data()
-    {
-        QTest::addColumn<QString>("command");
-        QTest::addColumn<bool>("managerThere");
-        QTest::addColumn<QByteArray>("said");
-        for (const char* command : { "-uninstall", "-start", "-stop", "-status" }) {
-            QTest::addRow("%s, not installed", command) << command << true << QByteArray("Could not find service. error = 2\n");
-            QTest::addRow("%s, no manager", command) << command << false << QByteArray("Could not find service. error = 5\n");
-        }
-        QTest::newRow("-install, no manager") << "-install" << false << QByteArray("Could not install service. error = 5\n");
-    }
-    void noService()
-    {
-        QFETCH(QString, command);
-        QFETCH(bool, managerThere);
-        QFETCH(QByteArray, said);
-        ServiceHost host;
-        if (!managerThere)
-            host.env().insert("KOR_SYSTEMCTL", host.path("no-such-systemctl"));
-        const QByteArray output = host.command({ command }, 1);
-        VERIFY_SAID(output, "Looking up service control manager");
-        QCOMPARE(output.contains("Could not contact service control manager."), !managerThere);
-        VERIFY_SAID(output, said);
-        QVERIFY(!host.calls().contains("--no-block"));
-        QVERIFY(!QFile::exists(host.unitFile()));
-    }
-
-    // The control program answers oddly, or the unit does not do what was
-    // asked. "before" runs first, in the same mode.
-    void badAnswers_data()
-    {
-        QTest::addColumn<QString>("mode");
-        QTest::addColumn<QString>("before");
-        QTest::addColumn<QString>("command");
-        QTest::addColumn<QByteArray>("said");
-        QTest::addColumn<int>("code");
-        const auto row = [](const char* tag, const char* mode, const char* command, const char* said, int code = 1,
-                            const char* before = "") {
-            QTest::newRow(tag) << mode << before << command << QByteArray(said) << code;
-        };
-        row("garbage status", "garbage", "-status", "Could not query service status. error = 74");
-        row("garbage start", "garbage", "-start", "The service could not be started. error = 74");
-        row("failing status", "fail", "-status", "Could not query service status. error = 5");
-        row("failing start", "fail", "-start", "The service could not be started. error = 5");
-        row("failing stop", "fail", "-stop", "The service could not be stopped. error = 5");
-        row("failing uninstall", "fail", "-uninstall",
-            "The service could not be stopped. error = 5\nThe service could not be deleted. error = 5");
-        row("start fails, restart waits", "auto-restart", "-start", "The service could not be started. error = 5");
-        row("status while the restart waits", "auto-restart", "-status", "Status is 'SERVICE_STOPPED'", 0, "-start");
-        row("stop while the restart waits", "auto-restart", "-stop", "The service is stopped.", 0, "-start");
-        row("start refused", "denied", "-start", "The service could not be started. error = 13");
-        row("stop refused", "denied", "-stop", "The service could not be stopped. error = 13");
-        row("uninstall refused", "denied", "-uninstall",
-            "The service could not be stopped. error = 13\nThe service could not be deleted. error = 13");
-        for (const char* command : { "-uninstall", "-start", "-stop", "-status" })
-            QTest::addRow("%s, no bus", command) << "nobus" << "" << command
-                                                 << QByteArray("Could not contact service control manager.\n"
-                                                               "Could not find service. error = 5")
-                                                 << 1;
-        row("-install, no bus", "nobus", "-install",
-            "Could not contact service control manager.\nCould not install service. error = 5");
-    }
-    void badAnswers()
-    {
-        QFETCH(QString, mode);
-        QFETCH(QString, before);
-        QFETCH(QString, command);
-        QFETCH(QByteArray, said);
-        QFETCH(int, code);
-        ServiceHost host;
-        host.command({ "-install" });
-        host.env().insert("STUB_MODE", mode);
-        if (!before.isEmpty())
-            host.run({ before });
-        const QByteArray output = host.command({ command }, code);
-        // Each line carries the log's prefix; compare the texts line by line.
-        for (const QByteArray& line : said.split('\n'))
-            VERIFY_SAID(output, line);
-        QVERIFY(QFile::exists(host.unitFile()));
-    }
-
-    // The escaping itself is checked in tst_servicemanager; here: that every
-    // command finds the unit under the escaped name.
-    void oddNames_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("unit");
-        QTest::newRow("non-ASCII") << QString::fromUtf8("Kör") << "K\\xc3\\xb6r.service";
-        QTest::newRow("1024 characters") << QString(1024, QLatin1Char('n')) << QString(1024, QLatin1Char('n')) + ".service";
-    }
-    void oddNames()
-    {
-        QFETCH(QString, name);
-        QFETCH(QString, unit);
-        ServiceHost host;
-        host.env().insert("TESTHOST_SERVICE_NAME", name);
-        const QByteArray output = host.command({ "-install" }, unit.size() > 255 ? 1 : 0);
-        if (unit.size() > 255) {
-            // Longer than a file name may be: refused with the file system's word.
-            VERIFY_SAID(output, "Could not install service. error = 36");
-            VERIFY_SAID(host.command({ "-status" }, 1), "Could not find service. error = 2");
-            return;
-        }
-        VERIFY_SAID(output, "The service is installed.");
-        QVERIFY(QFile::exists(host.unitFile(unit)));
-        VERIFY_SAID(host.command({ "-start" }), "The service is started.");
-        VERIFY_SAID(host.command({ "-uninstall" }), "The service is deleted.");
-        QVERIFY(!QFile::exists(host.unitFile(unit)));
-    }
 };
 
 QTEST_GUILESS_MAIN(tst_ServiceCommands)

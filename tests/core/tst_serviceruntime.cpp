@@ -8,63 +8,9 @@
 #include <algorithm>
 
 #include <csignal>
-#include <poll.h>
 #include <sys/stat.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 namespace {
-
-// The service manager's end of the notify protocol.
-class NotifySocket
-{
-public:
-    explicit NotifySocket(const QString& path) : m_path(path)
-    {
-        m_fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        const QByteArray bytes = QFile::encodeName(path);
-        std::memcpy(address.sun_path, bytes.constData(), size_t(bytes.size()));
-        m_bound = m_fd >= 0 && ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    }
-    ~NotifySocket()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    bool isBound() const { return m_bound; }
-
-    // Reads datagrams until count of them contain needle; everything read is
-    // kept.
-    bool waitFor(const QByteArray& needle, int count = 1, int timeoutMs = 10000)
-    {
-        QDeadlineTimer deadline(timeoutMs);
-        while (!deadline.hasExpired()) {
-            int seen = 0;
-            for (const QByteArray& datagram : std::as_const(m_received))
-                seen += datagram.contains(needle) ? 1 : 0;
-            if (seen >= count)
-                return true;
-            pollfd wait{ m_fd, POLLIN, 0 };
-            if (::poll(&wait, 1, int(deadline.remainingTime())) <= 0)
-                break;
-            char buffer[4096];
-            const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
-            if (n > 0)
-                m_received << QByteArray(buffer, int(n));
-        }
-        return false;
-    }
-    const QList<QByteArray>& received() const { return m_received; }
-
-private:
-    QString m_path;
-    int m_fd = -1;
-    bool m_bound = false;
-    QList<QByteArray> m_received;
-};
 
 // Every reload's start (with its monotonic time in the same datagram) is
 // ended by READY=1, or by the stop, before the next one starts. Returns the
@@ -121,40 +67,6 @@ class tst_ServiceRuntime : public QObject
 {
     Q_OBJECT
 private slots:
-    // READY=1 only once the program serves: the PID file is taken and a
-    // slow init() has returned. One READY=1, one STOPPING=1, and the stopped
-    // report last.
-    void startAndStop()
-    {
-        ManagedHost host("run");
-        host.env().insert("TESTHOST_SLOW_INIT", "300");
-        host.env().insert("TESTHOST_INIT_MARK", host.path("init-done"));
-        QProcess process;
-        QVERIFY(host.startReady(process));
-        const QByteArray pid = QByteArray::number(process.processId());
-        QVERIFY(host.manager.waitFor("READY=1"));
-        QVERIFY(QFile::exists(host.path("init-done")));
-        QVERIFY(QFile::exists(host.path("bin/testhost.pid")));
-
-        QVERIFY(HostFixture::endBySignal(process, SIGTERM));
-        QVERIFY(host.manager.waitFor("STATUS=stopped, exit code 0"));
-        const QList<QByteArray> got = host.manager.received();
-        QCOMPARE(got.first(), QByteArray("STATUS=starting"));
-        const QRegularExpression running(
-            QStringLiteral("^READY=1\nSTATUS=running since \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d, pid %1\nMAINPID=%1$")
-                .arg(QString::fromLatin1(pid)));
-        QCOMPARE(std::count_if(got.cbegin(), got.cend(),
-                               [&](const QByteArray& d) { return running.match(QString::fromUtf8(d)).hasMatch(); }),
-                 1);
-        QCOMPARE(got.count("STOPPING=1\nSTATUS=stopping"), 1);
-        QCOMPARE(got.size(), 4);
-        QCOMPARE(got.last(), QByteArray("STATUS=stopped, exit code 0"));
-        const QByteArray log = host.readFile(host.logFile());
-        QCOMPARE(log.count("service end with pid"), 1);
-        QVERIFY2(!log.contains("Closing by signal"), log.constData());
-        QVERIFY(!QFile::exists(host.path("bin/testhost.pid")));
-    }
-
     // A stop at any moment of the start ends the program in order, soon: no
     // READY=1 unless it was ready, and nothing after the stopped report.
     void stopDuringStart_data()
@@ -200,120 +112,6 @@ private slots:
         QVERIFY(count("STOPPING=1") <= 1);
         QVERIFY(got.isEmpty() || got.last().startsWith("STATUS=stopped, exit code 0") || !count("STATUS=stopped"));
         QVERIFY(!host.logHas("Closing by signal"));
-    }
-
-    // The manager may stop or reload the service the moment it reported
-    // running, before the program's own start-up has gone further.
-    void signalAtOnce_data()
-    {
-        QTest::addColumn<int>("signalNumber");
-        QTest::newRow("reload") << SIGHUP;
-    }
-    void signalAtOnce()
-    {
-        QFETCH(int, signalNumber);
-        ManagedHost host("run");
-        QVERIFY(host.manager.isBound());
-        QProcess process;
-        host.start(process, { "-service" });
-        QVERIFY(host.manager.waitFor("READY=1"));
-        ::kill(pid_t(process.processId()), signalNumber);
-        if (signalNumber == SIGHUP) {
-            QVERIFY(host.manager.waitFor("RELOADING=1"));
-            QVERIFY(host.manager.waitFor("READY=1", 2));
-            QCOMPARE(process.state(), QProcess::Running);
-            QVERIFY(HostFixture::endBySignal(process, SIGTERM));
-        } else {
-            QVERIFY(process.waitForFinished(10000));
-            QCOMPARE(process.exitCode(), 0);
-        }
-        QVERIFY(host.manager.waitFor("STATUS=stopped, exit code 0"));
-    }
-
-    // Nobody would see the log line, so standard error says it.
-    void withoutServiceManager()
-    {
-        HostFixture host;
-        host.env().insert("TESTHOST_MODE", "run");
-        host.env().remove("NOTIFY_SOCKET");
-        QByteArray output;
-        QCOMPARE(host.run({ "-service" }, &output), 0);
-        QVERIFY2(output.contains("Couldn't start as service"), output.constData());
-    }
-
-    // A socket that is not there: every report fails and says so; the
-    // program runs and stops all the same.
-    void managerUnreachable()
-    {
-        HostFixture host;
-        host.env().insert("TESTHOST_MODE", "run");
-        host.env().insert("NOTIFY_SOCKET", host.path("nobody"));
-        QProcess process;
-        QVERIFY(host.startReady(process, { "-service" }));
-        QVERIFY(HostFixture::endBySignal(process, SIGTERM));
-        const QByteArray log = host.readFile(host.logFile());
-        QVERIFY2(log.contains("SetServiceStatus failed state = 1, error= 2"), log.constData());
-        QVERIFY(log.contains("service end with pid"));
-    }
-
-    // A program that ends before it serves never says READY=1, and the
-    // stopped report carries the code it ends with.
-    void endsBeforeReady_data()
-    {
-        QTest::addColumn<QByteArray>("mode");
-        QTest::addColumn<QString>("runtimeDirectory"); // RUNTIME_DIRECTORY below the test folder
-        QTest::addColumn<int>("exitCode");
-        QTest::newRow("second instance") << QByteArray("run") << QString() << 255;
-        QTest::newRow("exit from init") << QByteArray("exit3") << QString() << 3;
-        QTest::newRow("runtime folder missing") << QByteArray("run") << "missing" << 255;
-    }
-    void endsBeforeReady()
-    {
-        QFETCH(QByteArray, mode);
-        QFETCH(QString, runtimeDirectory);
-        QFETCH(int, exitCode);
-        HostFixture host;
-        host.env().insert("TESTHOST_MODE", "run");
-        QProcess first;
-        if (QTest::currentDataTag() == QByteArray("second instance"))
-            QVERIFY(host.startReady(first, {}));
-        NotifySocket manager(host.path("notify"));
-        QVERIFY(manager.isBound());
-        host.env().insert("NOTIFY_SOCKET", host.path("notify"));
-        host.env().insert("TESTHOST_MODE", mode);
-        if (!runtimeDirectory.isEmpty())
-            host.env().insert("RUNTIME_DIRECTORY", host.path(runtimeDirectory));
-        QCOMPARE(host.run({ "-service" }), exitCode);
-        const QByteArray stopped = "STATUS=stopped, exit code " + QByteArray::number(exitCode);
-        QVERIFY(manager.waitFor(stopped));
-        QCOMPARE(manager.received().last(), stopped);
-        for (const QByteArray& datagram : manager.received())
-            QVERIFY2(!datagram.contains("READY=1"), datagram.constData());
-        if (first.state() == QProcess::Running)
-            QVERIFY(HostFixture::endBySignal(first, SIGTERM));
-    }
-
-    // systemd hands a service account a runtime folder: the PID file goes
-    // there, under its usual name; at a console the variable means nothing.
-    void pidFileInRuntimeFolder_data()
-    {
-        QTest::addColumn<bool>("service");
-        QTest::newRow("service") << true;
-        QTest::newRow("console") << false;
-    }
-    void pidFileInRuntimeFolder()
-    {
-        QFETCH(bool, service);
-        ManagedHost host("run", service);
-        QVERIFY(QDir(host.root()).mkpath("run/a"));
-        host.env().insert("RUNTIME_DIRECTORY", host.path("run/a") + ":" + host.path("run/b"));
-        QProcess process;
-        QVERIFY(host.startReady(process, service ? QStringList{ "-service" } : QStringList{}));
-        if (service)
-            QVERIFY(host.manager.waitFor("READY=1"));
-        QCOMPARE(QFile::exists(host.path("run/a/testhost.pid")), service);
-        QCOMPARE(QFile::exists(host.path("bin/testhost.pid")), !service);
-        QVERIFY(HostFixture::endBySignal(process, SIGTERM));
     }
 
     // SIGABRT, the watchdog's signal to a hung main loop: the closing line
@@ -405,8 +203,8 @@ private slots:
         QVERIFY(!host.logHas("Closing by signal"));
     }
 
-    // A hundred SIGHUPs in a row: reloads never overlap, and the file's last
-    // state is the one in force at the end.
+    // A hundred SIGHUPs in a row from the moment it is ready: reloads never
+    // overlap, and the file's last state is the one in force at the end.
     void reloadStorm()
     {
         ManagedHost host("tick");
@@ -422,48 +220,6 @@ private slots:
         QVERIFY(host.manager.waitFor("STATUS=stopped"));
         const int reloads = pairedReloads(host.manager.received());
         QVERIFY2(reloads >= 1 && reloads <= 100, QByteArray::number(reloads).constData());
-    }
-
-    // A small interval: pings keep coming while the loop runs. Which values
-    // count as bad is decided in tst_servicemanager; here: without pings the
-    // program runs on, and a bad value says so in the log file.
-    void watchdog_data()
-    {
-        QTest::addColumn<QByteArray>("usec");
-        QTest::addColumn<QByteArray>("pid");
-        QTest::addColumn<QByteArray>("line");
-        QTest::newRow("pings") << QByteArray("200000") << QByteArray()
-                               << QByteArray("Watchdog: the service manager hears from us every 100 ms");
-        QTest::newRow("bad value") << QByteArray("1s") << QByteArray()
-                                   << QByteArray("WATCHDOG_USEC '1s' is no positive number of microseconds; it is ignored");
-        QTest::newRow("another process") << QByteArray("200000") << QByteArray("1") << QByteArray();
-    }
-    void watchdog()
-    {
-        QFETCH(QByteArray, usec);
-        QFETCH(QByteArray, pid);
-        QFETCH(QByteArray, line);
-        const bool pings = QTest::currentDataTag() == QByteArray("pings");
-        ManagedHost host("run");
-        host.env().insert("WATCHDOG_USEC", usec);
-        if (!pid.isEmpty())
-            host.env().insert("WATCHDOG_PID", pid);
-        QProcess process;
-        QVERIFY(host.startReady(process));
-        // The watchdog is set up once the service is ready.
-        QVERIFY(host.manager.waitFor("READY=1"));
-        if (pings)
-            QVERIFY(host.manager.waitFor("WATCHDOG=1", 3));
-        QVERIFY(HostFixture::endBySignal(process, SIGTERM));
-        QVERIFY(host.manager.waitFor("STATUS=stopped"));
-        if (!pings) {
-            for (const QByteArray& datagram : host.manager.received())
-                QVERIFY(!datagram.contains("WATCHDOG"));
-        }
-        const QByteArray log = host.readFile(host.logFile());
-        QCOMPARE(log.contains("hears from us"), pings);
-        if (!line.isEmpty())
-            QVERIFY2(log.contains(line), log.constData());
     }
 
     void journal_data()

@@ -61,19 +61,10 @@ done
 
 # The machine store at its default place: the units get no environment for it.
 mkdir -p "$root/etc/kor/registry/HKEY_LOCAL_MACHINE/SOFTWARE" "$root/etc/kor/updater"
-cat > "$root/etc/kor/registry/HKEY_LOCAL_MACHINE/SOFTWARE/Kor.ini" << 'STORE'
-[Common]
-machineId={6d1e4b2a-8c3f-4e5d-9a7b-0c1d2e3f4a5b}
-UpdaterConfigPath=/etc/kor/updater
-STORE
-cat > "$root/etc/kor/updater/setup.xml" << 'SETUP'
-<?xml version="1.0" encoding="UTF-8"?>
-<Setup>
-  <Settings>
-    <logdir>/var/log/kor</logdir>
-  </Settings>
-</Setup>
-SETUP
+printf '[Common]\nmachineId={6d1e4b2a-8c3f-4e5d-9a7b-0c1d2e3f4a5b}\nUpdaterConfigPath=/etc/kor/updater\n' \
+    > "$root/etc/kor/registry/HKEY_LOCAL_MACHINE/SOFTWARE/Kor.ini"
+printf '<?xml version="1.0" encoding="UTF-8"?>\n<Setup><Settings><logdir>/var/log/kor</logdir></Settings></Setup>\n' \
+    > "$root/etc/kor/updater/setup.xml"
 
 # The test host twice: a copy named otherwise has a settings file of its own,
 # which gives only that one a watchdog.

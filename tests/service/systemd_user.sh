@@ -28,10 +28,7 @@ for _ in $(seq 1 100); do
 done
 [ -S "$XDG_RUNTIME_DIR/systemd/private" ] || skip "the user manager did not start"
 
-cat > "$HOME/systemctl" << 'WRAPPER'
-#!/bin/sh
-exec systemctl --user "$@"
-WRAPPER
+printf '#!/bin/sh\nexec systemctl --user "$@"\n' > "$HOME/systemctl"
 chmod +x "$HOME/systemctl"
 export KOR_SYSTEMCTL=$HOME/systemctl KOR_SYSTEMD_UNIT_DIR=$HOME/.config/systemd/user
 mkdir -p "$KOR_SYSTEMD_UNIT_DIR"
@@ -42,6 +39,10 @@ for name in TSAN_OPTIONS ASAN_OPTIONS UBSAN_OPTIONS; do
 done
 unit='Kor\x20Example.service'
 failed=0
+fail() {
+    echo "FAIL: $*"
+    failed=1
+}
 
 # Runs one command of the program: it must end with 0 and log the line.
 expect() {
@@ -51,9 +52,8 @@ expect() {
     output=$(cd "$HOME" && KOR_REGISTRY_ROOT="$registry" "$bin/Kor.Example" "$@" 2>&1)
     local code=$?
     if [ $code -ne 0 ] || ! grep -qF -- "$line" <<< "$output"; then
-        echo "FAIL: $* (exit code $code), expected: $line"
+        fail "$* (exit code $code), expected: $line"
         echo "$output" | tail -5
-        failed=1
     else
         echo "PASS: $* -> $line"
     fi
@@ -67,28 +67,20 @@ expect "Status is 'SERVICE_RUNNING'" -status
 if [ -d "$XDG_RUNTIME_DIR/Kor\\x20Example" ]; then
     echo "PASS: runtime directory"
 else
-    echo "FAIL: runtime directory, found: $(ls "$XDG_RUNTIME_DIR")"
-    failed=1
+    fail "runtime directory, found: $(ls "$XDG_RUNTIME_DIR")"
 fi
 # A reload ends (READY=1 after RELOADING=1) and leaves the service running.
 if timeout 30 systemctl --user reload "$unit" && [ "$(property ActiveState)" = active ] \
     && [[ "$(property StatusText)" == "running since "* ]]; then
     echo "PASS: reload"
 else
-    echo "FAIL: reload, ActiveState=$(property ActiveState) StatusText=$(property StatusText)"
-    failed=1
+    fail "reload, ActiveState=$(property ActiveState) StatusText=$(property StatusText)"
 fi
 expect "The service is stopped." -stop
 result=$(property Result) status=$(property ExecMainStatus)
-if [ "$result" != success ] || [ "$status" != 0 ]; then
-    echo "FAIL: after -stop Result=$result ExecMainStatus=$status"
-    failed=1
-fi
+[ "$result" != success ] || [ "$status" != 0 ] && fail "after -stop Result=$result ExecMainStatus=$status"
 expect "The service is deleted." -uninstall
 load=$(property LoadState)
-if [ "$load" != not-found ]; then
-    echo "FAIL: after -uninstall LoadState=$load"
-    failed=1
-fi
+[ "$load" != not-found ] && fail "after -uninstall LoadState=$load"
 [ $failed -eq 0 ] && echo "7 passed, 0 failed" || echo "FAILED"
 exit $failed
