@@ -252,19 +252,22 @@ private slots:
         const QByteArray firstPid = QByteArray::number(first.processId());
         QCOMPARE(host.readFile(pidFile), firstPid + '\n');
 
-        QProcess second;
-        second.setProcessChannelMode(QProcess::MergedChannels);
-        host.start(second, {});
-        QVERIFY(second.waitForFinished(10000));
-        QCOMPARE(second.exitCode(), 255);
-        const QByteArray output = second.readAll();
-        QVERIFY2(output.contains("service already started with pid file 'testhost.pid' and pid " + firstPid + "."),
-                 output.constData());
-        QVERIFY2(!output.contains("still alive at exit"), output.constData()); // what the start set up is released
-        const QByteArray log = host.readFile(host.logFile());
-        QVERIFY(!log.contains("already started"));
-        QVERIFY(!log.contains("pid " + QByteArray::number(second.processId())));
-        QCOMPARE(host.readFile(pidFile), firstPid + '\n');
+        // A service, which logs nothing to standard output, says why as well.
+        for (const QStringList& arguments : { QStringList(), QStringList{ "-service" } }) {
+            QProcess second;
+            second.setProcessChannelMode(QProcess::MergedChannels);
+            host.start(second, arguments);
+            QVERIFY(second.waitForFinished(10000));
+            QCOMPARE(second.exitCode(), 255);
+            const QByteArray output = second.readAll();
+            QVERIFY2(output.contains("service already started with pid file 'testhost.pid' and pid " + firstPid + "."),
+                     output.constData());
+            QVERIFY2(!output.contains("still alive at exit"), output.constData()); // what the start set up is released
+            const QByteArray log = host.readFile(host.logFile());
+            QVERIFY(!log.contains("already started"));
+            QVERIFY(!log.contains("pid " + QByteArray::number(second.processId())));
+            QCOMPARE(host.readFile(pidFile), firstPid + '\n');
+        }
 
         ::kill(pid_t(first.processId()), SIGKILL);
         QVERIFY(first.waitForFinished(10000));

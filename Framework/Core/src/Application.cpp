@@ -443,7 +443,13 @@ int Application::run(bool asService)
     if (!d->allowMultipleInstances)
         pidFile.emplace(pidPath);
     int result = ExitCode::InstanceRefused;
-    if (!pidFile || takePidFile(*pidFile, d->pid, d->pidFileName, pidPath)) {
+    // A service logs nothing to standard output, and a refused one opens no
+    // log file: its reason goes there all the same, into the manager's journal.
+    const int consoleSeverity = Kor::LogModule::GetInfoSeverity(Kor::LogModule::Console);
+    Kor::LogModule::SetInfoSeverity(Kor::LogModule::Console, std::min(consoleSeverity, int(Kor::INFO)));
+    const bool pidFileOurs = !pidFile || takePidFile(*pidFile, d->pid, d->pidFileName, pidPath);
+    Kor::LogModule::SetInfoSeverity(Kor::LogModule::Console, consoleSeverity);
+    if (pidFileOurs) {
         // The log file opens once the PID file is ours, before the start
         // lines, so that they reach the file as well as the console.
         Kor::LogModule::Enable(Kor::LogModule::LogFile, true);
