@@ -162,7 +162,8 @@ private slots:
         QTest::newRow("utf-16 declared without bom")
             << QByteArray("<?xml version=\"1.0\" encoding=\"UTF-16\"?><a/>") << QByteArray("without byte-order mark");
         QTest::newRow("bom contradicts declaration")
-            << QByteArray("\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a/>") << QByteArray("contradicts");
+            << QByteArray("\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a/>")
+            << QByteArray("contradicts");
         QTest::newRow("unsupported encoding")
             << QByteArray("<?xml version=\"1.0\" encoding=\"EBCDIC-FI\"?><a/>") << QByteArray("unsupported");
         QTest::newRow("odd utf-16") << utf16(u"<a/>", false).chopped(1) << QByteArray("encoding");

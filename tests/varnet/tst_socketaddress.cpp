@@ -34,8 +34,9 @@ private slots:
         QTest::addColumn<Interfaces>("interfaces");
         QTest::addColumn<int>("policy");
         QTest::addColumn<QString>("expected");
-        const Interfaces typical = parse({"lo 4 127.0.0.1 loopback", "lo 6 ::1 loopback", "eth0 6 fe80::1c2:3ff:fe04:506",
-                                          "eth0 6 2001:db8::10", "eth0 4 192.168.1.20", "eth1 4 10.0.0.5"});
+        const Interfaces typical = parse({"lo 4 127.0.0.1 loopback", "lo 6 ::1 loopback",
+                                          "eth0 6 fe80::1c2:3ff:fe04:506", "eth0 6 2001:db8::10",
+                                          "eth0 4 192.168.1.20", "eth1 4 10.0.0.5"});
         QTest::newRow("both prefers ipv4") << typical << 0 << "192.168.1.20";
         QTest::newRow("ipv4 only") << typical << 1 << "192.168.1.20";
         QTest::newRow("ipv6 prefers global") << typical << 2 << "2001:db8::10";

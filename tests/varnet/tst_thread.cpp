@@ -11,9 +11,7 @@
 #include <chrono>
 #include <future>
 #include <mutex>
-#include <string>
 #include <thread>
-#include <vector>
 
 using Proc = Kor::Processor<Kor::MessageQueue, Kor::Receiver>;
 
