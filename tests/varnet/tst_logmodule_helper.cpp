@@ -86,8 +86,7 @@ int fileLimit(const char* path, const std::string& how)
     rlimit original{};
     if (::getrlimit(RLIMIT_FSIZE, &original) != 0 || original.rlim_max < kFileLimit)
         return SetupFailed;
-    rlimit limited = original;
-    limited.rlim_cur = kFileLimit;
+    const rlimit limited{kFileLimit, original.rlim_max};
     if (::setrlimit(RLIMIT_FSIZE, &limited) != 0)
         return SetupFailed;
     start(LogModule::LogFile, path);
@@ -140,9 +139,6 @@ int main(int argc, char** argv)
         return fileLimit(argv[2], argv[3]);
     if (mode == "brokenpipe" && argc == 3)
         return brokenPipe(argv[2]);
-    std::fprintf(stderr,
-                 "usage: %s console <global> <console> | unwritable <path> | exit <path>"
-                 " | filelimit <path> <sync|buffered|async> | brokenpipe <path>\n",
-                 argv[0]);
+    std::fprintf(stderr, "usage: %s console|unwritable|exit|filelimit|brokenpipe ...\n", argv[0]);
     return 2;
 }

@@ -7,102 +7,10 @@
 using Kor::Section;
 using Kor::String;
 
-class tst_Section : public QObject {
-    Q_OBJECT
-private slots:
-    void init() { QVERIFY(m_dir.isValid()); }
-    void readsNestedElements();
-    void missingChildrenAreInvalid();
-    void whitespace_data();
-    void whitespace();
-    void encodings_data();
-    void encodings();
-    void copiesShareTreeAndClearRefReleases();
-    void refusesUnreadablePaths();
-    void acceptsFilesAtTheLimits();
-    void refusesHostileFiles_data();
-    void refusesHostileFiles();
-
-private:
-    QByteArray write(const QByteArray& content);
-    QTemporaryDir m_dir;
-    int m_files = 0;
-};
-
-QByteArray tst_Section::write(const QByteArray& content)
-{
-    const QString path = m_dir.filePath(QStringLiteral("f%1.xml").arg(++m_files));
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
-        qFatal("cannot write %s", qPrintable(path));
-    return path.toLocal8Bit();
-}
-
-static bool readInto(Section& s, const QByteArray& path, bool keepWhitespace = false)
-{
-    return s.ReadFile(path.constData(), keepWhitespace, Section::s_defaultReadCharset, String::s_defaultCharset);
-}
-
-void tst_Section::readsNestedElements()
-{
-    Section s;
-    QVERIFY(readInto(s,
-        write("<?xml version=\"1.0\"?>\n<!-- set-up -->\n<Setup>\n  <Settings>\n"
-              "    <logdir>/var/log/kor</logdir>\n    <dbtype>pg</dbtype>\n"
-              "    <dbtype>second</dbtype>\n    <amp>a &amp; b <![CDATA[<c>]]></amp>\n"
-              "  </Settings>\n</Setup>\n")));
-    QVERIFY(s.isValid());
-    QVERIFY(s.lastError().empty());
-    QCOMPARE(s["Setup"]["Settings"]["logdir"].getText().c_str(), "/var/log/kor");
-    QCOMPARE(s["Setup"]["Settings"]["dbtype"].getText().c_str(), "pg"); // the first of that name
-    QCOMPARE(s["Setup"]["Settings"]["amp"].getText().c_str(), "a & b <c>");
-    QCOMPARE(s["Setup"]["Settings"].childCount(), std::size_t(4));
-    QCOMPARE(s["Setup"]["Settings"].getText().c_str(), ""); // indentation only
-    QCOMPARE(s["Setup"].toString().c_str(), "Setup");
-}
-
-void tst_Section::missingChildrenAreInvalid()
-{
-    Section s;
-    QVERIFY(readInto(s, write("<Setup><Settings/></Setup>")));
-    const Section missing = s["Setup"]["Settings"]["allowed_protocols"];
-    QVERIFY(!missing.isValid());
-    QVERIFY(missing.getText().empty());
-    QVERIFY(!missing["deeper"]["still"].isValid());
-    QVERIFY(!s["setup"].isValid()); // names are case-sensitive
-    QVERIFY(!s[nullptr].isValid());
-    QVERIFY(!Section()["x"].isValid());
-    QCOMPARE(missing.toDebugString().c_str(), "Section (invalid)");
-}
-
-void tst_Section::whitespace_data()
-{
-    QTest::addColumn<QByteArray>("xml");
-    QTest::addColumn<bool>("keep");
-    QTest::addColumn<QByteArray>("text");
-    QTest::newRow("blanks around text kept")
-        << QByteArray("<a><b>  x y \n</b></a>") << false << QByteArray("  x y \n");
-    QTest::newRow("blank-only dropped") << QByteArray("<a><b> \n\t</b></a>") << false << QByteArray();
-    QTest::newRow("blank-only kept") << QByteArray("<a><b> \n\t</b></a>") << true << QByteArray(" \n\t");
-    QTest::newRow("indentation around child kept")
-        << QByteArray("<a><b>\n  <c/>\n  y\n</b></a>") << true << QByteArray("\n  \n  y\n");
-    QTest::newRow("indentation around child dropped")
-        << QByteArray("<a><b>\n  <c/>\n  y\n</b></a>") << false << QByteArray("\n  y\n");
-    QTest::newRow("blank CDATA kept") << QByteArray("<a><b><![CDATA[  ]]></b></a>") << false << QByteArray("  ");
-}
-
-void tst_Section::whitespace()
-{
-    QFETCH(QByteArray, xml);
-    QFETCH(bool, keep);
-    QFETCH(QByteArray, text);
-    Section s;
-    QVERIFY(readInto(s, write(xml), keep));
-    QCOMPARE(QByteArray(s["a"]["b"].getText().c_str()), text);
-}
+namespace {
 
 // With a byte-order mark.
-static QByteArray utf16(const char16_t* text, bool bigEndian)
+QByteArray utf16(const char16_t* text, bool bigEndian)
 {
     QByteArray bytes = bigEndian ? QByteArray("\xFE\xFF") : QByteArray("\xFF\xFE");
     for (const char16_t* p = text; *p; ++p) {
@@ -113,139 +21,168 @@ static QByteArray utf16(const char16_t* text, bool bigEndian)
     return bytes;
 }
 
-void tst_Section::encodings_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<int>("readCharset");
-    QTest::addColumn<int>("textCharset");
-    QTest::addColumn<QByteArray>("text");
-    const int utf8 = String::Charset_UTF8, latin1 = String::Charset_Latin1;
-    QTest::newRow("utf-8 assumed") << QByteArray("<a>K\xC3\xB6r</a>") << utf8 << utf8 << QByteArray("K\xC3\xB6r");
-    QTest::newRow("utf-8 bom") << QByteArray("\xEF\xBB\xBF<a>\xE2\x82\xAC</a>") << utf8 << utf8
-                               << QByteArray("\xE2\x82\xAC");
-    QTest::newRow("latin-1 declared") << QByteArray("<?xml version='1.0' encoding='ISO-8859-1'?><a>K\xF6r</a>")
-                                      << utf8 << utf8 << QByteArray("K\xC3\xB6r");
-    QTest::newRow("latin-1 assumed") << QByteArray("<a>K\xF6r</a>") << latin1 << utf8 << QByteArray("K\xC3\xB6r");
-    QTest::newRow("latin-1 text") << QByteArray("<a>K\xC3\xB6r \xE2\x82\xAC</a>") << utf8 << latin1
-                                  << QByteArray("K\xF6r ?");
-    QTest::newRow("utf-16le bom") << utf16(u"<a>\u20ac</a>", false) << utf8 << utf8 << QByteArray("\xE2\x82\xAC");
-    QTest::newRow("utf-16be bom declared")
-        << utf16(u"<?xml version='1.0' encoding='UTF-16'?><a>z</a>", true) << utf8 << utf8 << QByteArray("z");
-}
+} // namespace
 
-void tst_Section::encodings()
+class tst_Section : public QObject
 {
-    QFETCH(QByteArray, bytes);
-    QFETCH(int, readCharset);
-    QFETCH(int, textCharset);
-    QFETCH(QByteArray, text);
-    Section s;
-    QVERIFY2(
-        s.ReadFile(write(bytes).constData(), false, Section::Charset(readCharset), Section::Charset(textCharset)),
-        s.lastError().c_str());
-    QCOMPARE(QByteArray(s["a"].getText().c_str()), text);
-}
+    Q_OBJECT
 
-void tst_Section::copiesShareTreeAndClearRefReleases()
-{
-    const long before = Kor::ObjectData::globalUseCount();
-    Section settings;
+    QTemporaryDir m_dir;
+    int m_files = 0;
+
+    // Each content in a file of its own.
+    bool read(Section& s, const QByteArray& content, bool keepWhitespace = false,
+              Section::Charset readCharset = Section::s_defaultReadCharset,
+              Section::Charset textCharset = String::s_defaultCharset)
+    {
+        const QString path = m_dir.filePath(QStringLiteral("f%1.xml").arg(++m_files));
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+            qFatal("cannot write %s", qPrintable(path));
+        file.close();
+        return s.ReadFile(path.toLocal8Bit().constData(), keepWhitespace, readCharset, textCharset);
+    }
+
+private slots:
+    void init() { QVERIFY(m_dir.isValid()); }
+
+    void readsNestedElements()
     {
         Section s;
-        QVERIFY(readInto(s, write("<Setup><Settings><k>v</k></Settings><Other/></Setup>")));
-        QCOMPARE(Kor::ObjectData::globalUseCount(), before + 5); // document and four elements
-        Section copy = s;
-        settings = s["Setup"]["Settings"];
-        s.clearRef();
-        QVERIFY(!s.isValid());
-        QVERIFY(s["Setup"].getText().empty());
-        QCOMPARE(copy["Setup"]["Settings"]["k"].getText().c_str(), "v"); // the copy still holds the tree
+        QVERIFY(read(s, "<?xml version=\"1.0\"?>\n<!-- set-up -->\n<Setup>\n  <Settings>\n"
+                        "    <logdir>/var/log/kor</logdir>\n    <dbtype>pg</dbtype>\n"
+                        "    <dbtype>second</dbtype>\n    <amp>a &amp; b <![CDATA[<c>]]></amp>\n"
+                        "  </Settings>\n</Setup>\n"));
+        QVERIFY(s.lastError().empty());
+        QCOMPARE(s["Setup"]["Settings"]["logdir"].getText().c_str(), "/var/log/kor");
+        QCOMPARE(s["Setup"]["Settings"]["dbtype"].getText().c_str(), "pg"); // the first of that name
+        QCOMPARE(s["Setup"]["Settings"]["amp"].getText().c_str(), "a & b <c>");
+        QCOMPARE(s["Setup"]["Settings"].childCount(), std::size_t(4));
+        QCOMPARE(s["Setup"]["Settings"].getText().c_str(), ""); // indentation only
+        QCOMPARE(s["Setup"].toString().c_str(), "Setup");
     }
-    // Only the subtree still referred to stays alive.
-    QCOMPARE(Kor::ObjectData::globalUseCount(), before + 2);
-    QCOMPARE(settings["k"].getText().c_str(), "v");
-    settings.clearRef();
-    QCOMPARE(Kor::ObjectData::globalUseCount(), before);
-}
 
-void tst_Section::refusesUnreadablePaths()
-{
-    Section s;
-    const QByteArray missing = m_dir.filePath(QStringLiteral("missing.xml")).toLocal8Bit();
-    const QByteArray directory = m_dir.path().toLocal8Bit();
-    for (const char* path : { missing.constData(), directory.constData(), "", static_cast<const char*>(nullptr) }) {
-        QVERIFY(!s.ReadFile(path, false, Section::s_defaultReadCharset, String::s_defaultCharset));
-        QVERIFY(!s.isValid());
-        QVERIFY(!s.lastError().empty());
+    void missingChildrenAreInvalid()
+    {
+        Section s;
+        QVERIFY(read(s, "<Setup><Settings/></Setup>"));
+        const Section missing = s["Setup"]["Settings"]["allowed_protocols"];
+        QVERIFY(!missing.isValid());
+        QVERIFY(missing.getText().empty());
+        QVERIFY(!missing["deeper"]["still"].isValid());
+        QVERIFY(!s["setup"].isValid()); // names are case-sensitive
+        QVERIFY(!s[nullptr].isValid());
+        QVERIFY(!Section()["x"].isValid());
+        QCOMPARE(missing.toDebugString().c_str(), "Section (invalid)");
     }
-}
 
-void tst_Section::refusesHostileFiles_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QByteArray>("reason"); // part of lastError()
-    QTest::newRow("empty") << QByteArray() << QByteArray("line");
-    QTest::newRow("truncated") << QByteArray("<Setup><Settings><logdir>/var/lo") << QByteArray("line");
-    QTest::newRow("two roots") << QByteArray("<a/><b/>") << QByteArray("line");
-    const QByteArray laughs = "<?xml version=\"1.0\"?><!DOCTYPE lolz [<!ENTITY lol \"lol\">"
-                              "<!ENTITY lol1 \"&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;\">"
-                              "<!ENTITY lol2 \"&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;\">]>"
-                              "<lolz>&lol2;</lolz>";
-    QTest::newRow("billion laughs") << laughs << QByteArray("declarations");
-    const QByteArray external = "<!DOCTYPE a [<!ENTITY x SYSTEM \"file:///etc/passwd\">]><a>&x;</a>";
-    QTest::newRow("external entity") << external << QByteArray("declarations");
-    QTest::newRow("undeclared entity") << QByteArray("<a>&x;</a>") << QByteArray("line");
-    QTest::newRow("one byte too large") << "<a>" + QByteArray(int(Section::s_maxFileSize) - 6, 'x') + "</a>"
-                                        << QByteArray("larger than");
-    QTest::newRow("far too large") << "<a>" + QByteArray(int(Section::s_maxFileSize), 'x') + "</a>"
-                                   << QByteArray("larger than");
-    const int tooDeep = Section::s_maxDepth + 1;
-    const QByteArray nested = QByteArray("<a>").repeated(tooDeep) + QByteArray("</a>").repeated(tooDeep);
-    QTest::newRow("deeply nested") << nested << QByteArray("nested deeper");
-    QTest::newRow("too many elements") << "<a>" + QByteArray("<b/>").repeated(Section::s_maxElements) + "</a>"
-                                       << QByteArray("more than");
-    QTest::newRow("invalid utf-8") << QByteArray("<a>K\xF6r</a>") << QByteArray("encoding");
-    QTest::newRow("overlong utf-8") << QByteArray("<a>\xC0\xBC</a>") << QByteArray("encoding");
-    QTest::newRow("ascii declared, utf-8 bytes")
-        << QByteArray("<?xml version=\"1.0\" encoding=\"US-ASCII\"?><a>K\xC3\xB6r</a>") << QByteArray("encoding");
-    QTest::newRow("utf-16 declared without bom")
-        << QByteArray("<?xml version=\"1.0\" encoding=\"UTF-16\"?><a/>") << QByteArray("without byte-order mark");
-    QTest::newRow("bom contradicts declaration")
-        << QByteArray("\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a/>") << QByteArray("contradicts");
-    QTest::newRow("unsupported encoding")
-        << QByteArray("<?xml version=\"1.0\" encoding=\"EBCDIC-FI\"?><a/>") << QByteArray("unsupported");
-    QTest::newRow("odd utf-16") << utf16(u"<a/>", false).chopped(1) << QByteArray("encoding");
-    QTest::newRow("utf-16 bom contradicts declaration")
-        << utf16(u"<?xml version='1.0' encoding='UTF-8'?><a/>", false) << QByteArray("contradicts");
-    QTest::newRow("nul byte") << QByteArray("<a>\0</a>", 8) << QByteArray("line");
-}
+    void encodings_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("readCharset");
+        QTest::addColumn<int>("textCharset");
+        QTest::addColumn<QByteArray>("text");
+        const int utf8 = String::Charset_UTF8, latin1 = String::Charset_Latin1;
+        QTest::newRow("utf-8 assumed") << QByteArray("<a>K\xC3\xB6r</a>") << utf8 << utf8 << QByteArray("K\xC3\xB6r");
+        QTest::newRow("utf-8 bom") << QByteArray("\xEF\xBB\xBF<a>\xE2\x82\xAC</a>") << utf8 << utf8
+                                   << QByteArray("\xE2\x82\xAC");
+        QTest::newRow("latin-1 declared") << QByteArray("<?xml version='1.0' encoding='ISO-8859-1'?><a>K\xF6r</a>")
+                                          << utf8 << utf8 << QByteArray("K\xC3\xB6r");
+        QTest::newRow("latin-1 assumed") << QByteArray("<a>K\xF6r</a>") << latin1 << utf8 << QByteArray("K\xC3\xB6r");
+        QTest::newRow("latin-1 text") << QByteArray("<a>K\xC3\xB6r \xE2\x82\xAC</a>") << utf8 << latin1
+                                      << QByteArray("K\xF6r ?");
+        QTest::newRow("utf-16le bom") << utf16(u"<a>\u20ac</a>", false) << utf8 << utf8 << QByteArray("\xE2\x82\xAC");
+        QTest::newRow("utf-16be bom declared")
+            << utf16(u"<?xml version='1.0' encoding='UTF-16'?><a>z</a>", true) << utf8 << utf8 << QByteArray("z");
+    }
+    void encodings()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, readCharset);
+        QFETCH(int, textCharset);
+        QFETCH(QByteArray, text);
+        Section s;
+        QVERIFY2(read(s, bytes, false, Section::Charset(readCharset), Section::Charset(textCharset)),
+                 s.lastError().c_str());
+        QCOMPARE(QByteArray(s["a"].getText().c_str()), text);
+    }
 
-void tst_Section::acceptsFilesAtTheLimits()
-{
-    Section s;
-    const int depth = Section::s_maxDepth;
-    QVERIFY2(readInto(s, write(QByteArray("<a>").repeated(depth) + "deep" + QByteArray("</a>").repeated(depth))),
-        s.lastError().c_str());
-    Section inner = s;
-    for (int i = 0; i < depth; ++i)
-        inner = inner["a"];
-    QCOMPARE(inner.getText().c_str(), "deep");
-    const QByteArray big = "<a>" + QByteArray(int(Section::s_maxFileSize) - 7, 'x') + "</a>";
-    QVERIFY2(readInto(s, write(big)), s.lastError().c_str());
-    QCOMPARE(s["a"].getText().size(), Section::s_maxFileSize - 7);
-}
+    void copiesShareTreeAndClearRefReleases()
+    {
+        const long before = Kor::ObjectData::globalUseCount();
+        Section settings;
+        {
+            Section s;
+            QVERIFY(read(s, "<Setup><Settings><k>v</k></Settings><Other/></Setup>"));
+            QCOMPARE(Kor::ObjectData::globalUseCount(), before + 5); // document and four elements
+            Section copy = s;
+            settings = s["Setup"]["Settings"];
+            s.clearRef();
+            QVERIFY(!s.isValid());
+            QCOMPARE(copy["Setup"]["Settings"]["k"].getText().c_str(), "v"); // the copy still holds the tree
+        }
+        // Only the subtree still referred to stays alive.
+        QCOMPARE(Kor::ObjectData::globalUseCount(), before + 2);
+        QCOMPARE(settings["k"].getText().c_str(), "v");
+        settings.clearRef();
+        QCOMPARE(Kor::ObjectData::globalUseCount(), before);
+    }
 
-void tst_Section::refusesHostileFiles()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(QByteArray, reason);
-    Section s;
-    QVERIFY(readInto(s, write("<ok/>")));
-    QVERIFY(!readInto(s, write(bytes)));
-    QVERIFY(!s.isValid());
-    QVERIFY(!s["ok"].isValid());
-    QVERIFY2(QByteArray(s.lastError().c_str()).contains(reason), s.lastError().c_str());
-}
+    void acceptsFilesAtTheLimits()
+    {
+        Section s;
+        const int depth = Section::s_maxDepth;
+        QVERIFY2(read(s, QByteArray("<a>").repeated(depth) + "deep" + QByteArray("</a>").repeated(depth)),
+                 s.lastError().c_str());
+        Section inner = s;
+        for (int i = 0; i < depth; ++i)
+            inner = inner["a"];
+        QCOMPARE(inner.getText().c_str(), "deep");
+        QVERIFY2(read(s, "<a>" + QByteArray(int(Section::s_maxFileSize) - 7, 'x') + "</a>"), s.lastError().c_str());
+        QCOMPARE(s["a"].getText().size(), Section::s_maxFileSize - 7);
+    }
+
+    void refusesHostileFiles_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QByteArray>("reason"); // part of lastError()
+        // Truncated files, entities and the like are refused as set-up files.
+        QTest::newRow("undeclared entity") << QByteArray("<a>&x;</a>") << QByteArray("line");
+        QTest::newRow("one byte too large") << "<a>" + QByteArray(int(Section::s_maxFileSize) - 6, 'x') + "</a>"
+                                            << QByteArray("larger than");
+        const int tooDeep = Section::s_maxDepth + 1;
+        const QByteArray nested = QByteArray("<a>").repeated(tooDeep) + QByteArray("</a>").repeated(tooDeep);
+        QTest::newRow("deeply nested") << nested << QByteArray("nested deeper");
+        QTest::newRow("too many elements") << "<a>" + QByteArray("<b/>").repeated(Section::s_maxElements) + "</a>"
+                                           << QByteArray("more than");
+        QTest::newRow("invalid utf-8") << QByteArray("<a>K\xF6r</a>") << QByteArray("encoding");
+        QTest::newRow("overlong utf-8") << QByteArray("<a>\xC0\xBC</a>") << QByteArray("encoding");
+        QTest::newRow("ascii declared, utf-8 bytes")
+            << QByteArray("<?xml version=\"1.0\" encoding=\"US-ASCII\"?><a>K\xC3\xB6r</a>") << QByteArray("encoding");
+        QTest::newRow("utf-16 declared without bom")
+            << QByteArray("<?xml version=\"1.0\" encoding=\"UTF-16\"?><a/>") << QByteArray("without byte-order mark");
+        QTest::newRow("bom contradicts declaration")
+            << QByteArray("\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><a/>")
+            << QByteArray("contradicts");
+        QTest::newRow("unsupported encoding")
+            << QByteArray("<?xml version=\"1.0\" encoding=\"EBCDIC-FI\"?><a/>") << QByteArray("unsupported");
+        QTest::newRow("odd utf-16") << utf16(u"<a/>", false).chopped(1) << QByteArray("encoding");
+        QTest::newRow("utf-16 bom contradicts declaration")
+            << utf16(u"<?xml version='1.0' encoding='UTF-8'?><a/>", false) << QByteArray("contradicts");
+        QTest::newRow("nul byte") << QByteArray("<a>\0</a>", 8) << QByteArray("line");
+    }
+    // A failed read leaves nothing of the tree read before.
+    void refusesHostileFiles()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QByteArray, reason);
+        Section s;
+        QVERIFY(read(s, "<ok/>"));
+        QVERIFY(!read(s, bytes));
+        QVERIFY(!s["ok"].isValid());
+        QVERIFY2(QByteArray(s.lastError().c_str()).contains(reason), s.lastError().c_str());
+    }
+};
 
 QTEST_GUILESS_MAIN(tst_Section)
 #include "tst_section.moc"
