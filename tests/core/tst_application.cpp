@@ -16,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
+
 #include <sys/stat.h>
 
 using namespace Kor::NS;
@@ -111,8 +113,17 @@ private slots:
         q = p;
         QVERIFY(q == p);
         QCOMPARE(q.getDescription(), "other");
-        q.setType(Parameter::MultipleValues);
-        QVERIFY(!(q == p));
+        // Every field but the description takes part in the comparison.
+        const std::function<void(Parameter&)> changes[] = {
+            [](Parameter& x) { x.setLongName("L"); },     [](Parameter& x) { x.setShortName("S"); },
+            [](Parameter& x) { x.setPropertyName("P"); }, [](Parameter& x) { x.setFunctionName("F"); },
+            [](Parameter& x) { x.setType(Parameter::MultipleValues); },
+        };
+        for (const auto& change : changes) {
+            q = p;
+            change(q);
+            QVERIFY(!(q == p));
+        }
     }
 
     void commandLineParse_data()

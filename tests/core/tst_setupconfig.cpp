@@ -61,8 +61,11 @@ private slots:
         // Copies are independent.
         SetupConfigData copy(data);
         copy.initDataPaths();
-        const SetupConfigData moved(std::move(copy));
+        SetupConfigData moved(data);
+        moved = std::move(copy);
         QCOMPARE(moved.callPoolDirPath(), "/kordata/CallPool");
+        copy = data; // a moved-from record takes a new value
+        QVERIFY(copy.callPoolDirPath().isEmpty());
         QVERIFY(data.callPoolDirPath().isEmpty());
     }
 
@@ -163,12 +166,31 @@ private slots:
         SetupConfigData data;
         data.initDataPaths();
         QCOMPARE(data.korDataPath(), path);
-        QCOMPARE(data.callPoolDirPath(), path + "/CallPool");
-        QCOMPARE(data.rcInfosFailedDirPath(), path + "/RCInfos/Failed");
-        QCOMPARE(data.exportTempDirPath(), path + "/Export");
-        QCOMPARE(data.finishedImportDirPath(), path + "/FinishedImports");
-        QCOMPARE(data.packagesSizeDirPath(), path + "/PackagesSizePath");
-        QCOMPARE(data.activeRebuildsDirPath(), path + "/ActiveRebuilds");
+        using Getter = const QString& (SetupConfigData::*)() const;
+        const std::pair<Getter, const char*> folders[] = {
+            { &SetupConfigData::activeRecordingsDirPath, "ActiveRecordings" },
+            { &SetupConfigData::finishedRecordingsDirPath, "FinishedRecordings" },
+            { &SetupConfigData::finishedConversationsDirPath, "FinishedConversations" },
+            { &SetupConfigData::callPoolDirPath, "CallPool" },
+            { &SetupConfigData::invalidRecordingsDirPath, "InvalidRecordings" },
+            { &SetupConfigData::invalidMetadataDirPath, "InvalidMetadata" },
+            { &SetupConfigData::packageCacheDirPath, "PackageCache" },
+            { &SetupConfigData::deviceCacheDirPath, "DeviceCache" },
+            { &SetupConfigData::exportTempDirPath, "Export" },
+            { &SetupConfigData::finishedImportDirPath, "FinishedImports" },
+            { &SetupConfigData::invalidImportDirPath, "InvalidImports" },
+            { &SetupConfigData::activeCompressionsDirPath, "ActiveCompressions" },
+            { &SetupConfigData::packagesSizeDirPath, "PackagesSizePath" },
+            { &SetupConfigData::rcInfosDirPath, "RCInfos" },
+            { &SetupConfigData::rcInfosFailedDirPath, "RCInfos/Failed" },
+            { &SetupConfigData::emotionDetectionDirPath, "EmotionDetection" },
+            { &SetupConfigData::notificationsDirPath, "Notifications" },
+            { &SetupConfigData::audioAnalysisDirPath, "AudioAnalysis" },
+            { &SetupConfigData::activeImportsDirPath, "ActiveImports" },
+            { &SetupConfigData::activeRebuildsDirPath, "ActiveRebuilds" },
+        };
+        for (const auto& [getter, name] : folders)
+            QCOMPARE((data.*getter)(), path + '/' + name);
         const QString written = QSettings(m_dir.filePath("app.ini"), QSettings::IniFormat)
                                     .value("RecordingDirectories/DataDir").toString();
         QCOMPARE(written, fromSetup.isEmpty() ? path : fromSettings);

@@ -225,6 +225,9 @@ private slots:
         QCOMPARE(r.errors, std::string("refused\n"));
         writeScript(path("tool"), "kill -KILL $$\n");
         QCOMPARE(runCommand(path("tool").toStdString(), {}).exitCode, -1);
+        const CommandResult absent = runCommand(path("absent").toStdString(), {});
+        QVERIFY(!absent.finished);
+        QCOMPARE(absent.error, ENOENT);
     }
 
     // The script leaves a child behind; the bound must end both.

@@ -142,6 +142,19 @@ private slots:
         QCOMPARE(s["a"].getText().size(), Section::s_maxFileSize - 7);
     }
 
+    // Refused with a reason, a null name included.
+    void refusesUnreadablePaths()
+    {
+        Section s;
+        const QByteArray missing = m_dir.filePath("missing.xml").toLocal8Bit();
+        const QByteArray directory = m_dir.path().toLocal8Bit();
+        for (const char* path : { missing.constData(), directory.constData(), "", static_cast<const char*>(nullptr) }) {
+            QVERIFY(!s.ReadFile(path, false, Section::s_defaultReadCharset, String::s_defaultCharset));
+            QVERIFY(!s.isValid());
+            QVERIFY(!s.lastError().empty());
+        }
+    }
+
     void refusesHostileFiles_data()
     {
         QTest::addColumn<QByteArray>("bytes");
