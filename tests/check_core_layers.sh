@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# The parts of Framework/Core below the application reach it through
-# HostProvider_p.h and ApplicationExit_p.h, never through its headers: only
-# the application's own files, its subclasses and the umbrella header may
-# include them. Prints each file that does and fails.
+# Only the application's own files, its subclasses and the umbrella header
+# include the application's headers; the rest of Framework/Core reaches it
+# through HostProvider_p.h and ApplicationExit_p.h.
 # Usage: check_core_layers.sh [<source folder>]
 set -euo pipefail
 root=$(cd "${1:-$(dirname "$0")/..}" && pwd)

@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Debian packages from a configured build folder, has lintian
-# look them over, unpacks them into a scratch root and builds three host
-# programs against what they hold: the packaged example through the CMake
-# package, two through pkg-config (the second is the program of
-# docs/host-programs.md, with its moc step run by hand).
+# Builds and lints the Debian packages of a configured build folder, then
+# builds three host programs against their unpacked files: the packaged
+# example through CMake, two through pkg-config (one of docs/host-programs.md).
 # Usage: check_packages.sh <build folder>
 set -euo pipefail
 build=$(cd "$1" && pwd)
