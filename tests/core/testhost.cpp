@@ -7,14 +7,9 @@
 #include "CrashHandler_p.h"
 #include "ServiceStatus_p.h"
 
-#include <LogModule.h>
 #include <Platform.h>
-#include <Thread.h>
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QFile>
-#include <QThread>
 #include <QTimer>
 
 #include <climits>
@@ -164,7 +159,7 @@ int crashHelper(int argc, char** argv)
 }
 
 // The program's main thread in mode "worker": logs a tick every 20 ms and
-// ends the program after the third.
+// ends the program after the third, or after TESTHOST_TICKS of them.
 class Worker : public BasicMainThread
 {
 public:
@@ -173,8 +168,8 @@ public:
     void DerivedClassInit() override
     {
         GetTimer()->StartTimer(this, [this] {
-            Log(Kor::LOG_INFO, __FILE__, __LINE__, Kor::ALWAYS, "tick");
-            if (++m_ticks == 3)
+            Log(Kor::LOG_INFO, __FILE__, __LINE__, Kor::ALWAYS, "tick %d", ++m_ticks);
+            if (m_ticks == qMax(3, qEnvironmentVariableIntValue("TESTHOST_TICKS")))
                 Application::instance()->quit();
         }, 20, true);
     }
@@ -216,16 +211,6 @@ public:
             if (quitting())
                 say("QUIT SEEN IN INIT");
             return;
-        } else if (mode == "chatter") {
-            auto* timer = new QTimer(this);
-            connect(timer, &QTimer::timeout, this, [this, timer, n = 0]() mutable {
-                LogMessage(nullptr, Kor::String(), Kor::ALWAYS, Kor::LOG_INFO) << "chatter " << n;
-                if (++n == 40) {
-                    timer->stop();
-                    quit();
-                }
-            });
-            timer->start(10);
         } else if (mode == "tick") {
             // A TRACE line now and then: shows which level the log file has.
             auto* timer = new QTimer(this);

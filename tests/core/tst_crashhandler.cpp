@@ -111,9 +111,11 @@ private slots:
         QCOMPARE(signalNumber, -1);
     }
 
-    // In this process: the handler is put in place and removed once, however
-    // often it is asked to.
-    void installTwice()
+    // In this process: the crash handler is put in place and removed once,
+    // however often it is asked to; then a closing signal, a raised and a sent
+    // report signal come out of the notifier's one channel as they went in,
+    // and the stop control's pipe stays apart.
+    void inProcess()
     {
         TestLog log;
         log.start(QDir(m_folder.path()).filePath("install"));
@@ -123,13 +125,7 @@ private slots:
         QVERIFY(!uninstallCrashHandler());
         QCOMPARE(log.newText(), "I Crashhandler successfully installed!\nI Crashhandler already installed!\n"
                                 "E Crashhandler successfully uninstalled!\nE Uninstalling Crashhandler failed!");
-    }
 
-    // In this process: a closing signal, a raised and a sent report signal
-    // come out of the one channel as they went in; the stop control's pipe
-    // stays apart.
-    void signalsReachTheNotifierInOrder()
-    {
         using namespace Kor::Platform;
         QCOMPARE(SignalRecords(SignalPipe::StopControl).fd(), -1);
         Kor::NS::SignalNotifier notifier(SignalPipe::Signals);
