@@ -32,11 +32,7 @@ public:
         std::memcpy(address.sun_path, bytes.constData(), size_t(bytes.size()));
         m_bound = m_fd >= 0 && ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     }
-    ~NotifySocket()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
+    ~NotifySocket() { ::close(m_fd); }
     bool isBound() const { return m_bound; }
 
     // Reads datagrams until count of them contain needle; everything read is

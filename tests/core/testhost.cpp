@@ -43,8 +43,7 @@ void say(const char* text)
     // Both operands unknown, or the compiler turns 1 / x into a branch-free guess.
     volatile int numerator = 7;
     volatile int zero = 0;
-    volatile int result = numerator / zero;
-    (void)result;
+    [[maybe_unused]] volatile int result = numerator / zero;
     std::abort();
 }
 
@@ -105,8 +104,7 @@ void overflowOnLibraryThread()
 void previousHandler(int)
 {
     const char text[] = "previous handler\n";
-    ssize_t unused = ::write(STDOUT_FILENO, text, sizeof text - 1);
-    (void)unused;
+    [[maybe_unused]] const ssize_t written = ::write(STDOUT_FILENO, text, sizeof text - 1);
     ::_exit(42);
 }
 
@@ -310,9 +308,7 @@ int main(int argc, char** argv)
     {
         TestHost host(argc, argv);
         // The service tests name the service and its dependencies themselves.
-        const QString serviceName = qEnvironmentVariableIsSet("TESTHOST_SERVICE_NAME")
-            ? qEnvironmentVariable("TESTHOST_SERVICE_NAME")
-            : QStringLiteral("Kor Test Host");
+        const QString serviceName = qEnvironmentVariable("TESTHOST_SERVICE_NAME", QStringLiteral("Kor Test Host"));
         Application::registerAppVersion(QStringLiteral("Test Host"), 8, 1, 23, serviceName,
                                         QStringLiteral("Test host of the library"),
                                         qEnvironmentVariable("TESTHOST_SERVICE_DEPENDENCIES"));

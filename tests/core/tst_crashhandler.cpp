@@ -9,18 +9,17 @@
 #include <QTimeZone>
 
 #include <stdexcept>
+#include <sys/stat.h>
 
 using namespace Kor::NS;
 
 namespace {
 
 // Dumps carry the helper's local time; a fixed zone three hours east of UTC
-// shows that the offset is applied.
-constexpr int helperUtcOffset = 3 * 3600;
-
+// (TZ=XYZ-3) shows that the offset is applied.
 QDateTime helperLocalNow()
 {
-    QDateTime now = QDateTime::currentDateTimeUtc().addSecs(helperUtcOffset);
+    QDateTime now = QDateTime::currentDateTimeUtc().addSecs(3 * 3600);
     return now.addMSecs(-now.time().msec());
 }
 
@@ -118,7 +117,8 @@ private slots:
     void inProcess()
     {
         TestLog log;
-        log.start(QDir(m_folder.path()).filePath("install"));
+        QTemporaryDir folder;
+        log.start(folder.filePath("install"));
         QVERIFY(installCrashHandler());
         QVERIFY(installCrashHandler());
         QVERIFY(uninstallCrashHandler());
@@ -177,14 +177,11 @@ private slots:
         host.env().insert("TZ", "XYZ-3");
         host.env().insert("TESTHOST_CRASH", mode);
         const bool readOnly = QByteArray(QTest::currentDataTag()) == "program folder read-only";
-        const auto all = QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
-            | QFile::ExeOther;
-        const auto writable = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
         const QString dumpFolder = readOnly ? host.path("work") : host.binDir();
+        const auto setMode = [](const QString& path, mode_t mode) { return ::chmod(qPrintable(path), mode) == 0; };
         if (readOnly)
-            QVERIFY(QDir().mkpath(dumpFolder) && QFile::setPermissions(host.binDir(), all)
-                    && QFile::setPermissions(host.root(), all | QFile::WriteOwner)
-                    && QFile::setPermissions(dumpFolder, all | writable));
+            QVERIFY(QDir().mkpath(dumpFolder) && setMode(host.binDir(), 0555) && setMode(host.root(), 0755)
+                    && setMode(dumpFolder, 0777));
         const QDateTime before = helperLocalNow();
         QProcess process;
         process.setProcessEnvironment(host.env());
@@ -197,7 +194,7 @@ private slots:
         QVERIFY2(process.waitForStarted(), qPrintable(process.errorString()));
         const qint64 pid = process.processId();
         QVERIFY(process.waitForFinished(20000));
-        QFile::setPermissions(host.binDir(), all | QFile::WriteOwner);
+        setMode(host.binDir(), 0755);
         const QDateTime after = helperLocalNow();
         const QString stdOut = QString::fromLocal8Bit(process.readAllStandardOutput());
 
@@ -281,9 +278,6 @@ private slots:
         QVERIFY(shared);
         QVERIFY(QDir::setCurrent(QCoreApplication::applicationDirPath()));
     }
-
-private:
-    QTemporaryDir m_folder;
 };
 
 QTEST_GUILESS_MAIN(tst_CrashHandler)
