@@ -126,14 +126,10 @@ public:
     // it at all, so the tests of a running host send theirs at this moment.
     static void waitUntilPolling(const QProcess& process)
     {
-        QFile wchan(QStringLiteral("/proc/%1/wchan").arg(process.processId()));
+        const QString wchan = QStringLiteral("/proc/%1/wchan").arg(process.processId());
         QDeadlineTimer deadline(5000);
-        while (!deadline.hasExpired() && process.state() == QProcess::Running) {
-            if (wchan.open(QIODevice::ReadOnly) && wchan.readAll().contains("poll"))
-                return;
-            wchan.close();
+        while (!deadline.hasExpired() && process.state() == QProcess::Running && !readFile(wchan).contains("poll"))
             QTest::qSleep(2);
-        }
     }
 
     // Sends a closing signal to a running host; true when the host then ends
