@@ -7,11 +7,11 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 #include <poll.h>
@@ -32,11 +32,7 @@ public:
         std::memcpy(address.sun_path, bytes.constData(), size_t(bytes.size()));
         m_bound = m_fd >= 0 && ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     }
-    ~NotifySocket()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
+    ~NotifySocket() { ::close(m_fd); }
     bool isBound() const { return m_bound; }
 
     // Reads datagrams until count of them contain needle; everything read is
@@ -45,10 +41,8 @@ public:
     {
         QDeadlineTimer deadline(timeoutMs);
         while (!deadline.hasExpired()) {
-            int seen = 0;
-            for (const QByteArray& datagram : std::as_const(m_received))
-                seen += datagram.contains(needle) ? 1 : 0;
-            if (seen >= count)
+            const auto has = [&needle](const QByteArray& datagram) { return datagram.contains(needle); };
+            if (std::count_if(m_received.cbegin(), m_received.cend(), has) >= count)
                 return true;
             pollfd wait{ m_fd, POLLIN, 0 };
             if (::poll(&wait, 1, int(deadline.remainingTime())) <= 0)
@@ -78,11 +72,8 @@ public:
                          const QString& source = QStringLiteral("testhost"))
         : m_program(program)
     {
-        QDir root(m_dir.path());
-        root.mkpath(QStringLiteral("bin"));
-        root.mkpath(QStringLiteral("log"));
-        root.mkpath(QStringLiteral("updater"));
-        root.mkpath(QStringLiteral("registry/HKEY_LOCAL_MACHINE/SOFTWARE"));
+        for (const char* folder : { "bin", "log", "updater" })
+            QDir(m_dir.path()).mkpath(QLatin1String(folder));
         QFile::copy(qEnvironmentVariable("KOR_TEST_BINARY_DIR") + QLatin1Char('/') + source, executable());
         writeFile(QStringLiteral("registry/HKEY_LOCAL_MACHINE/SOFTWARE/Kor.ini"),
                   QStringLiteral("[Common]\nmachineId=%1\nUpdaterConfigPath=%2\n")
@@ -107,7 +98,7 @@ public:
         file.write(content);
     }
 
-    QByteArray readFile(const QString& absolute) const
+    static QByteArray readFile(const QString& absolute)
     {
         QFile file(absolute);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -135,14 +126,10 @@ public:
     // it at all, so the tests of a running host send theirs at this moment.
     static void waitUntilPolling(const QProcess& process)
     {
-        QFile wchan(QStringLiteral("/proc/%1/wchan").arg(process.processId()));
+        const QString wchan = QStringLiteral("/proc/%1/wchan").arg(process.processId());
         QDeadlineTimer deadline(5000);
-        while (!deadline.hasExpired() && process.state() == QProcess::Running) {
-            if (wchan.open(QIODevice::ReadOnly) && wchan.readAll().contains("poll"))
-                return;
-            wchan.close();
+        while (!deadline.hasExpired() && process.state() == QProcess::Running && !readFile(wchan).contains("poll"))
             QTest::qSleep(2);
-        }
     }
 
     // Sends a closing signal to a running host; true when the host then ends
@@ -165,11 +152,8 @@ public:
         QProcess process;
         process.setProcessChannelMode(QProcess::MergedChannels);
         start(process, arguments);
-        if (!process.waitForFinished(20000)) {
-            process.kill();
-            process.waitForFinished();
-            return -1000;
-        }
+        if (!process.waitForFinished(20000))
+            return -1000; // killed as the process object goes
         if (output)
             *output = process.readAll();
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2000;

@@ -1,20 +1,25 @@
 // A host program for the process-level tests. Its behaviour is chosen through
 // environment variables, so that the command line stays the test's own.
+// With TESTHOST_CRASH it runs no application: it crashes or raises a signal
+// with the crash handler alone, for tst_crashhandler.
 #include <Kor/KorCore.h>
 
+#include "CrashHandler_p.h"
 #include "ServiceStatus_p.h"
 
-#include <QCoreApplication>
+#include <Platform.h>
+
 #include <QDeadlineTimer>
-#include <QDir>
-#include <QFile>
-#include <QTextStream>
-#include <QThread>
 #include <QTimer>
 
+#include <climits>
 #include <csignal>
 #include <cstdio>
+#include <future>
+#include <stdexcept>
 #include <thread>
+#include <sys/resource.h>
+#include <unistd.h>
 
 using namespace Kor::NS;
 
@@ -24,16 +29,165 @@ void say(const char* text)
     std::puts(text);
     std::fflush(stdout);
 }
+
+[[noreturn]] void writeThroughNull()
+{
+    // Both volatile: the compiler must neither see the null nor drop the store.
+    volatile int* volatile pointer = nullptr;
+    *pointer = 1;
+    std::abort();
+}
+
+[[noreturn]] void divideByZero()
+{
+    // Both operands unknown, or the compiler turns 1 / x into a branch-free guess.
+    volatile int numerator = 7;
+    volatile int zero = 0;
+    [[maybe_unused]] volatile int result = numerator / zero;
+    std::abort();
+}
+
+// Never reached; a bound the compiler cannot see keeps it from treating the
+// recursion as infinite and dropping it.
+volatile long recursionLimit = LONG_MAX;
+
+// Each frame hands its buffer to the next one, so frames can neither be
+// merged nor turned into a loop.
+[[gnu::noinline]] long recurse(long depth, volatile char* previous)
+{
+    volatile char frame[1024];
+    frame[0] = char(previous[0] + 1);
+    if (depth >= recursionLimit)
+        return frame[0];
+    return recurse(depth + 1, frame) + frame[0];
+}
+
+[[noreturn]] void overflowStack()
+{
+    // The dump must come from this thread: the test compares the ids.
+    std::printf("faulting thread %lld\n", static_cast<long long>(Kor::Platform::currentThreadId()));
+    std::fflush(stdout);
+    volatile char start[1] = {0};
+    recurse(0, start);
+    std::abort();
+}
+
+// A library thread that runs before the crash handler exists and overflows
+// its stack once told to.
+class OverflowThread : public Kor::Thread
+{
+public:
+    OverflowThread() : Thread("Overflow") {}
+    std::promise<void> running;
+    std::promise<void> overflow;
+
+protected:
+    void Run() override
+    {
+        running.set_value();
+        overflow.get_future().wait();
+        overflowStack();
+    }
+};
+
+void overflowOnLibraryThread()
+{
+    OverflowThread thread;
+    if (!thread.Begin())
+        return;
+    thread.running.get_future().wait();
+    if (installCrashHandler())
+        thread.overflow.set_value();
+    // The destructor waits for the thread, which ends the process.
+}
+
+void previousHandler(int)
+{
+    const char text[] = "previous handler\n";
+    [[maybe_unused]] const ssize_t written = ::write(STDOUT_FILENO, text, sizeof text - 1);
+    ::_exit(42);
+}
+
+void installPreviousHandler()
+{
+    struct sigaction action = {};
+    action.sa_handler = previousHandler;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGSEGV, &action, nullptr);
+}
+
+int crashHelper(int argc, char** argv)
+{
+    const struct rlimit noCore = {0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCore); // the test needs the signal, not a core file
+    QCoreApplication app(argc, argv);
+    Kor::LogModule::Start(Kor::LogModule::Console, "", "crashhelper", "");
+    const QByteArray mode = qgetenv("TESTHOST_CRASH");
+
+    if (mode == "segv-dump" && installCrashHandler())
+        writeThroughNull();
+    if (mode == "segv-uninstalled" && installCrashHandler() && uninstallCrashHandler())
+        writeThroughNull();
+    if (mode == "fpe-dump" && installCrashHandler())
+        divideByZero();
+    if (mode == "chain") {
+        installPreviousHandler();
+        if (installCrashHandler())
+            writeThroughNull();
+    }
+    if (mode == "overflow-main" && installCrashHandler())
+        overflowStack();
+    if (mode == "overflow-library-thread")
+        overflowOnLibraryThread();
+    if (mode == "overflow-host-thread" && installCrashHandler()) {
+        std::thread([] {
+            if (prepareThreadForCrashDump())
+                overflowStack();
+            say("no alternate stack");
+        }).join();
+        return 1;
+    }
+    if (mode == "raise-crash-handler-only" && installCrashHandler()) {
+        ::raise(SIGFPE);
+        say("still running");
+        return 0;
+    }
+    say("unknown mode");
+    return 2;
+}
+
+// The program's main thread in mode "worker": logs a tick every 20 ms and
+// ends the program after the third, or after TESTHOST_TICKS of them.
+class Worker : public BasicMainThread
+{
+public:
+    Worker() : BasicMainThread(Kor::String("Worker")) {}
+
+    void DerivedClassInit() override
+    {
+        GetTimer()->StartTimer(this, [this] {
+            Log(Kor::LOG_INFO, __FILE__, __LINE__, Kor::ALWAYS, "tick %d", ++m_ticks);
+            if (m_ticks == qMax(3, qEnvironmentVariableIntValue("TESTHOST_TICKS")))
+                Application::instance()->quit();
+        }, 20, true);
+    }
+
+private:
+    int m_ticks = 0;
+};
 } // namespace
 
-class TestHost : public Application
+class TestHost : public ConsoleApplication
 {
     Q_OBJECT
 public:
-    using Application::Application;
+    using ConsoleApplication::ConsoleApplication;
+
+    Kor::Thread* createThread() override { return qgetenv("TESTHOST_MODE") == "worker" ? new Worker() : nullptr; }
 
     void init() override
     {
+        ConsoleApplication::init();
         const QByteArray mode = qgetenv("TESTHOST_MODE");
         if (qEnvironmentVariableIsSet("TESTHOST_CREATE_FOLDERS"))
             setupConfig()->createKorDataFolders();
@@ -55,16 +209,6 @@ public:
             if (quitting())
                 say("QUIT SEEN IN INIT");
             return;
-        } else if (mode == "chatter") {
-            auto* timer = new QTimer(this);
-            connect(timer, &QTimer::timeout, this, [this, timer, n = 0]() mutable {
-                LogMessage(nullptr, Kor::String(), Kor::ALWAYS, Kor::LOG_INFO) << "chatter " << n;
-                if (++n == 40) {
-                    timer->stop();
-                    quit();
-                }
-            });
-            timer->start(10);
         } else if (mode == "tick") {
             // A TRACE line now and then: shows which level the log file has.
             auto* timer = new QTimer(this);
@@ -95,6 +239,20 @@ public:
                 say("STILL RUNNING");
                 quit();
             });
+        } else if (mode == "crash") {
+            QTimer::singleShot(0, this, [] { writeThroughNull(); });
+        } else if (mode.startsWith("throw-")) {
+            // The timer itself receives the event whose handler throws.
+            auto* timer = new QTimer(this);
+            connect(timer, &QTimer::timeout, timer, [mode] {
+                if (mode == "throw-kor")
+                    throw RuntimeException("the handler gave up");
+                if (mode == "throw-std")
+                    throw std::runtime_error("standard failure");
+                throw 42;
+            });
+            timer->setSingleShot(true);
+            timer->start(0);
         }
         // Any other mode runs until a signal ends it.
         say("READY");
@@ -111,7 +269,17 @@ public:
             say("CLOSING");
             QThread::msleep(slow);
         }
-        Application::close();
+        ConsoleApplication::close();
+    }
+
+protected:
+    // A command of the host's own; the built-in ones take the rest.
+    void keyboardInput(const QString& line) override
+    {
+        if (line == QLatin1String("ping"))
+            LogMessage(currentThreadLogObject(), Kor::String(), Kor::ALWAYS, Kor::LOG_INFO) << "pong";
+        else
+            ConsoleApplication::keyboardInput(line);
     }
 
 public slots:
@@ -126,6 +294,8 @@ public slots:
 
 int main(int argc, char** argv)
 {
+    if (qEnvironmentVariableIsSet("TESTHOST_CRASH"))
+        return crashHelper(argc, argv);
     // Holds the service thread before it registers with the manager, so that
     // a stop can come at that moment of the start.
     if (qEnvironmentVariableIntValue("TESTHOST_HOLD_START") > 0)
@@ -133,15 +303,12 @@ int main(int argc, char** argv)
             say("HOLDING");
             QThread::msleep(qEnvironmentVariableIntValue("TESTHOST_HOLD_START"));
         });
-    auto core = QSharedPointer<QCoreApplication>::create(argc, argv);
     Application::prepare(true);
     int code = 0;
     {
-        TestHost host(core);
+        TestHost host(argc, argv);
         // The service tests name the service and its dependencies themselves.
-        const QString serviceName = qEnvironmentVariableIsSet("TESTHOST_SERVICE_NAME")
-            ? qEnvironmentVariable("TESTHOST_SERVICE_NAME")
-            : QStringLiteral("Kor Test Host");
+        const QString serviceName = qEnvironmentVariable("TESTHOST_SERVICE_NAME", QStringLiteral("Kor Test Host"));
         Application::registerAppVersion(QStringLiteral("Test Host"), 8, 1, 23, serviceName,
                                         QStringLiteral("Test host of the library"),
                                         qEnvironmentVariable("TESTHOST_SERVICE_DEPENDENCIES"));

@@ -1,35 +1,25 @@
 #include "CrashDump.h"
+#include "CrashHandler_p.h"
+#include "HostFixture.h"
+#include "LogLines.h"
 #include "SignalNotifier_p.h"
 #include "Signals.h"
 
-#include <Kor/KorCore.h>
-
-#include <QDir>
-#include <QFile>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QScopeGuard>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTimeZone>
-#include <QTest>
 
-#include <csignal>
-#include <unistd.h>
-#include <ctime>
 #include <stdexcept>
+#include <sys/stat.h>
 
 using namespace Kor::NS;
 
 namespace {
 
 // Dumps carry the helper's local time; a fixed zone three hours east of UTC
-// shows that the offset is applied.
-constexpr int helperUtcOffset = 3 * 3600;
-
+// (TZ=XYZ-3) shows that the offset is applied.
 QDateTime helperLocalNow()
 {
-    QDateTime now = QDateTime::currentDateTimeUtc().addSecs(helperUtcOffset);
+    QDateTime now = QDateTime::currentDateTimeUtc().addSecs(3 * 3600);
     return now.addMSecs(-now.time().msec());
 }
 
@@ -38,18 +28,12 @@ constexpr qint64 offsetTableStart = 1740787200;
 
 } // namespace
 
+Q_DECLARE_METATYPE(std::exception_ptr)
+
 class tst_CrashHandler : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase()
-    {
-        const QString binaries = qEnvironmentVariable("KOR_TEST_BINARY_DIR", QCoreApplication::applicationDirPath());
-        m_helper = binaries + "/crashhelper";
-        QVERIFY2(QFile::exists(m_helper), qPrintable(m_helper));
-        QVERIFY(m_folder.isValid());
-    }
-
     void dumpTime_data()
     {
         QTest::addColumn<qint64>("seconds"); // since the epoch, UTC
@@ -79,14 +63,7 @@ private slots:
         if (!zone.isEmpty()) {
             if (!QFile::exists("/usr/share/zoneinfo/" + zone))
                 QSKIP("the zone is not installed");
-            const QByteArray previous = qgetenv("TZ");
-            const bool hadZone = qEnvironmentVariableIsSet("TZ");
-            const auto restore = qScopeGuard([&] {
-                hadZone ? qputenv("TZ", previous) : qunsetenv("TZ");
-                ::tzset();
-            });
-            qputenv("TZ", zone);
-            ::tzset();
+            qputenv("TZ", zone); // the later tests need no zone of their own
             const auto table = Kor::Platform::buildUtcOffsetTable(offsetTableStart);
             QVERIFY(table);
             seconds = Kor::Platform::localSecondsAt(*table, seconds);
@@ -133,10 +110,22 @@ private slots:
         QCOMPARE(signalNumber, -1);
     }
 
-    // In this process: a closing and a raised report signal come out of the
-    // one channel as they went in; the stop control's pipe stays apart.
-    void signalsReachTheNotifierInOrder()
+    // In this process: the crash handler is put in place and removed once,
+    // however often it is asked to; then a closing signal, a raised and a sent
+    // report signal come out of the notifier's one channel as they went in,
+    // and the stop control's pipe stays apart.
+    void inProcess()
     {
+        TestLog log;
+        QTemporaryDir folder;
+        log.start(folder.filePath("install"));
+        QVERIFY(installCrashHandler());
+        QVERIFY(installCrashHandler());
+        QVERIFY(uninstallCrashHandler());
+        QVERIFY(!uninstallCrashHandler());
+        QCOMPARE(log.newText(), "I Crashhandler successfully installed!\nI Crashhandler already installed!\n"
+                                "E Crashhandler successfully uninstalled!\nE Uninstalling Crashhandler failed!");
+
         using namespace Kor::Platform;
         QCOMPARE(SignalRecords(SignalPipe::StopControl).fd(), -1);
         Kor::NS::SignalNotifier notifier(SignalPipe::Signals);
@@ -145,143 +134,132 @@ private slots:
         // Each closing signal is handled once; SIGQUIT is used by no other test here.
         ::raise(SIGQUIT);
         ::raise(SIGFPE);
-        QTRY_COMPARE(received.count(), 2);
+        ::kill(::getpid(), SIGSEGV);
+        QTRY_COMPARE(received.count(), 3);
         QCOMPARE(received.at(0).at(0).toInt(), SIGQUIT);
         QCOMPARE(received.at(1).at(0).toInt(), SIGFPE);
+        QCOMPARE(received.at(2).at(0).toInt(), SIGSEGV);
         QVERIFY(SignalRecords(SignalPipe::Signals).take().empty());
     }
 
     void helper_data()
     {
         QTest::addColumn<QString>("mode");
-        QTest::addColumn<bool>("crashes");
-        QTest::addColumn<int>("exitCode"); // the signal number for a crash
+        QTest::addColumn<int>("ending"); // the exit code, or minus the signal that ends it
         QTest::addColumn<int>("dumpSignal"); // 0: no dump expected
-        QTest::addColumn<QString>("output"); // a pattern
+        QTest::addColumn<QString>("output"); // a pattern; @ is the folder the dump goes to
 
-        QTest::newRow("fault with crash handler") << "segv-dump" << true << SIGSEGV << SIGSEGV << "";
-        QTest::newRow("fault after uninstall") << "segv-uninstalled" << true << SIGSEGV << 0 << "";
-        QTest::newRow("division by zero") << "fpe-dump" << true << SIGFPE << SIGFPE << "";
-        QTest::newRow("chained to previous handler") << "chain" << false << 42 << SIGSEGV << "previous handler";
-        QTest::newRow("SIGSEGV sent by kill") << "kill" << false << 0 << 0 << "Received signal: SIGSEGV";
-        QTest::newRow("raised without signal handlers") << "raise-crash-handler-only" << true << SIGFPE << 0 << "";
-        QTest::newRow("stack overflow on the installing thread") << "overflow-main" << true << SIGSEGV << SIGSEGV << "";
+        QTest::newRow("fault with crash handler") << "segv-dump" << -SIGSEGV << SIGSEGV << "";
+        // A service account cannot write the program's folder: the dump goes
+        // to the working directory, and a line says so.
+        QTest::newRow("program folder read-only") << "segv-dump" << -SIGSEGV << SIGSEGV << "crash dumps go to @\n";
+        QTest::newRow("fault after uninstall") << "segv-uninstalled" << -SIGSEGV << 0 << "";
+        QTest::newRow("division by zero") << "fpe-dump" << -SIGFPE << SIGFPE << "";
+        QTest::newRow("chained to previous handler") << "chain" << 42 << SIGSEGV << "previous handler";
+        QTest::newRow("raised without signal handlers") << "raise-crash-handler-only" << -SIGFPE << 0 << "";
+        QTest::newRow("stack overflow on the installing thread") << "overflow-main" << -SIGSEGV << SIGSEGV << "";
         QTest::newRow("stack overflow on a library thread started before install")
-            << "overflow-library-thread" << true << SIGSEGV << SIGSEGV << "";
+            << "overflow-library-thread" << -SIGSEGV << SIGSEGV << "";
         QTest::newRow("stack overflow on a prepared host thread")
-            << "overflow-host-thread" << true << SIGSEGV << SIGSEGV << "";
-        const QString time = R"(\d{4}/\d\d/\d\d \S+ )";
-        QTest::newRow("install and uninstall twice") << "twice" << false << 0 << 0
-            << "^" + time + "I Crashhandler successfully installed!\ninstall 1\n" + time
-                   + "I Crashhandler already installed!\ninstall 1\n" + time
-                   + "E Crashhandler successfully uninstalled!\nuninstall 1\n" + time
-                   + "E Uninstalling Crashhandler failed!\nuninstall 0\n$";
+            << "overflow-host-thread" << -SIGSEGV << SIGSEGV << "";
     }
 
     void helper()
     {
         QFETCH(QString, mode);
-        QFETCH(bool, crashes);
-        QFETCH(int, exitCode);
+        QFETCH(int, ending);
         QFETCH(int, dumpSignal);
         QFETCH(QString, output);
-
-    #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-        // The sanitizers own the fault signals and end the process their own way.
-        if (crashes || dumpSignal)
-            QSKIP("the sanitizer handles the fault signals");
-    #endif
-        QDir folder(m_folder.path());
-        for (const QString& old : folder.entryList({"*.dmp"}))
-            folder.remove(old);
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+        QSKIP("the sanitizer handles the fault signals");
+#endif
+        HostFixture host("crashhelper");
+        host.env().insert("TZ", "XYZ-3");
+        host.env().insert("TESTHOST_CRASH", mode);
+        const bool readOnly = QByteArray(QTest::currentDataTag()) == "program folder read-only";
+        const QString dumpFolder = readOnly ? host.path("work") : host.binDir();
+        const auto setMode = [](const QString& path, mode_t mode) { return ::chmod(qPrintable(path), mode) == 0; };
+        if (readOnly)
+            QVERIFY(QDir().mkpath(dumpFolder) && setMode(host.binDir(), 0555) && setMode(host.root(), 0755)
+                    && setMode(dumpFolder, 0777));
         const QDateTime before = helperLocalNow();
         QProcess process;
-        startHelper(process, mode);
+        process.setProcessEnvironment(host.env());
+        process.setWorkingDirectory(readOnly ? dumpFolder : host.root());
+        // Root writes anywhere, so root runs the helper as an ordinary user.
+        if (readOnly && ::geteuid() == 0)
+            process.start("setpriv", { "--reuid=65534", "--regid=65534", "--clear-groups", host.executable() });
+        else
+            process.start(host.executable());
+        QVERIFY2(process.waitForStarted(), qPrintable(process.errorString()));
         const qint64 pid = process.processId();
         QVERIFY(process.waitForFinished(20000));
+        setMode(host.binDir(), 0755);
         const QDateTime after = helperLocalNow();
         const QString stdOut = QString::fromLocal8Bit(process.readAllStandardOutput());
 
-        QCOMPARE(process.exitStatus(), crashes ? QProcess::CrashExit : QProcess::NormalExit);
-        QCOMPARE(process.exitCode(), exitCode);
+        QCOMPARE(process.exitStatus() == QProcess::CrashExit ? -process.exitCode() : process.exitCode(), ending);
+        output.replace('@', QRegularExpression::escape(dumpFolder));
         QVERIFY2(QRegularExpression(output).match(stdOut).hasMatch(), qPrintable(stdOut));
-        const QStringList dumps = folder.entryList({"*.dmp"});
+        QVERIFY(QDir(readOnly ? host.binDir() : host.root()).entryList({ "*.dmp" }).isEmpty());
+        const QStringList dumps = QDir(dumpFolder).entryList({ "*.dmp" });
         QCOMPARE(dumps.size(), dumpSignal ? 1 : 0);
         if (!dumpSignal)
             return;
 
-        const QRegularExpression name(R"(^crashhelper\.(\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d)\.dmp$)");
-        const QRegularExpressionMatch match = name.match(dumps.first());
-        QVERIFY2(match.hasMatch(), qPrintable(dumps.first()));
-        QDateTime stamp = QDateTime::fromString(match.captured(1), "yyyy-MM-dd_HH-mm-ss");
+        QDateTime stamp = QDateTime::fromString(dumps.first(), "'crashhelper.'yyyy-MM-dd_HH-mm-ss'.dmp'");
         stamp.setTimeZone(QTimeZone::utc());
-        QVERIFY2(stamp >= before && stamp <= after, qPrintable(match.captured(1)));
+        QVERIFY2(stamp.isValid() && stamp >= before && stamp <= after, qPrintable(dumps.first()));
 
-        QFile file(folder.filePath(dumps.first()));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QString content = QString::fromLocal8Bit(file.readAll());
-        QVERIFY(content.contains(
-            QStringLiteral("Signal: %1 (%2)").arg(Kor::Platform::signalName(dumpSignal)).arg(dumpSignal)));
-        QVERIFY(content.contains("Fault address: 0x"));
+        const QString content = QString::fromLocal8Bit(host.readFile(dumpFolder + '/' + dumps.first()));
         // The stack overflow modes name the thread that faults.
         const QRegularExpressionMatch faulting = QRegularExpression(R"(faulting thread (\d+))").match(stdOut);
         const QString threadId = faulting.hasMatch() ? faulting.captured(1) : QString::number(pid);
-        QVERIFY2(content.contains("Thread id: " + threadId + "\n"), qPrintable(content.left(300)));
-        QVERIFY(content.contains("\nBacktrace:\n"));
+        const QString signal =
+            QStringLiteral("Signal: %1 (%2)").arg(Kor::Platform::signalName(dumpSignal)).arg(dumpSignal);
+        for (const QString& part : { signal, QStringLiteral("Fault address: 0x"), "Thread id: " + threadId + "\n",
+                                     QStringLiteral("\nBacktrace:\n") })
+            QVERIFY2(content.contains(part), qPrintable(part + " not in\n" + content.left(300)));
         // The memory map lists the executable itself.
-        QVERIFY(content.section("\nMemory map:\n", 1).contains(folder.filePath("crashhelper")));
+        QVERIFY(content.section("\nMemory map:\n", 1).contains(host.executable()));
     }
 
     void crashLog_data()
     {
-        QTest::addColumn<int>("kind");
+        QTest::addColumn<std::exception_ptr>("exception");
         QTest::addColumn<QString>("lastLine");
-        QTest::newRow("int") << 0 << "Uncaught exception of type Unknown: Unknown error";
-        QTest::newRow("runtime_error") << 1 << "Uncaught exception of type std::runtime_error: disk on fire";
-        QTest::newRow("pointer") << 2
+        static std::logic_error pointed("bad pointer");
+        const QString unknown = "Uncaught exception of type Unknown: Unknown error";
+        QTest::newRow("int") << std::make_exception_ptr(7) << unknown;
+        QTest::newRow("runtime_error") << std::make_exception_ptr(std::runtime_error("disk on fire"))
+                                       << "Uncaught exception of type std::runtime_error: disk on fire";
+        QTest::newRow("pointer") << std::make_exception_ptr(static_cast<std::exception*>(&pointed))
                                  << "Uncaught exception of type std::logic_error [thrown as pointer]: bad pointer";
-        QTest::newRow("null pointer") << 3 << "Uncaught exception of type Unknown: Unknown error";
-        QTest::newRow("no exception") << 4 << "Uncaught exception of type Unknown: Unknown error";
+        QTest::newRow("null pointer") << std::make_exception_ptr(static_cast<std::exception*>(nullptr)) << unknown;
+        QTest::newRow("no exception") << std::exception_ptr() << unknown;
     }
 
     void crashLog()
     {
-        QFETCH(int, kind);
+        QFETCH(std::exception_ptr, exception);
         QFETCH(QString, lastLine);
         QTemporaryDir folder;
         QVERIFY(QDir::setCurrent(folder.path()));
-
-        std::logic_error pointed("bad pointer");
-        std::exception_ptr exception;
-        try {
-            switch (kind) {
-            case 0: throw 7;
-            case 1: throw std::runtime_error("disk on fire");
-            case 2: throw static_cast<std::exception*>(&pointed);
-            case 3: throw static_cast<std::exception*>(nullptr);
-            default: break;
-            }
-        } catch (...) {
-            exception = std::current_exception();
-        }
         logUncaughtExceptionBeforeCrash(exception);
+        QVERIFY(QDir::setCurrent(QCoreApplication::applicationDirPath()));
 
         const QStringList files = QDir(folder.path()).entryList(QDir::Files);
         QCOMPARE(files.size(), 1);
         QVERIFY2(QRegularExpression(R"(^tst_crashhandler\.Crash\.\d{4}-\d\d-\d\d \d{6}\.\d{3}\.log$)")
                      .match(files.first()).hasMatch(),
                  qPrintable(files.first()));
-        QFile file(folder.filePath(files.first()));
-        QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
-        const QStringList lines = QString::fromUtf8(file.readAll()).split('\n');
-        QCOMPARE(lines.size(), 6); // five lines, each ended
-        QVERIFY2(QRegularExpression(R"(^tst_crashhandler crashed at \S+ \(\S+ UTC\)$)").match(lines[0]).hasMatch(),
-                 qPrintable(lines[0]));
-        QCOMPARE(lines[1], "Full path: " + QCoreApplication::applicationFilePath());
-        QCOMPARE(lines[2], "PID was " + QString::number(QCoreApplication::applicationPid()));
-        QCOMPARE(lines[3], QString());
-        QCOMPARE(lines[4], lastLine);
-        QVERIFY(QDir::setCurrent(QCoreApplication::applicationDirPath()));
+        const QString text = QString::fromUtf8(HostFixture::readFile(folder.filePath(files.first())));
+        const QString expected(R"(^tst_crashhandler crashed at \S+ \(\S+ UTC\)\nFull path: %1\nPID was %2\n\n%3\n\z)");
+        QVERIFY2(QRegularExpression(expected.arg(QRegularExpression::escape(QCoreApplication::applicationFilePath()))
+                                        .arg(QCoreApplication::applicationPid())
+                                        .arg(QRegularExpression::escape(lastLine)))
+                     .match(text).hasMatch(),
+                 qPrintable(text));
     }
 
     void crashLogAppends()
@@ -294,69 +272,12 @@ private slots:
         for (int attempt = 0; attempt < 50 && !shared; ++attempt) {
             logUncaughtExceptionBeforeCrash(exception);
             logUncaughtExceptionBeforeCrash(exception);
-            for (const QString& name : QDir(folder.path()).entryList(QDir::Files)) {
-                QFile file(folder.filePath(name));
-                QVERIFY(file.open(QIODevice::ReadOnly));
-                shared = shared || file.readAll().count("Uncaught exception of type std::runtime_error: again") == 2;
-            }
+            for (const QString& name : QDir(folder.path()).entryList(QDir::Files))
+                shared = shared || HostFixture::readFile(folder.filePath(name)).count("std::runtime_error: again") == 2;
         }
         QVERIFY(shared);
         QVERIFY(QDir::setCurrent(QCoreApplication::applicationDirPath()));
     }
-
-    // A service account cannot write the program's folder: the dump goes to the
-    // working directory, and a line says so. Root writes anywhere, so root runs
-    // the helper as an ordinary user.
-    void dumpBesideAReadOnlyProgram()
-    {
-    #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-        QSKIP("the sanitizer handles the fault signals");
-    #endif
-        QTemporaryDir top;
-        QVERIFY(top.isValid());
-        QDir root(top.path());
-        QVERIFY(root.mkdir("bin") && root.mkdir("work"));
-        const QString program = root.filePath("bin/crashhelper");
-        QVERIFY(QFile::copy(m_helper, program));
-        const auto readAndRun = QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
-            | QFile::ReadOther | QFile::ExeOther;
-        QVERIFY(QFile::setPermissions(top.path(), readAndRun | QFile::WriteOwner));
-        QVERIFY(QFile::setPermissions(root.filePath("bin"), readAndRun));
-        QVERIFY(QFile::setPermissions(root.filePath("work"), readAndRun | QFile::WriteOwner | QFile::WriteGroup
-                                                                 | QFile::WriteOther));
-        QProcess process;
-        process.setWorkingDirectory(root.filePath("work"));
-        if (::geteuid() == 0)
-            process.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", program, "segv-dump"});
-        else
-            process.start(program, {"segv-dump"});
-        QVERIFY2(process.waitForStarted(), qPrintable(process.errorString()));
-        QVERIFY(process.waitForFinished(20000));
-        QFile::setPermissions(root.filePath("bin"), readAndRun | QFile::WriteOwner);
-        QCOMPARE(process.exitStatus(), QProcess::CrashExit);
-        QVERIFY2(process.readAllStandardOutput().contains("crash dumps go to " + root.filePath("work").toUtf8()),
-                 "no line names the working directory");
-        QCOMPARE(QDir(root.filePath("work")).entryList({"crashhelper.*.dmp"}).size(), 1);
-        QVERIFY(QDir(root.filePath("bin")).entryList({"*.dmp"}).isEmpty());
-    }
-
-private:
-    void startHelper(QProcess& process, const QString& mode)
-    {
-        const QString copy = QDir(m_folder.path()).filePath("crashhelper");
-        if (!QFile::exists(copy))
-            QVERIFY(QFile::copy(m_helper, copy));
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("TZ", "XYZ-3");
-        process.setProcessEnvironment(environment);
-        process.setWorkingDirectory(m_folder.path());
-        process.start(copy, {mode});
-        QVERIFY2(process.waitForStarted(), qPrintable(process.errorString()));
-    }
-
-    // Starts a copy of the helper from its own folder, so that dumps land there.
-    QString m_helper;
-    QTemporaryDir m_folder;
 };
 
 QTEST_GUILESS_MAIN(tst_CrashHandler)

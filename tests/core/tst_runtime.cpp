@@ -1,23 +1,16 @@
-// The start-up sequence, the command line and the run loop, seen from outside:
-// a real host program is started and its output, log, PID and settings files read.
+// The start-up sequence, the command line, the run loop and the keyboard, seen
+// from outside: a real host program is started and its output, log, PID and
+// settings files read.
 #include "HostFixture.h"
 
 #include <QDateTime>
-#include <QRegularExpression>
-#include <QTest>
-
-#include <csignal>
+#include <QStandardPaths>
 
 // A host in the behaviour TESTHOST_MODE names.
 struct Host : HostFixture
 {
     explicit Host(const QString& mode) { env().insert(QStringLiteral("TESTHOST_MODE"), mode); }
 };
-
-static QStringList lines(const QByteArray& output)
-{
-    return QString::fromUtf8(output).split(QLatin1Char('\n'));
-}
 
 static QString setupXml(const QString& settings)
 {
@@ -28,59 +21,6 @@ class tst_Runtime : public QObject
 {
     Q_OBJECT
 private slots:
-    void listings_data()
-    {
-        QTest::addColumn<QString>("option");
-        QTest::addColumn<QStringList>("expected"); // from its first line to the end
-        QTest::newRow("help") << "--help" << QStringList{
-            "Help:",
-            "-h, --help          Display help information",
-            "-v, --version       Display version information",
-            "-d, --directory     <DIRECTORY>",
-            "                    Changes the working directory.",
-            "                    If this option is not given, the folder named after the program in the datadir of "
-            "setup.xml is used, or the program's own folder when there is no datadir.",
-            "-p, --pidfile       <PIDFILE>",
-            "                    The complete filename to use as pid file.",
-            "                    If PIDFILE is empty, no pid file is used.",
-            "-i, --inifile       <INIFILE>",
-            "                    The complete filename to use as ini file.",
-            "                    If INIFILE is empty, no ini file is used.",
-            "-cd, --crashdump    Creates crash dump file on crash",
-            "-kb, --keyboard     Activates listening to STDIN (by line)",
-            "-service            Run as service.",
-            "-install            [ACCOUNT [PASSWORD]]",
-            "                    Install as service for the given account",
-            "-installInteractive [ACCOUNT [PASSWORD]]",
-            "                    Install as service for the given account with option to interact with the desktop",
-            "-uninstall          Uninstall from services.",
-            "-start              Start installed service",
-            "-stop               Stop installed service",
-            "-status             Show status of the service",
-            "-o, --own           An option of the host",
-            "",
-        };
-        const QString separator(11 + 9, QLatin1Char('-'));
-        const QStringList version{ separator, "Test Host    8.01.23", separator, "Kor Core    80.00.00",
-                                   "Kor Moltrix 12.04.07", "Kor Varnet   3.02.14", separator, "" };
-        QTest::newRow("version") << "-v" << version;
-        QTest::newRow("version, long name") << "--version" << version;
-    }
-
-    // A listing ends the program before the PID file and the log exist.
-    void listings()
-    {
-        QFETCH(QString, option);
-        QFETCH(QStringList, expected);
-        HostFixture host;
-        QByteArray output;
-        QCOMPARE(host.run({ option }, &output), 0);
-        const QStringList got = lines(output);
-        QCOMPARE(got.mid(got.indexOf(expected.first())), expected);
-        QVERIFY(!QFile::exists(host.path("bin/testhost.pid")));
-        QVERIFY(!QFile::exists(host.logFile()));
-    }
-
     void scenario_data()
     {
         QTest::addColumn<QString>("mode");
@@ -97,6 +37,41 @@ private slots:
         };
         const QString noPid = "!file:bin/testhost.pid";
         const QString ended = "log:service end with pid";
+        // A listing ends the program before the PID file and the log exist; nothing follows it.
+        const QStringList listed{ noPid, "!file:log/testhost.log", "!out:\n" };
+        row("help", "run", { "--help" }, 0,
+            QStringList{ "out:Help:\n"
+                         "-h, --help          Display help information\n"
+                         "-v, --version       Display version information\n"
+                         "-d, --directory     <DIRECTORY>\n"
+                         "                    Changes the working directory.\n"
+                         "                    If this option is not given, the folder named after the program in the "
+                         "datadir of setup.xml is used, or the program's own folder when there is no datadir.\n"
+                         "-p, --pidfile       <PIDFILE>\n"
+                         "                    The complete filename to use as pid file.\n"
+                         "                    If PIDFILE is empty, no pid file is used.\n"
+                         "-i, --inifile       <INIFILE>\n"
+                         "                    The complete filename to use as ini file.\n"
+                         "                    If INIFILE is empty, no ini file is used.\n"
+                         "-cd, --crashdump    Creates crash dump file on crash\n"
+                         "-kb, --keyboard     Activates listening to STDIN (by line)\n"
+                         "-service            Run as service.\n"
+                         "-install            [ACCOUNT [PASSWORD]]\n"
+                         "                    Install as service for the given account\n"
+                         "-installInteractive [ACCOUNT [PASSWORD]]\n"
+                         "                    Install as service for the given account with option to interact with "
+                         "the desktop\n"
+                         "-uninstall          Uninstall from services.\n"
+                         "-start              Start installed service\n"
+                         "-stop               Stop installed service\n"
+                         "-status             Show status of the service\n"
+                         "-o, --own           An option of the host\n" }
+                + listed);
+        const QString line(20, QLatin1Char('-'));
+        const QString version = "out:" + line + "\nTest Host    8.01.23\n" + line
+            + "\nKor Core    80.00.00\nKor Moltrix 12.04.07\nKor Varnet   3.02.14\n" + line + "\n";
+        row("version", "run", { "-v" }, 0, QStringList{ version } + listed);
+        row("version, long name", "run", { "--version" }, 0, QStringList{ version } + listed);
         row("quit", "quit", {}, 0, { noPid });
         row("exit(3)", "exit3", {}, 3, { noPid });
         row("exit(5) from a thread in the loop", "exit-from-thread", {}, 5, { noPid });
@@ -205,6 +180,23 @@ private slots:
         row("service manager unreachable", "run", { "-service" }, 0,
             { ended, "log:SetServiceStatus failed state = 1, error= 2" },
             { "NOTIFY_SOCKET=@/nobody" }, SIGTERM);
+
+        // A main thread that quits after three ticks; exceptions out of event handlers.
+        row("main thread runs and ends", "worker", {}, 0,
+            { "!log:terminating main thread", "log:Worker", "log:starting", "log:started", "log:tick", "log:tick",
+              "log:tick", ended });
+        const QString closing = "log:Closing application.";
+        row("KorException from an event handler", "throw-kor", {}, 0,
+            { "log:QTimer: Exception from Qt event handler (Kor::NS::RuntimeException): the handler gave up",
+              closing, ended });
+        row("std::exception from an event handler", "throw-std", {}, 0,
+            { "log:QTimer: Non Kor exception from Qt event handler (std::runtime_error): standard failure", closing,
+              ended });
+        row("integer from an event handler", "throw-int", {}, 0,
+            { "log:QTimer: An unexpected error occured!", closing, ended });
+        // Only -cd leaves a dump; tst_serviceruntime and tst_crashhandler read it.
+        row("crash, -cd twice", "crash", { "-cd", "--crashdump" }, -2000, { "out:Crashhandler already installed!" });
+        row("crash without -cd", "crash", {}, -2000, { "!out:Crashhandler" });
     }
 
     void scenario()
@@ -215,6 +207,10 @@ private slots:
         QFETCH(QStringList, left);
         QFETCH(QStringList, setup);
         QFETCH(int, signalNumber);
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+        if (mode == "crash")
+            QSKIP("the sanitizer takes the fault signals for itself");
+#endif
         Host host(mode);
         NotifySocket manager(host.path("notify"));
         host.writeFile("plainfile", "x");
@@ -237,6 +233,60 @@ private slots:
         }
         QVERIFY(!managed || manager.waitFor("STATUS=stopped"));
         host.verifyLeft(left, output, manager.received());
+        QCOMPARE(QDir(host.binDir()).entryList({ "testhost.*.dmp" }).size(), int(arguments.contains("-cd")));
+    }
+
+    // Odd bytes, a second -kb and the end of the input change nothing.
+    void keyboardThroughPipe()
+    {
+        HostFixture host;
+        QProcess process;
+        QVERIFY(host.startReady(process, { "-kb", "-kb" }));
+        QByteArray noise("\x01\x02\x7f\x1b[A\xff\xfe\xc3(\x00\r\r", 13);
+        process.write(noise + QByteArray(200, 'x') + "\n"); // the reader takes one key per tick
+        process.write("LG2\nping\nlc7\nlx3\nlg10\nln\nln12\nlt\nh\n");
+        process.closeWriteChannel(); // the end of input must not spin or end the program
+        // lc7 silenced the console; the log file has every reply.
+        QTRY_VERIFY_WITH_TIMEOUT(host.readFile(host.logFile()).contains("known commands:"), 10000);
+        QCOMPARE(process.state(), QProcess::Running);
+        QVERIFY(HostFixture::endBySignal(process, SIGINT));
+        // pong: the host's own command beside the built-in ones; lx3 and lg10 change nothing.
+        host.verifyLeft({ "log:Setting up global loglevel to INFO", "log:pong",
+                          "log:Setting up console loglevel to DISABLED", "!log:Setting up", "log:Invalid length ''",
+                          "log:Set minimum name size to '12' characters", "log:Enabled logging of thread ids",
+                          "log:\tlg<number> - sets the global loglevel to <number>" },
+                        {});
+    }
+
+    void terminalSession()
+    {
+        const QString tmux = QStandardPaths::findExecutable("tmux");
+        if (tmux.isEmpty())
+            QSKIP("tmux is not installed");
+        HostFixture host;
+        const QString session = "kortest" + QString::number(QCoreApplication::applicationPid());
+        const QString script = host.path("session.sh");
+        const QString lines("trap true INT\nstty -a > '%1'\nKOR_REGISTRY_ROOT='%2' TESTHOST_LOGDIR='%3' '%4' -kb\n"
+                            "stty -a > '%5'\nsleep 30\n");
+        host.writeFile("session.sh", lines.arg(host.path("before.txt"), host.path("registry"), host.path("log"),
+                                               host.executable(), host.path("after.txt"))
+                                         .toUtf8());
+        const QStringList start{ "new-session", "-d", "-s", session, "-x", "200", "-y", "50", "sh", script };
+        QCOMPARE(QProcess::execute(tmux, start), 0);
+        auto capture = [&] {
+            QProcess p;
+            p.start(tmux, { "capture-pane", "-p", "-t", session });
+            p.waitForFinished();
+            return p.readAllStandardOutput();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(capture().contains("READY"), 15000);
+        QProcess::execute(tmux, { "send-keys", "-t", session, "F1" });
+        QTRY_VERIFY_WITH_TIMEOUT(capture().contains("known commands:"), 10000);
+        QProcess::execute(tmux, { "send-keys", "-t", session, "C-c" });
+        QTRY_VERIFY_WITH_TIMEOUT(!host.readFile(host.path("after.txt")).isEmpty(), 15000);
+        QProcess::execute(tmux, { "kill-session", "-t", session });
+        QCOMPARE(host.readFile(host.path("after.txt")), host.readFile(host.path("before.txt")));
+        QVERIFY(host.readFile(host.logFile()).contains("Closing by signal: SIGINT"));
     }
 
     // A running holder refuses a second instance; once it is killed, its PID
@@ -271,7 +321,6 @@ private slots:
 
         ::kill(pid_t(first.processId()), SIGKILL);
         QVERIFY(first.waitForFinished(10000));
-        QVERIFY(QFile::exists(pidFile));
         host.writeFile("bin/testhost.pid", "99999999999\n"); // longer than any real pid
         QProcess third;
         QVERIFY(host.startReady(third, {}));
@@ -312,7 +361,8 @@ private slots:
     // Console output into a pipe whose reader went away: "| head -n 1".
     void consoleReaderGone()
     {
-        Host host("chatter");
+        Host host("worker");
+        host.env().insert("TESTHOST_TICKS", "40");
         QProcess process;
         process.setProcessEnvironment(host.env());
         process.setWorkingDirectory(host.root());
@@ -320,7 +370,7 @@ private slots:
         QVERIFY(process.waitForFinished(10000));
         QCOMPARE(process.exitCode(), 0);
         const QByteArray log = host.readFile(host.logFile());
-        QVERIFY2(log.contains("chatter 39"), log.constData());
+        QVERIFY2(log.contains("tick 40"), log.constData());
         QCOMPARE(log.count("Console output switched off: Broken pipe"), 1);
         QVERIFY(log.contains("service end with pid"));
         QVERIFY(!QFile::exists(host.path("bin/testhost.pid")));
@@ -337,8 +387,7 @@ private slots:
             QCOMPARE(host.run({}), 0);
         QVERIFY(host.readFile(host.path("testhost.log")).contains("service end with pid"));
         QVERIFY(!QFile::exists(host.path("bin/testhost.log")));
-        const QStringList history = QDir(host.root()).entryList({ "testhost.*.log" }, QDir::Files);
-        QCOMPARE(history.size(), 1);
+        QCOMPARE(QDir(host.root()).entryList({ "testhost.*.log" }, QDir::Files).size(), 1);
     }
 
     void historyLimits_data()
@@ -366,22 +415,18 @@ private slots:
         QFETCH(QByteArray, line);
         Host host("quit");
         host.writeFile("app.ini", "[Loglevel]\n" + settings);
-        const QByteArray half(600 * 1024, 'x');
-        for (const char* old : { "log/testhost.20240101-000000.log", "log/testhost.20240201-000000.log",
-                                 "log/testhost.20240301-000000.log", "log/other.20200101-000000.log",
-                                 "log/testhost.old.log" }) {
-            host.writeFile(old, half);
-            // Last changed when their names say: the history is ordered by that.
-            const QDateTime changed = QDateTime::fromString(QString::fromLatin1(old).section('.', 1, 1), "yyyyMMdd-HHmmss");
-            QFile file(host.path(old));
+        // Last changed when their names say: the history is ordered by that. The
+        // live file of the run before is small, and named by its time only then.
+        for (const QString name : { "testhost.20240101-000000", "testhost.20240201-000000", "testhost.20240301-000000",
+                                    "other.20200101-000000", "testhost.old", "testhost.20240305-140709" }) {
+            const bool live = name.endsWith("140709");
+            const QString path = live ? "log/testhost.log" : "log/" + name + ".log";
+            host.writeFile(path, live ? QByteArray("earlier run\n") : QByteArray(600 * 1024, 'x'));
+            const QDateTime changed = QDateTime::fromString(name.section('.', 1), "yyyyMMdd-HHmmss");
+            QFile file(host.path(path));
             if (changed.isValid())
                 QVERIFY(file.open(QIODevice::ReadWrite) && file.setFileTime(changed, QFileDevice::FileModificationTime));
         }
-        host.writeFile("log/testhost.log", "earlier run\n");
-        QFile live(host.logFile());
-        QVERIFY(live.open(QIODevice::ReadWrite));
-        QVERIFY(live.setFileTime(QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)), QFileDevice::FileModificationTime));
-        live.close();
         QCOMPARE(host.run({ "-i", host.path("app.ini") }), 0);
         const QStringList left = QDir(host.path("log")).entryList({ "testhost.2*.log" }, QDir::Files, QDir::Name);
         QCOMPARE(left, history);
