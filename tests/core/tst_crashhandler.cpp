@@ -123,8 +123,10 @@ private slots:
         QVERIFY(installCrashHandler());
         QVERIFY(uninstallCrashHandler());
         QVERIFY(!uninstallCrashHandler());
+        QVERIFY(installCrashHandler() && Kor::Platform::crashHandlerInstalled() && uninstallCrashHandler());
         QCOMPARE(log.newText(), "I Crashhandler successfully installed!\nI Crashhandler already installed!\n"
-                                "E Crashhandler successfully uninstalled!\nE Uninstalling Crashhandler failed!");
+                                "E Crashhandler successfully uninstalled!\nE Uninstalling Crashhandler failed!\n"
+                                "I Crashhandler successfully installed!\nE Crashhandler successfully uninstalled!");
 
         using namespace Kor::Platform;
         QCOMPARE(SignalRecords(SignalPipe::StopControl).fd(), -1);
@@ -153,6 +155,8 @@ private slots:
         // A service account cannot write the program's folder: the dump goes
         // to the working directory, and a line says so.
         QTest::newRow("program folder read-only") << "segv-dump" << -SIGSEGV << SIGSEGV << "crash dumps go to @\n";
+        QTest::newRow("program folder read-only, run from its parent")
+            << "segv-dump" << -SIGSEGV << SIGSEGV << "crash dumps go to @\n";
         QTest::newRow("fault after uninstall") << "segv-uninstalled" << -SIGSEGV << 0 << "";
         QTest::newRow("division by zero") << "fpe-dump" << -SIGFPE << SIGFPE << "";
         QTest::newRow("chained to previous handler") << "chain" << 42 << SIGSEGV << "previous handler";
@@ -176,8 +180,9 @@ private slots:
         HostFixture host("crashhelper");
         host.env().insert("TZ", "XYZ-3");
         host.env().insert("TESTHOST_CRASH", mode);
-        const bool readOnly = QByteArray(QTest::currentDataTag()) == "program folder read-only";
-        const QString dumpFolder = readOnly ? host.path("work") : host.binDir();
+        const QByteArray tag = QTest::currentDataTag();
+        const bool readOnly = tag.startsWith("program folder read-only");
+        const QString dumpFolder = tag.endsWith("parent") ? host.root() : readOnly ? host.path("work") : host.binDir();
         const auto setMode = [](const QString& path, mode_t mode) { return ::chmod(qPrintable(path), mode) == 0; };
         if (readOnly)
             QVERIFY(QDir().mkpath(dumpFolder) && setMode(host.binDir(), 0555) && setMode(host.root(), 0755)

@@ -73,8 +73,10 @@ bool installCrashHandler()
     startDumpClockRefreshLocked();
     logLine(Kor::LOG_INFO, "Crashhandler successfully installed!");
     const std::string folder = Platform::crashDumpFolder();
+    // Dumps go beside the program unless its folder cannot be written; a
+    // working directory above the program's folder still needs the line.
     const std::string exe = Platform::executablePath();
-    if (!folder.empty() && exe.rfind(folder + '/', 0) != 0)
+    if (!folder.empty() && exe.substr(0, exe.rfind('/')) != folder)
         coreLog(Kor::ALWAYS, Kor::LOG_WARNING)
             << "The program's folder cannot be written; crash dumps go to " << QString::fromStdString(folder);
     return true;
@@ -85,6 +87,9 @@ bool uninstallCrashHandler()
     std::lock_guard guard(s_stateLock);
     stopDumpClockRefreshLocked();
     const bool removed = Platform::uninstallCrashHandler();
+    // Cleared, or a later install would report success and install nothing.
+    if (removed)
+        s_crashHandlerHandle = false;
     logLine(Kor::LOG_ERROR, removed ? "Crashhandler successfully uninstalled!" : "Uninstalling Crashhandler failed!");
     return removed;
 }
