@@ -98,8 +98,6 @@ private slots:
     {
         QVERIFY(m_worker->Exit(5000, 5000, nullptr));
         QVERIFY(m_service->Exit(5000, 5000, nullptr));
-        m_worker = nullptr;
-        m_service = nullptr;
     }
 
     // A message that throws does not end the thread.
