@@ -109,13 +109,13 @@ void unwritable(const QByteArray& base, bool journal)
     qunsetenv("JOURNAL_STREAM");
 }
 
-// The file may not grow beyond a few KiB, so a write fails part-way (EFBIG);
+// The file may not grow beyond 2000 bytes, so a write fails part-way (EFBIG);
 // then the limit is lifted and the file output switched on again.
 void fileLimit(const QByteArray& base, const QString& how)
 {
     rlimit original{};
     ::getrlimit(RLIMIT_FSIZE, &original);
-    const rlimit limited{qMin<rlim_t>(10000, original.rlim_max), original.rlim_max};
+    const rlimit limited{qMin<rlim_t>(2000, original.rlim_max), original.rlim_max};
     ::setrlimit(RLIMIT_FSIZE, &limited);
     LogModule::Start(LogModule::LogFile, base, "test", "");
     LogModule::LogFileFlush(how == "sync");
@@ -378,7 +378,7 @@ private slots:
         const QStringList lines = readLines(logPath());
         QCOMPARE(lines.size(), 2);
         QCOMPARE(lines[0], expected);
-        QCOMPARE(lines[1].mid(23), QStringLiteral(" timed"));
+        QVERIFY2(lines[1].endsWith(" timed"), qPrintable(lines[1]));
         const QDateTime stamp = QDateTime::fromString(lines[1].left(23), "yyyy/MM/dd HH:mm:ss,zzz");
         QVERIFY(stamp.isValid() && qAbs(stamp.secsTo(QDateTime::currentDateTime())) < 60); // local time, not UTC
     }
