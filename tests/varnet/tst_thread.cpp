@@ -182,33 +182,29 @@ private slots:
         QVERIFY(!laterRan);
     }
 
-    void plainThreadExit()
+    // Held as a Thread, a thread that is not reference-counted is deleted, a
+    // reference-counted processor only released.
+    void plainThreadExitAndRelease()
     {
-        GatedThread thread;
-        QVERIFY(thread.Exit(0, 0, nullptr)); // never started
-        QVERIFY(thread.Begin());
-        QVERIFY(!thread.Exit(10, 10, nullptr));
-        thread.gate.set_value();
+        auto* gated = new GatedThread;
+        Kor::AutoPointer<Kor::Thread> thread = gated;
+        QVERIFY(thread->Exit(0, 0, nullptr)); // never started
+        QVERIFY(thread->Begin());
+        QVERIFY(!thread->Exit(10, 10, nullptr));
+        gated->gate.set_value();
         bool terminated = true;
-        QVERIFY(thread.Exit(5000, 5000, &terminated));
+        QVERIFY(thread->Exit(5000, 5000, &terminated));
         QVERIFY(!terminated);
-        QVERIFY(thread.HasEnded());
-    }
+        QVERIFY(thread->HasEnded());
 
-    // Held as a Thread, a reference-counted processor is released, not
-    // deleted; a thread that is not reference-counted is deleted.
-    void referenceCounting()
-    {
         std::atomic<int> deaths{0};
         auto* recorder = new Recorder("Held", nullptr, &deaths);
         QCOMPARE(recorder->AddRef(), 2L);
-        Kor::AutoPointer<Kor::Thread> thread = recorder;
+        thread = recorder;
         thread = nullptr;
         QCOMPARE(deaths.load(), 0);
         QCOMPARE(recorder->Release(), 0L);
         QCOMPARE(deaths.load(), 1);
-        thread = new GatedThread; // else a leak is reported
-        thread = nullptr;
     }
 
     void relations()
