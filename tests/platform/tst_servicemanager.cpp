@@ -18,6 +18,8 @@
 
 using namespace Kor::Platform;
 
+Q_DECLARE_METATYPE(UnitDescription)
+
 namespace {
 
 void writeScript(const QString& path, const QByteArray& body)
@@ -65,67 +67,49 @@ private slots:
     // line; the others are refused.
     void unitText_data()
     {
-        QTest::addColumn<QByteArray>("name");
-        QTest::addColumn<QByteArray>("path");
-        QTest::addColumn<QByteArray>("user");
-        QTest::addColumn<QStringList>("dependencies");
-        QTest::addColumn<bool>("automatic");
-        QTest::addColumn<int>("watchdog");
-        QTest::addColumn<bool>("notifyReload");
+        QTest::addColumn<UnitDescription>("unit");
         QTest::addColumn<QByteArray>("text");
-        const auto row = [](const char* tag, const char* name, const char* path, const char* user,
-                            const QStringList& dependencies, bool automatic, int watchdog, bool notifyReload,
-                            const QByteArray& text = {}) {
-            QTest::newRow(tag) << QByteArray(name) << QByteArray(path) << QByteArray(user) << dependencies
-                               << automatic << watchdog << notifyReload << text;
+        QTest::newRow("dependencies and watchdog")
+            << UnitDescription{"Recorder", "/opt/kor/bin/rec", "", {"Kor Base", "net-store"}, false, 30, false}
+            << QByteArray("[Unit]\nDescription=Recorder\n"
+                          "After=Kor\\x20Base.service\nAfter=net\\x2dstore.service\n"
+                          "Requires=Kor\\x20Base.service\nRequires=net\\x2dstore.service\n"
+                          "\n[Service]\nType=notify\nNotifyAccess=main\n"
+                          "ExecStart=\"/opt/kor/bin/rec\" -service\n"
+                          "ExecReload=/bin/kill -HUP $MAINPID\n"
+                          "WatchdogSec=30\nTimeoutAbortSec=10s\n"
+                          "WorkingDirectory=/opt/kor/bin\n"
+                          "RuntimeDirectory=Recorder\n"
+                          "Restart=on-failure\n"
+                          "\n[Install]\nWantedBy=multi-user.target\n");
+        QTest::newRow("automatic, user, manager sends the reload signal, odd characters")
+            << UnitDescription{"Kor 100%", "/srv/a b/$x%y;z/K\xc3\xb6r", "svc%u", {"Kor Base"}, true, -5, true}
+            << QByteArray("[Unit]\nDescription=Kor 100%%\n"
+                          "After=Kor\\x20Base.service\nRequires=Kor\\x20Base.service\n"
+                          "StartLimitIntervalSec=0\n"
+                          "\n[Service]\nType=notify-reload\nNotifyAccess=main\n"
+                          "ExecStart=\"/srv/a b/$x%%y;z/K\xc3\xb6r\" -service\n"
+                          "WorkingDirectory=/srv/a b/$x%%y;z\n"
+                          "RuntimeDirectory=Kor\\\\x20100\\\\x25\n"
+                          "User=svc%%u\n"
+                          "Restart=on-failure\nRestartSec=60\n"
+                          "\n[Install]\nWantedBy=multi-user.target\n");
+        const auto refused = [](const char* tag, const char* name, const char* path, const char* user = "",
+                                const std::vector<std::string>& dependencies = {}) {
+            QTest::newRow(tag) << UnitDescription{name, path, user, dependencies, true, 0, false} << QByteArray();
         };
-        row("dependencies and watchdog", "Recorder", "/opt/kor/bin/rec", "", {"Kor Base", "net-store"}, false, 30,
-            false,
-            QByteArray("[Unit]\nDescription=Recorder\n"
-                       "After=Kor\\x20Base.service\nAfter=net\\x2dstore.service\n"
-                       "Requires=Kor\\x20Base.service\nRequires=net\\x2dstore.service\n"
-                       "\n[Service]\nType=notify\nNotifyAccess=main\n"
-                       "ExecStart=\"/opt/kor/bin/rec\" -service\n"
-                       "ExecReload=/bin/kill -HUP $MAINPID\n"
-                       "WatchdogSec=30\nTimeoutAbortSec=10s\n"
-                       "WorkingDirectory=/opt/kor/bin\n"
-                       "RuntimeDirectory=Recorder\n"
-                       "Restart=on-failure\n"
-                       "\n[Install]\nWantedBy=multi-user.target\n"));
-        row("automatic, user, manager sends the reload signal, odd characters", "Kor 100%",
-            "/srv/a b/$x%y;z/K\xc3\xb6r", "svc%u", {"Kor Base"}, true, -5, true,
-            QByteArray("[Unit]\nDescription=Kor 100%%\n"
-                       "After=Kor\\x20Base.service\nRequires=Kor\\x20Base.service\n"
-                       "StartLimitIntervalSec=0\n"
-                       "\n[Service]\nType=notify-reload\nNotifyAccess=main\n"
-                       "ExecStart=\"/srv/a b/$x%%y;z/K\xc3\xb6r\" -service\n"
-                       "WorkingDirectory=/srv/a b/$x%%y;z\n"
-                       "RuntimeDirectory=Kor\\\\x20100\\\\x25\n"
-                       "User=svc%%u\n"
-                       "Restart=on-failure\nRestartSec=60\n"
-                       "\n[Install]\nWantedBy=multi-user.target\n"));
-        row("empty name", "", "/bin/x", "", {}, true, 0, false);
-        row("relative path", "n", "bin/x", "", {}, true, 0, false);
-        row("line break in name", "n\nExecStartPre=/bin/evil", "/bin/x", "", {}, true, 0, false);
-        row("line break in user", "n", "/bin/x", "u\r", {}, true, 0, false);
-        row("double quote in path", "n", "/a\"b/x", "", {}, true, 0, false);
-        row("tab in path", "n", "/a\tb/x", "", {}, true, 0, false);
-        row("empty dependency", "n", "/bin/x", "", {""}, true, 0, false);
+        refused("empty name", "", "/bin/x");
+        refused("relative path", "n", "bin/x");
+        refused("line break in name", "n\nExecStartPre=/bin/evil", "/bin/x");
+        refused("line break in user", "n", "/bin/x", "u\r");
+        refused("double quote in path", "n", "/a\"b/x");
+        refused("tab in path", "n", "/a\tb/x");
+        refused("empty dependency", "n", "/bin/x", "", {""});
     }
     void unitText()
     {
-        QFETCH(QByteArray, name);
-        QFETCH(QByteArray, path);
-        QFETCH(QByteArray, user);
-        QFETCH(QStringList, dependencies);
-        QFETCH(bool, automatic);
-        QFETCH(int, watchdog);
-        QFETCH(bool, notifyReload);
+        QFETCH(UnitDescription, unit);
         QFETCH(QByteArray, text);
-        UnitDescription unit{name.toStdString(), path.toStdString(), user.toStdString(), {}, automatic, watchdog,
-                             notifyReload};
-        for (const QString& d : dependencies)
-            unit.dependencies.push_back(d.toStdString());
         QCOMPARE(QByteArray::fromStdString(systemdUnitText(unit)), text);
     }
 
@@ -148,37 +132,33 @@ private slots:
         char buffer[64];
         const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
         QCOMPARE(QByteArray(buffer, int(qMax(n, ssize_t(0)))), QByteArray("READY=1"));
+        QVERIFY(!sendNotify("", error));
+        QCOMPARE(error, EINVAL);
     }
 
     void notifyFails_data()
     {
         QTest::addColumn<QByteArray>("address"); // "<unset>", or with DIR for the test folder
-        QTest::addColumn<QByteArray>("message");
         QTest::addColumn<int>("error");
         const qsizetype longest = sizeof(sockaddr_un::sun_path);
-        QTest::newRow("unset") << QByteArray("<unset>") << QByteArray("READY=1") << ENXIO;
-        QTest::newRow("empty") << QByteArray("") << QByteArray("READY=1") << ENXIO;
-        QTest::newRow("nothing there") << QByteArray("DIR/none") << QByteArray("READY=1") << ENOENT;
-        QTest::newRow("regular file") << QByteArray("DIR/file") << QByteArray("READY=1") << ECONNREFUSED;
-        QTest::newRow("relative") << QByteArray("notify") << QByteArray("READY=1") << EINVAL;
-        QTest::newRow("longest path plus one") << "/" + QByteArray(longest - 1, 'p') << QByteArray("READY=1")
-                                               << ENAMETOOLONG;
-        QTest::newRow("over-long abstract") << "@" + QByteArray(longest, 'a') << QByteArray("READY=1") << ENAMETOOLONG;
-        QTest::newRow("empty message") << QByteArray("@kor-unused") << QByteArray() << EINVAL;
+        QTest::newRow("unset") << QByteArray("<unset>") << ENXIO;
+        QTest::newRow("empty") << QByteArray("") << ENXIO;
+        QTest::newRow("nothing there") << QByteArray("DIR/none") << ENOENT;
+        QTest::newRow("regular file") << QByteArray("DIR/file") << ECONNREFUSED;
+        QTest::newRow("relative") << QByteArray("notify") << EINVAL;
+        QTest::newRow("longest path plus one") << "/" + QByteArray(longest - 1, 'p') << ENAMETOOLONG;
+        QTest::newRow("over-long abstract") << "@" + QByteArray(longest, 'a') << ENAMETOOLONG;
     }
     void notifyFails()
     {
         QFETCH(QByteArray, address);
-        QFETCH(QByteArray, message);
         QFETCH(int, error);
-        QFile file(path("file"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.close();
+        writeScript(path("file"), "");
         if (address != "<unset>")
             qputenv("NOTIFY_SOCKET", address.replace("DIR", m_dir->path().toUtf8()));
         QCOMPARE(notifySocketPresent(), !address.isEmpty() && address != "<unset>");
         int got = 0;
-        QVERIFY(!sendNotify(message.toStdString(), got));
+        QVERIFY(!sendNotify("READY=1", got));
         QCOMPARE(got, error);
     }
 

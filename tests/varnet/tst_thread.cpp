@@ -98,15 +98,17 @@ private slots:
     {
         QVERIFY(m_worker->Exit(5000, 5000, nullptr));
         QVERIFY(m_service->Exit(5000, 5000, nullptr));
-        m_worker = nullptr;
-        m_service = nullptr;
     }
 
-    // A message that throws does not end the thread.
+    // Messages wait for Init(), the highest level first (a level above the top
+    // counts as the top, none as 0), in order within a level. A message that
+    // throws does not end the thread.
     void startRunsInitFirst()
     {
         m_worker->Post([] { throw std::runtime_error("boom"); });
-        m_worker->Post([] { throw 7; });
+        m_worker->Post([] { throw 7; }, 9);
+        for (int level : {0, 5, 12, int(Kor::Receiver::DefaultPriority), 9})
+            QVERIFY(m_worker->Post([this, level] { m_worker->record(QString::number(level)); }, level));
         QVERIFY(m_worker->Post([this] {
             const QString name = QString::fromStdString(Kor::Platform::currentThreadName());
             m_worker->record(name + (m_worker->IsCurrent() ? " on" : " off"));
@@ -114,7 +116,7 @@ private slots:
         QVERIFY(!m_worker->IsStarted());
         QVERIFY(m_worker->Begin());
         QVERIFY(!m_worker->Begin());
-        QTRY_COMPARE(m_worker->events(), QStringList({"init", "Worker Thread on"}));
+        QTRY_COMPARE(m_worker->events(), QStringList({"init", "12", "9", "5", "0", "-1", "Worker Thread on"}));
         QVERIFY(!m_worker->IsCurrent());
         QVERIFY(m_worker->WaitRunning(5000));
 
@@ -130,34 +132,6 @@ private slots:
         QVERIFY(!m_worker->Post([] {}));
         QVERIFY(m_worker->Exit(0, 0, nullptr));
         QCOMPARE(m_worker->RefCount(), 1L); // the thread has given back its own reference
-    }
-
-    void priorities_data()
-    {
-        QTest::addColumn<QList<int>>("levels");
-        QTest::addColumn<QList<int>>("order");
-        QTest::newRow("one level keeps order") << QList<int>{0, 0, 0} << QList<int>{0, 1, 2};
-        QTest::newRow("higher level first") << QList<int>{0, 5, 9} << QList<int>{2, 1, 0};
-        QTest::newRow("default is level 0") << QList<int>{-1, 1, Kor::Receiver::DefaultPriority}
-                                            << QList<int>{1, 0, 2};
-        QTest::newRow("above the top clamped") << QList<int>{12, 9, 0} << QList<int>{0, 1, 2};
-    }
-
-    void priorities()
-    {
-        QFETCH(QList<int>, levels);
-        QFETCH(QList<int>, order);
-        std::promise<void> gate;
-        std::shared_future<void> opened = gate.get_future().share();
-        m_worker->Post([opened] { opened.wait(); });
-        QVERIFY(m_worker->Begin());
-        for (int i = 0; i < levels.size(); ++i)
-            QVERIFY(m_worker->Post([this, i] { m_worker->record(QString::number(i)); }, levels[i]));
-        gate.set_value();
-        QStringList expected{"init"};
-        for (int i : order)
-            expected << QString::number(i);
-        QTRY_COMPARE(m_worker->events(), expected);
     }
 
     void stopRequestEndsLongMessage()
@@ -184,8 +158,7 @@ private slots:
         std::atomic<int> deaths{0};
         std::promise<void> gate;
         std::shared_future<void> opened = gate.get_future().share();
-        std::atomic<bool> stuck{false};
-        std::atomic<bool> laterRan{false};
+        std::atomic<bool> stuck{false}, laterRan{false};
         Kor::AutoPointer<Recorder> p = new Recorder("Stuck", nullptr, &deaths);
         QVERIFY(p->Begin());
         p->Post([&, opened] {
@@ -209,33 +182,29 @@ private slots:
         QVERIFY(!laterRan);
     }
 
-    void plainThreadExit()
+    // Held as a Thread, a thread that is not reference-counted is deleted, a
+    // reference-counted processor only released.
+    void plainThreadExitAndRelease()
     {
-        GatedThread thread;
-        QVERIFY(thread.Exit(0, 0, nullptr)); // never started
-        QVERIFY(thread.Begin());
-        QVERIFY(!thread.Exit(10, 10, nullptr));
-        thread.gate.set_value();
+        auto* gated = new GatedThread;
+        Kor::AutoPointer<Kor::Thread> thread = gated;
+        QVERIFY(thread->Exit(0, 0, nullptr)); // never started
+        QVERIFY(thread->Begin());
+        QVERIFY(!thread->Exit(10, 10, nullptr));
+        gated->gate.set_value();
         bool terminated = true;
-        QVERIFY(thread.Exit(5000, 5000, &terminated));
+        QVERIFY(thread->Exit(5000, 5000, &terminated));
         QVERIFY(!terminated);
-        QVERIFY(thread.HasEnded());
-    }
+        QVERIFY(thread->HasEnded());
 
-    // Held as a Thread, a reference-counted processor is released, not
-    // deleted; a thread that is not reference-counted is deleted.
-    void referenceCounting()
-    {
         std::atomic<int> deaths{0};
         auto* recorder = new Recorder("Held", nullptr, &deaths);
         QCOMPARE(recorder->AddRef(), 2L);
-        Kor::AutoPointer<Kor::Thread> thread = recorder;
+        thread = recorder;
         thread = nullptr;
         QCOMPARE(deaths.load(), 0);
         QCOMPARE(recorder->Release(), 0L);
         QCOMPARE(deaths.load(), 1);
-        thread = new GatedThread; // else a leak is reported
-        thread = nullptr;
     }
 
     void relations()
