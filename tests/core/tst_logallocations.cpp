@@ -1,11 +1,10 @@
 // An enabled log line of the common kinds takes nothing from the heap once
 // its thread has logged before. Not built under the sanitizers.
-#include <Kor/KorCore.h>
-#include <Kor/LogModule.h>
+#include "LogLines.h"
+
 #include <Kor/LogObject.h>
 
 #include <QDateTime>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -48,14 +47,14 @@ class tst_LogAllocations : public QObject
     Q_OBJECT
 
     QTemporaryDir m_dir;
+    TestLog m_log;
 
 private slots:
+    // Every part of a line on, time stamps and thread ids too; no flush per line.
     void initTestCase()
     {
-        const QByteArray file = QFile::encodeName(m_dir.filePath("allocations"));
-        Kor::LogModule::Start(Kor::LogModule::LogFile, file.constData(), "test", "test");
-        Kor::LogModule::SetGlobalInfoSeverity(Kor::TRACE);
-        Kor::LogModule::SetInfoSeverity(Kor::LogModule::AllOutputs, Kor::TRACE);
+        m_log.start(m_dir.filePath("allocations"));
+        Kor::LogModule::EnableTime(true);
         Kor::LogModule::EnableThreadID(true, true);
         Kor::LogModule::LogFileFlush(false);
     }

@@ -1,3 +1,4 @@
+// Values of the core library: the exception family and version numbers.
 #include <Kor/KorCore.h>
 
 #include <QTest>
@@ -6,28 +7,22 @@
 
 using namespace Kor::NS;
 
-class tst_KorException : public QObject
+class tst_CoreValues : public QObject
 {
     Q_OBJECT
 
 private slots:
+    // Null only without any text; a null pointer stands for an unknown one.
     void nullRules()
     {
         KorException none;
-        QCOMPARE(none.what(), "");
-        QVERIFY(none.isNull());
-
         KorException empty("");
-        QCOMPARE(empty.what(), "");
-        QVERIFY(empty.isNull());
-
         KorException nullText(static_cast<const char*>(nullptr));
-        QCOMPARE(nullText.what(), "Unknown exception");
-        QVERIFY(!nullText.isNull());
-
         KorException emptyBytes(QByteArray(""));
-        QCOMPARE(emptyBytes.what(), "");
-        QVERIFY(!emptyBytes.isNull());
+        QCOMPARE(QList<bool>({ none.isNull(), empty.isNull(), nullText.isNull(), emptyBytes.isNull() }),
+                 QList<bool>({ true, true, false, false }));
+        QCOMPARE(QByteArrayList({ none.what(), empty.what(), nullText.what(), emptyBytes.what() }),
+                 QByteArrayList({ "", "", "Unknown exception", "" }));
     }
 
     void stringForms()
@@ -78,8 +73,42 @@ private slots:
         QCOMPARE(target.byteMessage(), QByteArray("moved"));
         QCOMPARE(source.what(), "moved"); // NOLINT: the moved-from state is defined
     }
+
+    void text_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<unsigned>("high");
+        QTest::addColumn<unsigned>("low");
+        QTest::addColumn<unsigned>("build");
+        QTest::addColumn<bool>("written"); // as toString writes it
+        QTest::newRow("one digit") << " 1.02.03" << 1u << 2u << 3u << true;
+        QTest::newRow("zero") << " 0.00.00" << 0u << 0u << 0u << true;
+        QTest::newRow("two digits") << "10.11.12" << 10u << 11u << 12u << true;
+        QTest::newRow("library") << "80.00.00" << 80u << 0u << 0u << true;
+        QTest::newRow("wide") << "123.04.567" << 123u << 4u << 567u << true;
+        QTest::newRow("two parts") << "8.1" << 8u << 1u << 0u << false;
+        QTest::newRow("empty") << "" << 0u << 0u << 0u << false;
+        QTest::newRow("four parts") << "1.2.3.4" << 1u << 2u << 3u << false;
+        QTest::newRow("letters") << "a.b.c" << 0u << 0u << 0u << false;
+        QTest::newRow("empty middle") << "1..3" << 1u << 0u << 3u << false;
+        QTest::newRow("negative") << "-1.2.3" << 0xFFFFFFFFu << 2u << 3u << false;
+    }
+
+    void text()
+    {
+        QFETCH(QString, text);
+        QFETCH(unsigned, high);
+        QFETCH(unsigned, low);
+        QFETCH(unsigned, build);
+        QFETCH(bool, written);
+        const VersionType v = VersionInfo::fromString(text);
+        QCOMPARE(QList<unsigned>({ v.high, v.low, v.build }), QList<unsigned>({ high, low, build }));
+        if (written) {
+            QCOMPARE(VersionInfo::toString(high, low, build), text);
+            QCOMPARE(VersionInfo::toString(v), text);
+        }
+    }
 };
 
-
-QTEST_APPLESS_MAIN(tst_KorException)
-#include "tst_korexception.moc"
+QTEST_APPLESS_MAIN(tst_CoreValues)
+#include "tst_corevalues.moc"
