@@ -41,7 +41,6 @@ class tst_KorMutexLocker : public QObject
 {
     Q_OBJECT
 
-    QStringList newLines() { return m_log.newLines(); }
 
     QTemporaryDir m_dir;
     TestLog m_log;
@@ -88,7 +87,7 @@ private slots:
         QFETCH(bool, tracing);
         if (tracing)
             QVERIFY(m_app->changeSettings({ { "Loglevel/LogMutex", true }, { "Loglevel/LogMutexConfig", true } }));
-        newLines();
+        m_log.newLines();
         QMutex mutex;
         {
             _KorMutexLocker locker(tracing ? nullptr : &mutex);
@@ -101,7 +100,7 @@ private slots:
         QSettings ini(m_ini, QSettings::IniFormat);
         QCOMPARE(ini.value("Loglevel/LogMutex").toString(), QVariant(tracing).toString());
         QCOMPARE(ini.value("Loglevel/LogMutexConfig").toString(), QVariant(tracing).toString());
-        QVERIFY(!newLines().join('\n').contains("mutex"));
+        QVERIFY(!m_log.newLines().join('\n').contains("mutex"));
         QVERIFY(traceFile().contains("MutexConfiguration_stale"));
     }
 
@@ -140,12 +139,12 @@ private slots:
         if (shown.isEmpty())
             shown = QString::number(quintptr(&mutex));
         QVERIFY(m_app->changeSetting("Loglevel/LogMutex", true));
-        newLines();
+        m_log.newLines();
         {
             _KorMutexLocker locker(&mutex);
         }
         const QString suffix = " from thread lockmain(" + QString::number(gettid()) + ")";
-        const QStringList lines = newLines();
+        const QStringList lines = m_log.newLines();
         QCOMPARE(lines.filter("mutex").size(), 2);
         QVERIFY2(lines.filter("mutex").at(0).endsWith("Locked mutex " + shown + suffix), qPrintable(lines.join('\n')));
         QVERIFY(lines.filter("mutex").at(1).endsWith("Unlocking mutex " + shown + suffix));
@@ -239,14 +238,9 @@ private slots:
         QMutex mutex;
         const QString group = "MutexConfiguration_" + QString::number(quintptr(&mutex));
         const auto traced = [&] {
-            newLines();
-            bool inFile = false;
-            {
-                _KorMutexLocker locker(&mutex);
-                inFile = traceFile().contains(group);
-            }
-            const bool inLog = !newLines().filter("mutex").isEmpty();
-            return key.endsWith("Config") ? inFile : inLog;
+            m_log.newLines();
+            _KorMutexLocker locker(&mutex);
+            return key.endsWith("Config") ? traceFile().contains(group) : m_log.newText().contains("Locked mutex");
         };
         QCOMPARE(traced(), before);
 
@@ -306,9 +300,7 @@ private slots:
         QProcess child;
         child.setWorkingDirectory(work);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("TRACE_CHILD_LOG", outer.filePath("child"));
-        if (kind == "gone")
-            env.insert("TRACE_CHILD_GONE", "1");
+        env.insert("TRACE_CHILD", kind);
         child.setProcessEnvironment(env);
         child.start(QCoreApplication::applicationFilePath());
         QVERIFY(child.waitForFinished(20000));
@@ -333,12 +325,14 @@ private slots:
 };
 
 // Run by unusableTraceFile: both kinds of tracing on, a traced mutex locked
-// twice in the working folder; TRACE_CHILD_GONE removes that folder first.
-int traceChild(const QString& base)
+// twice in the working folder, which is removed first for "gone". The log
+// and the settings are beside that folder.
+int traceChild()
 {
+    const QString base = QDir::cleanPath(QDir::currentPath() + "/../child");
     TestLog log;
     log.start(base);
-    if (qEnvironmentVariableIsSet("TRACE_CHILD_GONE") && !QDir().rmdir(QDir::currentPath()))
+    if (qgetenv("TRACE_CHILD") == "gone" && !QDir().rmdir(QDir::currentPath()))
         return 3;
     Application app(sharedCore());
     app.setINIFile(QVariant(base + ".ini"));
@@ -355,8 +349,8 @@ int traceChild(const QString& base)
 int main(int argc, char** argv)
 {
     QCoreApplication core(argc, argv);
-    if (qEnvironmentVariableIsSet("TRACE_CHILD_LOG"))
-        return traceChild(qEnvironmentVariable("TRACE_CHILD_LOG"));
+    if (qEnvironmentVariableIsSet("TRACE_CHILD"))
+        return traceChild();
     tst_KorMutexLocker test;
     return QTest::qExec(&test, argc, argv);
 }

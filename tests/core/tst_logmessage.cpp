@@ -44,7 +44,6 @@ class tst_LogMessage : public QObject
 {
     Q_OBJECT
 
-    QStringList newLines() { return m_log.newLines(); }
 
     QTemporaryDir m_dir;
     TestLog m_log;
@@ -63,7 +62,7 @@ private slots:
         Kor::LogModule::SetNameMinSize(0);
         Kor::LogModule::SetNameDotted(false);
         Kor::LogModule::SetNameSeparated(false);
-        newLines(); // forget what earlier tests wrote
+        m_log.newLines(); // forget what earlier tests wrote
     }
 
     void disabledMessageCollectsNothing()
@@ -82,7 +81,7 @@ private slots:
             message << "still off";
             QVERIFY(message.getText().isEmpty());
         }
-        QVERIFY(newLines().isEmpty());
+        QVERIFY(m_log.newLines().isEmpty());
     }
 
     // An empty message still logs its line; a copy logs its own; percent
@@ -99,7 +98,7 @@ private slots:
         }
         LogMessage(nullptr, NoName, Kor::INFO, Kor::LOG_INFO) << "100% %d %s %n";
         LogMessage(nullptr, NoName, Kor::INFO, Kor::LOG_INFO, "%s and %d%%", "text", 5) << " %x";
-        QCOMPARE(newLines(), (QStringList{ "twice", "twice", "100% %d %s %n", "text and 5% %x" }));
+        QCOMPARE(m_log.newLines(), (QStringList{ "twice", "twice", "100% %d %s %n", "text and 5% %x" }));
     }
 
     void rendering_data()
@@ -224,7 +223,7 @@ private slots:
         object->Log(Kor::LOG_INFO, __FILE__, __LINE__, Kor::INFO, "%s", "text");
         LogMessage(nullptr, NoName, Kor::INFO, Kor::LOG_INFO) << "text";
         Kor::LogModule::_LOG(Kor::LOG_INFO, __FILE__, __LINE__, Kor::INFO, "%s", "text");
-        const QStringList lines = newLines();
+        const QStringList lines = m_log.newLines();
         const QString sub = lines.value(0);
         const QString named = lines.value(2);
         const QString none = lines.value(4);
@@ -247,7 +246,7 @@ private slots:
             outer << "outer-2";
         }
         LogMessage(nullptr, NoName, Kor::INFO, Kor::LOG_INFO) << "after";
-        QCOMPARE(newLines(), (QStringList{ "inner", longText, "outer-1 outer-2", "after" }));
+        QCOMPARE(m_log.newLines(), (QStringList{ "inner", longText, "outer-1 outer-2", "after" }));
     }
 
     // A thread-local object made before the thread's first message is
@@ -262,7 +261,7 @@ private slots:
             LogMessage(nullptr, NoName, Kor::INFO, Kor::LOG_INFO) << "while running";
         });
         thread.join();
-        QCOMPARE(newLines(), (QStringList{ "while running", "at thread exit 7" }));
+        QCOMPARE(m_log.newLines(), (QStringList{ "while running", "at thread exit 7" }));
     }
 
     void qtBridge()
@@ -278,7 +277,7 @@ private slots:
         Logging::SetQDebugSeverity(Kor::TRACE);
         Logging::Uninstall();
         qDebug("default output again");
-        const QStringList lines = newLines();
+        const QStringList lines = m_log.newLines();
         QCOMPARE(lines.size(), 2);
         QVERIFY2(lines[0].contains("qDebug") && lines[0].endsWith("bridged debug"), qPrintable(lines[0]));
         QVERIFY2(lines[1].contains("qWarning") && lines[1].endsWith("bridged warning"), qPrintable(lines[1]));

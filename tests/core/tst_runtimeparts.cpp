@@ -22,9 +22,7 @@ class SteppedPidFile : public PidFile
 {
 public:
     SteppedPidFile(const QString& path, Step step, std::function<void()> action)
-        : PidFile(path), m_step(step), m_action(std::move(action))
-    {
-    }
+        : PidFile(path), m_step(step), m_action(std::move(action)) {}
 
 protected:
     void between(Step step) override
@@ -173,8 +171,7 @@ private slots:
         std::thread starter([&] { runtime.enterRunning(); });
         runtime.waitForStart();
         starter.join();
-        QVERIFY(runtime.started());
-        QVERIFY(!runtime.stopped());
+        QVERIFY(runtime.started() && !runtime.stopped());
 
         int error = 0;
         std::thread stopper([&] { runtime.report(SERVICE_STOPPED, 0, 0, error); });

@@ -57,14 +57,9 @@ private slots:
                    "<AIPList>  a ;; b  </AIPList>");
         const SetupConfigData data;
         QVERIFY(data.setupXmlFound());
-        QCOMPARE(data.installDirPath(), "/opt/kor");
-        QCOMPARE(data.driveDirPath(), "/drive");
-        QCOMPARE(data.dataDirPath(), "/data");
-        QCOMPARE(data.logDirPath(), "/log");
-        QCOMPARE(data.korDataPath(), "/kordata");
-        QCOMPARE(data.databasePath(), "db:5432");
-        QCOMPARE(data.databaseType(), "pg");
-        QCOMPARE(data.cipherFilter(), "RC4;DES");
+        QCOMPARE(QStringList({ data.installDirPath(), data.driveDirPath(), data.dataDirPath(), data.logDirPath(),
+                               data.korDataPath(), data.databasePath(), data.databaseType(), data.cipherFilter() }),
+                 QStringList({ "/opt/kor", "/drive", "/data", "/log", "/kordata", "db:5432", "pg", "RC4;DES" }));
         QCOMPARE(data.aipHosts(), QStringList({ "a ", "", " b" })); // blanks go at the ends only
         QVERIFY(newLogLines().contains("Loaded setup config from " + m_dir.filePath("updater/setup.xml")));
         // Copies are independent.
@@ -74,8 +69,7 @@ private slots:
         moved = std::move(copy);
         QCOMPARE(moved.callPoolDirPath(), "/kordata/CallPool");
         copy = data; // a moved-from record takes a new value
-        QVERIFY(copy.callPoolDirPath().isEmpty());
-        QVERIFY(data.callPoolDirPath().isEmpty());
+        QVERIFY(copy.callPoolDirPath().isEmpty() && data.callPoolDirPath().isEmpty());
     }
 
     void protocols_data()
@@ -139,8 +133,7 @@ private slots:
         QFETCH(QByteArray, content);
         QVERIFY(writeFile(m_dir.filePath("updater/setup.xml"), content));
         SetupConfigData data;
-        QVERIFY(!data.setupXmlFound());
-        QVERIFY(data.dataDirPath().isEmpty());
+        QVERIFY(!data.setupXmlFound() && data.dataDirPath().isEmpty());
         newLogLines();
         data.initAfterLogCreation();
         const QStringList lines = newLogLines();
@@ -273,9 +266,7 @@ private slots:
     {
         QDir().rmpath(m_pool);
         QCOMPARE(RecordingPool::bytesFree(), 0u);
-        const QStringList lines = m_log.newLines();
-        QCOMPARE(lines.size(), 1);
-        QCOMPARE(lines[0], "E Failed to query available disk space in " + m_pool);
+        QCOMPARE(m_log.newLines(), QStringList{ "E Failed to query available disk space in " + m_pool });
 
         QVERIFY(QDir().mkpath(m_pool));
         // A tmpfs of its own keeps other writers' bytes out of the comparison.

@@ -60,8 +60,6 @@ class tst_ThreadHelpers : public QObject
 {
     Q_OBJECT
 
-    QStringList newLines() { return m_log.newLines(); }
-    QString newText() { return m_log.newText(); }
 
     ThreadContext* contextInWorker()
     {
@@ -84,7 +82,7 @@ private slots:
         // Qt warns when a timer is stopped from a thread it does not belong to:
         // such a timer would fire at a deleted context.
         QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
-        newText();
+        m_log.newText();
         m_worker = new QThread;
         m_worker->setObjectName("ctxworker");
         m_worker->start();
@@ -138,7 +136,7 @@ private slots:
             context->call([] { throw 42; }, callMode);
             context->call([&] { ++after; }, callMode);
             QTRY_COMPARE(after.load(), 1);
-            const QString lines = newText();
+            const QString lines = m_log.newText();
             QVERIFY2(lines.contains("boom") && lines.contains("Exception of unknown type"), qPrintable(lines));
         }
         QCOMPARE(ranOn.load(), context->thread());
@@ -151,9 +149,9 @@ private slots:
         std::atomic<bool> ran{ false };
         const int id = context->delayedCall(20, [&] { ran = true; });
         context->abortDelayedCall(id, ThreadContext::Synchronous);
-        QVERIFY(!newText().contains("unknown timer ID"));
+        QVERIFY(!m_log.newText().contains("unknown timer ID"));
         context->abortDelayedCall(id, ThreadContext::Synchronous);
-        QVERIFY(newText().contains("Attempt to abort delayed call with unknown timer ID"));
+        QVERIFY(m_log.newText().contains("Attempt to abort delayed call with unknown timer ID"));
 
         // Qt hands a stopped timer's id out again at once; the stale id of a
         // call that is gone must not reach the newer one.
@@ -248,7 +246,7 @@ private slots:
         context.call([&] { ran = true; }, ThreadContext::Synchronous);
         QCOMPARE(context.delayedCall(5, [&] { ran = true; }), -1);
         QVERIFY(!ran);
-        QVERIFY(newText().contains("the context's thread is not running"));
+        QVERIFY(m_log.newText().contains("the context's thread is not running"));
 
         m_worker->quit();
         m_worker->wait();
@@ -265,12 +263,12 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(std::bad_function_call,
                                  context->call(std::function<void()>(), ThreadContext::Synchronous));
         QCOMPARE(context->delayedCall(5, std::function<void()>()), -1);
-        QVERIFY(newText().contains("without a function"));
+        QVERIFY(m_log.newText().contains("without a function"));
 
         std::atomic<bool> ran{ false };
         QVERIFY(context->delayedCall(-50, [&] { ran = true; }) > 0);
         QTRY_VERIFY(ran.load());
-        QVERIFY(newText().contains("negative delay -50"));
+        QVERIFY(m_log.newText().contains("negative delay -50"));
     }
 
     void ownerThreadOwnsAndDeletesInOrder()
@@ -305,7 +303,7 @@ private slots:
         auto* child = new QObject(&parent);
         owner.add(child);
         QCOMPARE(child->thread(), QThread::currentThread());
-        QVERIFY(newLines().join('\n').contains("has a parent, which owns it; it is not added"));
+        QVERIFY(m_log.newLines().join('\n').contains("has a parent, which owns it; it is not added"));
         QTRY_COMPARE(gone.load(), 1);
         QCOMPARE(deleted, QList<int>({ 3 }));
 
@@ -342,11 +340,9 @@ private slots:
 
     void borrowerThreadGivesObjectsBack()
     {
-        QThread other;
-        other.start();
         QObject mine;
         auto* theirs = new QObject;
-        theirs->moveToThread(&other);
+        theirs->moveToThread(m_worker);
 
         BorrowerThread borrower;
         borrower.add(&mine);
@@ -357,10 +353,8 @@ private slots:
         borrower.quit();
         QVERIFY(borrower.wait());
         QCOMPARE(mine.thread(), QThread::currentThread());
-        QCOMPARE(theirs->thread(), &other);
+        QCOMPARE(theirs->thread(), m_worker);
         theirs->deleteLater();
-        other.quit();
-        QVERIFY(other.wait());
     }
 
     void scopeGuard_data()
@@ -395,15 +389,15 @@ private slots:
         const QString pinger = QStringLiteral("[EventLoopPing] pinger is alive!");
         {
             EventLoopPing ping(QStringLiteral("pinger"), 10);
-            QStringList lines = newLines();
+            QStringList lines = m_log.newLines();
             QCOMPARE(lines.filter(pinger).size(), 1); // written by the constructor
-            QTRY_VERIFY((lines += newLines()).filter(pinger).size() >= 4);
+            QTRY_VERIFY((lines += m_log.newLines()).filter(pinger).size() >= 4);
         }
         // Destroyed, its pending timer goes with it: while a second ping with
         // the same interval speaks three times, the first stays silent.
         EventLoopPing witness(QStringLiteral("witness"), 10);
         QStringList lines;
-        QTRY_VERIFY((lines += newLines()).filter("witness is alive!").size() >= 3);
+        QTRY_VERIFY((lines += m_log.newLines()).filter("witness is alive!").size() >= 3);
         QCOMPARE(lines.filter(pinger), {});
     }
 
@@ -449,7 +443,7 @@ private slots:
                                            ".*^.*Main Ticking\\W*started$",
                                            QRegularExpression::MultilineOption
                                                | QRegularExpression::DotMatchesEverythingOption);
-            const QString log = newText();
+            const QString log = m_log.newText();
             QVERIFY2(log.contains(order), qPrintable(log));
 
             bool terminated = true;
