@@ -28,6 +28,9 @@ namespace {
 
 constexpr uid_t Nobody = 65534;
 
+// What a folder holds, whatever its kind.
+constexpr auto Everything = QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot;
+
 // The attribute bits SetFileAttribute() takes.
 enum { ReadOnly = 1, Hidden = 2, Archive = 0x20 };
 
@@ -187,8 +190,7 @@ private slots:
         QVERIFY(!targetExists || (otherDir.mkpath("sub") && writeFile(target, "old")));
         QVERIFY(MoveFileW(source, target));
         QVERIFY(!QFileInfo(source).isSymLink() && !QFileInfo::exists(source));
-        QCOMPARE(QDir(otherDir.filePath("sub")).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot),
-                 { "moved" });
+        QCOMPARE(QDir(otherDir.filePath("sub")).entryList(Everything), { "moved" });
         if (link) {
             QCOMPARE(QFileInfo(target).symLinkTarget(), otherDir.filePath("sub/data"));
             QCOMPARE(readFile(path("data")), content); // the link's target was not touched
@@ -215,7 +217,7 @@ private slots:
         QVERIFY(writeFile(path("big"), content));
         QVERIFY(!MoveFileW(path("big"), path("mnt/big")));
         QCOMPARE(readFile(path("big")), content);
-        QCOMPARE(QDir(path("mnt")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), {});
+        QCOMPARE(QDir(path("mnt")).entryList(Everything), {});
         QVERIFY(logged("Failed to move " + path("big") + ": No space left on device"));
     }
 
@@ -267,8 +269,8 @@ private slots:
         // Only what a plain file listing shows goes: no dot files or FIFOs.
         QCOMPARE(::mkfifo(QFile::encodeName(path("pipe.tmp")).constData(), 0600), 0);
         DeleteFiles(m_dir.path(), { "*.tmp" });
-        QCOMPARE(m_dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name),
-                 QStringList({ ".hidden.tmp", "keep.dat", "pipe.tmp", "sub.tmp" }));
+        const QStringList kept{ ".hidden.tmp", "keep.dat", "pipe.tmp", "sub.tmp" };
+        QCOMPARE(m_dir.entryList(Everything, QDir::Name), kept);
         QVERIFY(QFileInfo::exists(path("sub.tmp/inner.tmp")));
     }
 
@@ -368,8 +370,7 @@ private slots:
         QCOMPARE(doesDirectoryAllowRW(probed), writable);
         QCOMPARE(doesDirectoryAllowRWD(probed), writable);
         QVERIFY(!doesDirectoryAllowRW(QString()) && !doesDirectoryAllowRWD(QString()));
-        QCOMPARE(m_dir.entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot).size(),
-                 name == "mnt" ? 3 : 2);
+        QCOMPARE(m_dir.entryList(Everything).size(), name == "mnt" ? 3 : 2);
         QCOMPARE(m_log.newLines(), {});
     }
 

@@ -21,6 +21,13 @@ Q_DECLARE_METATYPE(Line)
 static const Kor::String NoName;
 
 namespace {
+// An enabled message, as most lines are.
+LogMessage message(Kor::LogObject* object = nullptr, const Kor::String& name = NoName,
+                   Kor::LogEntryType type = Kor::LOG_INFO)
+{
+    return LogMessage(object, name, Kor::INFO, type);
+}
+
 // Allocations made by lines 1 to count, after line 0 has set up what they
 // reuse. Once a second a thread's time stamp text is made anew, and the C
 // library then checks the local zone again, which may allocate: a run that
@@ -74,28 +81,15 @@ private slots:
         static Kor::LogObject* const object = Kor::LogObject::getLogObject("Allocations");
 
         QTest::addColumn<Line>("line");
-        QTest::newRow("text and number") << Line([](int i) {
-            LogMessage(nullptr, NoName, Kor::INFO, Kor::LOG_INFO) << "text " << i;
-        });
+        QTest::newRow("text and number") << Line([](int i) { message() << "text " << i; });
         QTest::newRow("integers and booleans") << Line([](int i) {
-            LogMessage(nullptr, NoName, Kor::INFO, Kor::LOG_INFO)
-                << -i << ' ' << 123456789012345ULL << ' ' << (i % 2 == 0) << ' ' << short(i);
+            message() << -i << ' ' << 123456789012345ULL << ' ' << (i % 2 == 0) << ' ' << short(i);
         });
-        QTest::newRow("QString of 200 characters") << Line([](int) {
-            LogMessage(nullptr, NoName, Kor::INFO, Kor::LOG_INFO) << words;
-        });
-        QTest::newRow("8-bit texts") << Line([](int) {
-            LogMessage(nullptr, NoName, Kor::INFO, Kor::LOG_INFO) << bytes << name << QLatin1String(" latin");
-        });
-        QTest::newRow("uuid") << Line([](int) {
-            LogMessage(nullptr, NoName, Kor::INFO, Kor::LOG_INFO) << "id " << id;
-        });
-        QTest::newRow("log object") << Line([](int i) {
-            LogMessage(object, NoName, Kor::INFO, Kor::LOG_WARNING) << "unnamed " << i;
-        });
-        QTest::newRow("log object and sub-name") << Line([](int i) {
-            LogMessage(object, name, Kor::INFO, Kor::LOG_INFO) << "named " << i;
-        });
+        QTest::newRow("QString of 200 characters") << Line([](int) { message() << words; });
+        QTest::newRow("8-bit texts") << Line([](int) { message() << bytes << name << QLatin1String(" latin"); });
+        QTest::newRow("uuid") << Line([](int) { message() << "id " << id; });
+        QTest::newRow("log object") << Line([](int i) { message(object, NoName, Kor::LOG_WARNING) << "warned " << i; });
+        QTest::newRow("log object and sub-name") << Line([](int i) { message(object, name) << "named " << i; });
     }
 
     void enabledLine()
@@ -110,7 +104,7 @@ private slots:
     {
         QVERIFY(Kor::LogModule::LogFileEnableAsyncWriting(1 << 20, 1024));
         const Line line = [](int i) {
-            LogMessage(nullptr, NoName, Kor::INFO, Kor::LOG_INFO) << "queued " << i % 10;
+            message() << "queued " << i % 10;
             Kor::LogModule::LogFilePrepareStop();
         };
         const unsigned long long made = allocationsOf(line, 200);

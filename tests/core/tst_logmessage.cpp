@@ -129,9 +129,7 @@ private slots:
         QTest::newRow("map") << render(QVariant(QVariantMap{ { "b", 2 }, { "a", 1 } })) << "((a, 1)(b, 2))";
         QTest::newRow("empty map") << render(QVariant(QVariantMap())) << "()";
         QTest::newRow("hash") << render(QVariant(QVariantHash{ { "k", QVariantList{ 1 } } })) << "((k, (1)))";
-        QTest::newRow("string list") << render(QVariant(QStringList{ "a", "b" }))
-                                     << QVariant(QStringList{ "a", "b" }).toString();
-        QTest::newRow("number") << render(QVariant(42)) << "42";
+        // Anything else as QVariant::toString gives it.
         QTest::newRow("not convertible") << render(QVariant::fromValue(QSize(1, 2)))
                                          << QVariant::fromValue(QSize(1, 2)).toString();
     }

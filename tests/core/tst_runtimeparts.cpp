@@ -137,27 +137,21 @@ private slots:
             },
             42, [] { return std::string("2024-03-05 14:07:09"); });
         int error = 0;
+        const QMap<QString, std::function<void()>> reports{
+            { "register", [&] { runtime.setRegistered(true); } },
+            { "pending", [&] { runtime.report(SERVICE_START_PENDING, 0, 0, error); } },
+            { "running", [&] { runtime.enterRunning(); } },
+            { "ready", [&] { runtime.ready(error); } },
+            { "stop", [&] { runtime.report(SERVICE_STOP_PENDING, 0, 0, error); } },
+            { "reloading", [&] { runtime.reloading(7, error); } },
+            { "reloaded", [&] { runtime.reloaded(error); } },
+            { "alive", [&] { runtime.alive(error); } },
+        };
         for (const QString& event : std::as_const(events)) {
-            if (event == "register")
-                runtime.setRegistered(true);
-            else if (event == "pending")
-                runtime.report(SERVICE_START_PENDING, 0, 0, error);
-            else if (event == "running")
-                runtime.enterRunning();
-            else if (event == "ready")
-                runtime.ready(error);
-            else if (event == "stop")
-                runtime.report(SERVICE_STOP_PENDING, 0, 0, error);
-            else if (event.startsWith("stopped"))
+            if (event.startsWith("stopped"))
                 runtime.report(SERVICE_STOPPED, event.section(' ', 1).toULong(), 0, error);
-            else if (event == "reloading")
-                runtime.reloading(7, error);
-            else if (event == "reloaded")
-                runtime.reloaded(error);
-            else if (event == "alive")
-                runtime.alive(error);
             else
-                QFAIL(qPrintable(event));
+                reports.value(event)(); // an unknown event throws
             QCOMPARE(error, 0);
         }
         QCOMPARE(got, sent);
