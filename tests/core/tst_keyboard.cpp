@@ -39,33 +39,9 @@ class tst_Keyboard : public QObject
 {
     Q_OBJECT
 
-    // The whole input, then its end.
-    void replaceStdin(const QByteArray& bytes)
-    {
-        int fds[2];
-        QVERIFY(::pipe(fds) == 0);
-        QVERIFY(::dup2(fds[0], STDIN_FILENO) == STDIN_FILENO);
-        ::close(fds[0]);
-        QCOMPARE(::write(fds[1], bytes.constData(), bytes.size()), ssize_t(bytes.size()));
-        ::close(fds[1]);
-    }
-
-    void record(StdInReader& reader)
-    {
-        connect(&reader, &StdInReader::fkeyRead, this, [this](int f) { m_events << QStringLiteral("F%1").arg(f); });
-        connect(&reader, &StdInReader::escapeRead, this, [this] { m_events << "esc"; });
-        connect(&reader, &StdInReader::backspaceRead, this, [this] { m_events << "bs"; });
-        connect(&reader, &StdInReader::linefeedRead, this, [this] { m_events << "lf"; });
-        connect(&reader, &StdInReader::carriagereturnRead, this, [this] { m_events << "cr"; });
-        connect(&reader, &StdInReader::charRead, this,
-                [this](char c) { m_events << QStringLiteral("c%1").arg(int(static_cast<unsigned char>(c))); });
-        connect(&reader, &StdInReader::lineRead, this, [this](const QString& l) { m_events << "line:" + l; });
-    }
-
     int m_savedStdin = -1;
     std::streambuf* m_savedCout = nullptr;
     std::ostringstream m_echo;
-    QStringList m_events;
 
 private slots:
     void initTestCase()
@@ -82,11 +58,7 @@ private slots:
         ::close(m_savedStdin);
     }
 
-    void init()
-    {
-        m_echo.str(std::string());
-        m_events.clear();
-    }
+    void init() { m_echo.str(std::string()); }
 
     void keys_data()
     {
@@ -123,12 +95,26 @@ private slots:
         QFETCH(QStringList, events);
         QFETCH(QByteArray, echo);
 
-        replaceStdin(input);
+        // The whole input, then its end.
+        int fds[2];
+        QVERIFY(::pipe(fds) == 0);
+        QVERIFY(::dup2(fds[0], STDIN_FILENO) == STDIN_FILENO);
+        ::close(fds[0]);
+        QCOMPARE(::write(fds[1], input.constData(), input.size()), ssize_t(input.size()));
+        ::close(fds[1]);
         StdInReader reader;
-        record(reader);
+        QStringList seen;
+        connect(&reader, &StdInReader::fkeyRead, this, [&](int f) { seen << QStringLiteral("F%1").arg(f); });
+        connect(&reader, &StdInReader::escapeRead, this, [&] { seen << "esc"; });
+        connect(&reader, &StdInReader::backspaceRead, this, [&] { seen << "bs"; });
+        connect(&reader, &StdInReader::linefeedRead, this, [&] { seen << "lf"; });
+        connect(&reader, &StdInReader::carriagereturnRead, this, [&] { seen << "cr"; });
+        connect(&reader, &StdInReader::charRead, this,
+                [&](char c) { seen << QStringLiteral("c%1").arg(int(static_cast<unsigned char>(c))); });
+        connect(&reader, &StdInReader::lineRead, this, [&](const QString& l) { seen << "line:" + l; });
         reader.start();
         QTRY_VERIFY(reader.inputEnded());
-        QCOMPARE(m_events, events);
+        QCOMPARE(seen, events);
         QCOMPARE(QByteArray::fromStdString(m_echo.str()), echo);
     }
     void terminal_data()
