@@ -192,10 +192,10 @@ private slots:
             { &SetupConfigData::activeImportsDirPath, "ActiveImports" },
             { &SetupConfigData::activeRebuildsDirPath, "ActiveRebuilds" },
         };
-        QStringList names;
+        QStringList expected;
         for (const auto& [getter, name] : folders) {
             QCOMPARE((data.*getter)(), path + '/' + name);
-            names << name;
+            expected << path + '/' + name;
         }
         const QString written = QSettings(m_dir.filePath("app.ini"), QSettings::IniFormat)
                                     .value("RecordingDirectories/DataDir").toString();
@@ -205,11 +205,8 @@ private slots:
             return;
 
         data.createKorDataFolders();
-        QStringList created;
-        for (const QString& entry : newLogLines())
-            if (entry.startsWith("Creating configured path "))
-                created << entry.mid(QString("Creating configured path ").size() + path.size() + 1);
-        QCOMPARE(created, names);
+        QStringList created = newLogLines().filter("Creating configured path ");
+        QCOMPARE(created.replaceInStrings("Creating configured path ", QString()), expected);
         QVERIFY(QDir(path + "/RCInfos/Failed").exists());
         data.createKorDataFolders(); // the second time every folder is there
         QCOMPARE(newLogLines().filter("exists").size(), 20);
