@@ -418,9 +418,7 @@ private slots:
         QVERIFY(writeFile(path("small"), "12345"));
         const qint64 small = GetFileSizeOnDisk(path("small"));
         QVERIFY2(small >= 512 && small % 512 == 0, qPrintable(QString::number(small)));
-        QFile sparse(path("sparse"));
-        QVERIFY(sparse.open(QIODevice::WriteOnly) && sparse.resize(64 * 1024 * 1024));
-        sparse.close();
+        QVERIFY(writeFile(path("sparse"), QByteArray()) && QFile::resize(path("sparse"), 64 * 1024 * 1024));
         QVERIFY(GetFileSizeOnDisk(path("sparse")) < 1024 * 1024);
         QCOMPARE(GetFileSizeOnDisk(path("missing")), -1);
         QVERIFY(logged("The file  " + path("missing") + " doesn't exist"));

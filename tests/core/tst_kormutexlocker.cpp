@@ -56,9 +56,7 @@ private slots:
         QThread::currentThread()->setObjectName("lockmain");
 
         // Left by an "earlier run": gone at the first traced lock.
-        QSettings stale(TraceFile, QSettings::IniFormat);
-        stale.setValue("MutexConfiguration_stale/ThreadName", "old");
-        stale.sync();
+        QVERIFY(writeFile(TraceFile, "[MutexConfiguration_stale]\nThreadName=old\n"));
 
         m_app = new Application(sharedCore());
         m_ini = m_dir.filePath("app.ini");
@@ -249,9 +247,7 @@ private slots:
         } else if (change == "removeSetting") {
             m_app->removeSetting(key); // back to the default, off
         } else {
-            QSettings file(m_ini, QSettings::IniFormat);
-            file.setValue(key, !before);
-            file.sync();
+            QSettings(m_ini, QSettings::IniFormat).setValue(key, !before); // written as it goes
             m_app->resetSettings();
         }
         QCOMPARE(traced(), !before);
@@ -285,10 +281,8 @@ private slots:
             QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
         if (kind == "folder")
             QVERIFY(QDir().mkpath(trace));
-        if (kind == "link to file") {
-            QSettings old(target, QSettings::IniFormat);
-            old.setValue("MutexConfiguration_old/ThreadName", "x");
-        }
+        if (kind == "link to file")
+            QVERIFY(writeFile(target, "[MutexConfiguration_old]\nThreadName=x\n"));
         if (kind.startsWith("link"))
             QVERIFY(QFile::link(kind == "link to fifo" ? fifo : target, trace));
         if (kind == "read-only")
