@@ -16,6 +16,13 @@ inline bool writeFile(const QString& path, const QByteArray& content)
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
 }
 
+// The whole file; empty where there is none.
+inline QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 // Starts the log module on <base>.log with every level on and no time stamps,
 // and hands out what the file gained since the last look.
 class TestLog
@@ -35,21 +42,13 @@ public:
     QByteArray newBytes()
     {
         Kor::LogModule::LogFilePrepareStop();
-        QFile file(m_file);
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        const QByteArray all = file.readAll();
+        const QByteArray all = readFile(m_file);
         const QByteArray fresh = all.mid(m_seen);
         m_seen = all.size();
         return fresh;
     }
 
-    QStringList newLines()
-    {
-        QStringList lines = QString::fromUtf8(newBytes()).split('\n');
-        lines.removeAll(QString());
-        return lines;
-    }
+    QStringList newLines() { return QString::fromUtf8(newBytes()).split('\n', Qt::SkipEmptyParts); }
 
     QString newText() { return newLines().join('\n'); }
 

@@ -41,38 +41,29 @@ class tst_KorMutexLocker : public QObject
 {
     Q_OBJECT
 
-    QStringList newLines() { return m_log.newLines(); }
 
     QTemporaryDir m_dir;
     TestLog m_log;
-    QString m_previousDir;
     QString m_ini;
     Application* m_app = nullptr;
 
 private slots:
     void initTestCase()
     {
-        m_previousDir = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(m_dir.path()));
+        QVERIFY(QDir::setCurrent(m_dir.path())); // where the trace file is written
         qputenv("KOR_REGISTRY_ROOT", QFile::encodeName(m_dir.filePath("registry")));
         m_log.start(m_dir.filePath("locker"));
         QThread::currentThread()->setObjectName("lockmain");
 
         // Left by an "earlier run": gone at the first traced lock.
-        QSettings stale(TraceFile, QSettings::IniFormat);
-        stale.setValue("MutexConfiguration_stale/ThreadName", "old");
-        stale.sync();
+        QVERIFY(writeFile(TraceFile, "[MutexConfiguration_stale]\nThreadName=old\n"));
 
         m_app = new Application(sharedCore());
         m_ini = m_dir.filePath("app.ini");
         QCOMPARE(m_app->setINIFile(QVariant(m_ini)), Parameter::Continue);
     }
 
-    void cleanupTestCase()
-    {
-        delete m_app;
-        QDir::setCurrent(m_previousDir);
-    }
+    void cleanupTestCase() { delete m_app; }
 
     // Each test leaves both kinds of tracing off; the first finds the keys
     // not yet written.
@@ -94,21 +85,20 @@ private slots:
         QFETCH(bool, tracing);
         if (tracing)
             QVERIFY(m_app->changeSettings({ { "Loglevel/LogMutex", true }, { "Loglevel/LogMutexConfig", true } }));
-        newLines();
+        m_log.newLines();
         QMutex mutex;
         {
             _KorMutexLocker locker(tracing ? nullptr : &mutex);
             _KorMutexLocker recursive(static_cast<QRecursiveMutex*>(nullptr));
             QCOMPARE(mutex.tryLock(), tracing);
         }
-        if (!tracing)
-            QVERIFY(mutex.tryLock());
+        QVERIFY(tracing || mutex.tryLock());
         mutex.unlock();
         // The first lock found no keys and wrote them.
         QSettings ini(m_ini, QSettings::IniFormat);
         QCOMPARE(ini.value("Loglevel/LogMutex").toString(), QVariant(tracing).toString());
         QCOMPARE(ini.value("Loglevel/LogMutexConfig").toString(), QVariant(tracing).toString());
-        QVERIFY(!newLines().join('\n').contains("mutex"));
+        QVERIFY(!m_log.newLines().join('\n').contains("mutex"));
         QVERIFY(traceFile().contains("MutexConfiguration_stale"));
     }
 
@@ -121,12 +111,10 @@ private slots:
                 _KorMutexLocker second(std::move(first));
                 QVERIFY(!mutex.tryLock());
             }
-            QVERIFY(mutex.tryLock()); // unlocked once, by the new holder
-            mutex.unlock();
+            QVERIFY(mutex.tryLock()); // unlocked by the new holder; ours again
         }
-        // The moved-from locker unlocked nothing: a second unlock of a QMutex
-        // would leave it unlocked for anybody, here it is ours to lock.
-        QVERIFY(mutex.tryLock());
+        // The moved-from locker unlocked nothing: the lock is still ours.
+        QVERIFY(!mutex.tryLock());
         mutex.unlock();
     }
 
@@ -149,15 +137,13 @@ private slots:
         if (shown.isEmpty())
             shown = QString::number(quintptr(&mutex));
         QVERIFY(m_app->changeSetting("Loglevel/LogMutex", true));
-        newLines();
-        {
-            _KorMutexLocker locker(&mutex);
-        }
+        m_log.newLines();
+        (void)_KorMutexLocker(&mutex); // locked and unlocked at once
         const QString suffix = " from thread lockmain(" + QString::number(gettid()) + ")";
-        const QStringList lines = newLines();
-        QCOMPARE(lines.filter("mutex").size(), 2);
-        QVERIFY2(lines.filter("mutex").at(0).endsWith("Locked mutex " + shown + suffix), qPrintable(lines.join('\n')));
-        QVERIFY(lines.filter("mutex").at(1).endsWith("Unlocking mutex " + shown + suffix));
+        const QStringList lines = m_log.newLines().filter("mutex");
+        QVERIFY2(lines.size() == 2 && lines[0].endsWith("Locked mutex " + shown + suffix)
+                     && lines[1].endsWith("Unlocking mutex " + shown + suffix),
+                 qPrintable(lines.join('\n')));
         _KorMutexLocker::unregisterMutex(&mutex);
     }
 
@@ -169,11 +155,11 @@ private slots:
         QVERIFY(m_app->changeSetting("Loglevel/LogMutexConfig", true));
 
         auto* holder = new _KorMutexLocker(&mutex);
-        QVERIFY(!traceFile().contains("MutexConfiguration_stale")); // emptied at the first traced lock
         const QString mainId = QString::number(gettid());
-        QCOMPARE(traceFile().value(group).value("ThreadName"), QString("lockmain"));
-        QCOMPARE(traceFile().value(group).value("ThreadId"), mainId);
-        QVERIFY(!traceFile().value(group).value("LockDate").isEmpty());
+        QMap<QString, QString> keys = traceFile().value(group);
+        QVERIFY(!keys.take("LockDate").isEmpty());
+        QCOMPARE(keys, (QMap<QString, QString>{ { "ThreadName", "lockmain" }, { "ThreadId", mainId } }));
+        QCOMPARE(traceFile().keys(), { group }); // what an earlier run left went at the first traced lock
 
         QSemaphore acquired;
         QSemaphore release;
@@ -188,16 +174,15 @@ private slots:
         waiter->start();
         QTRY_VERIFY(waiterId.load() != 0);
         const QString queryKey = "Query_" + QString::number(waiterId.load());
-        QTRY_VERIFY(traceFile().value(group).contains(queryKey));
-        QVERIFY(traceFile().value(group).value(queryKey).startsWith("waiter; "));
+        QTRY_VERIFY(traceFile().value(group).value(queryKey).startsWith("waiter; "));
         QCOMPARE(traceFile().value(group).value("ThreadId"), mainId);
 
         delete holder;
         QVERIFY(acquired.tryAcquire(1, 10000));
-        QMap<QString, QString> keys = traceFile().value(group);
-        QVERIFY2(!keys.contains(queryKey), qPrintable(QStringList(keys.keys()).join(',')));
-        QCOMPARE(keys.value("ThreadName"), QString("waiter"));
-        QCOMPARE(keys.value("ThreadId"), QString::number(waiterId.load()));
+        keys = traceFile().value(group); // the waiter's query went with its lock
+        QVERIFY(!keys.take("LockDate").isEmpty());
+        QCOMPARE(keys, (QMap<QString, QString>{ { "ThreadName", "waiter" },
+                                               { "ThreadId", QString::number(waiterId.load()) } }));
 
         release.release();
         QVERIFY(waiter->wait());
@@ -249,14 +234,9 @@ private slots:
         QMutex mutex;
         const QString group = "MutexConfiguration_" + QString::number(quintptr(&mutex));
         const auto traced = [&] {
-            newLines();
-            bool inFile = false;
-            {
-                _KorMutexLocker locker(&mutex);
-                inFile = traceFile().contains(group);
-            }
-            const bool inLog = !newLines().filter("mutex").isEmpty();
-            return key.endsWith("Config") ? inFile : inLog;
+            m_log.newLines();
+            _KorMutexLocker locker(&mutex);
+            return key.endsWith("Config") ? traceFile().contains(group) : m_log.newText().contains("Locked mutex");
         };
         QCOMPARE(traced(), before);
 
@@ -267,9 +247,7 @@ private slots:
         } else if (change == "removeSetting") {
             m_app->removeSetting(key); // back to the default, off
         } else {
-            QSettings file(m_ini, QSettings::IniFormat);
-            file.setValue(key, !before);
-            file.sync();
+            QSettings(m_ini, QSettings::IniFormat).setValue(key, !before); // written as it goes
             m_app->resetSettings();
         }
         QCOMPARE(traced(), !before);
@@ -303,34 +281,25 @@ private slots:
             QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
         if (kind == "folder")
             QVERIFY(QDir().mkpath(trace));
-        if (kind == "link to file") {
-            QSettings old(target, QSettings::IniFormat);
-            old.setValue("MutexConfiguration_old/ThreadName", "x");
-        }
+        if (kind == "link to file")
+            QVERIFY(writeFile(target, "[MutexConfiguration_old]\nThreadName=x\n"));
         if (kind.startsWith("link"))
             QVERIFY(QFile::link(kind == "link to fifo" ? fifo : target, trace));
         if (kind == "read-only")
             QVERIFY(QFile::setPermissions(work, QFile::ReadOwner | QFile::ExeOwner));
 
-        QProcess helper;
-        helper.setWorkingDirectory(work);
+        // The trace file is opened once a run, so each case needs a run of its own.
+        QProcess child;
+        child.setWorkingDirectory(work);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("KOR_REGISTRY_ROOT", outer.filePath("registry"));
-        helper.setProcessEnvironment(env);
-        const QString log = outer.filePath("helper");
-        QStringList arguments{ log, outer.filePath("helper.ini") };
-        if (kind == "gone")
-            arguments << "gone";
-        helper.start(QString::fromLocal8Bit(qgetenv("KOR_TEST_BINARY_DIR")) + "/mutextracehelper", arguments);
-        QVERIFY(helper.waitForFinished(20000));
+        env.insert("TRACE_CHILD", kind);
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath());
+        QVERIFY(child.waitForFinished(20000));
         QFile::setPermissions(work, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QCOMPARE(helper.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(helper.exitCode(), 0);
-        QCOMPARE(helper.readAllStandardOutput().trimmed(), QByteArray("done"));
-
-        QFile logFile(log + ".log");
-        QVERIFY(logFile.open(QIODevice::ReadOnly));
-        const QString lines = QString::fromUtf8(logFile.readAll());
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 0);
+        const QString lines = QString::fromUtf8(readFile(outer.filePath("child.log")));
         QCOMPARE(lines.count("Locked mutex helper"), 2); // the trace goes on in the log
         if (!message.isEmpty())
             QVERIFY2(lines.count(message) == 1, qPrintable(lines));
@@ -347,5 +316,35 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(tst_KorMutexLocker)
+// Run by unusableTraceFile: both kinds of tracing on, a traced mutex locked
+// twice in the working folder, which is removed first for "gone". The log
+// and the settings are beside that folder.
+int traceChild()
+{
+    const QString base = QDir::cleanPath(QDir::currentPath() + "/../child");
+    TestLog log;
+    log.start(base);
+    if (qgetenv("TRACE_CHILD") == "gone" && !QDir().rmdir(QDir::currentPath()))
+        return 3;
+    Application app(sharedCore());
+    app.setINIFile(QVariant(base + ".ini"));
+    if (!app.changeSettings({ { "Loglevel/LogMutex", true }, { "Loglevel/LogMutexConfig", true } }))
+        return 4;
+    QMutex mutex;
+    _KorMutexLocker::registerMutex(&mutex, "helper");
+    for (int i = 0; i < 2; ++i)
+        _KorMutexLocker locker(&mutex);
+    log.newBytes(); // writes out what the module holds
+    return 0;
+}
+
+int main(int argc, char** argv)
+{
+    QCoreApplication core(argc, argv);
+    if (qEnvironmentVariableIsSet("TRACE_CHILD"))
+        return traceChild();
+    tst_KorMutexLocker test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_kormutexlocker.moc"

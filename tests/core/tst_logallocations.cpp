@@ -1,11 +1,10 @@
 // An enabled log line of the common kinds takes nothing from the heap once
 // its thread has logged before. Not built under the sanitizers.
-#include <Kor/KorCore.h>
-#include <Kor/LogModule.h>
+#include "LogLines.h"
+
 #include <Kor/LogObject.h>
 
 #include <QDateTime>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -22,6 +21,13 @@ Q_DECLARE_METATYPE(Line)
 static const Kor::String NoName;
 
 namespace {
+// An enabled message, as most lines are.
+LogMessage message(Kor::LogObject* object = nullptr, const Kor::String& name = NoName,
+                   Kor::LogEntryType type = Kor::LOG_INFO)
+{
+    return LogMessage(object, name, Kor::INFO, type);
+}
+
 // Allocations made by lines 1 to count, after line 0 has set up what they
 // reuse. Once a second a thread's time stamp text is made anew, and the C
 // library then checks the local zone again, which may allocate: a run that
@@ -48,14 +54,14 @@ class tst_LogAllocations : public QObject
     Q_OBJECT
 
     QTemporaryDir m_dir;
+    TestLog m_log;
 
 private slots:
+    // Every part of a line on, time stamps and thread ids too; no flush per line.
     void initTestCase()
     {
-        const QByteArray file = QFile::encodeName(m_dir.filePath("allocations"));
-        Kor::LogModule::Start(Kor::LogModule::LogFile, file.constData(), "test", "test");
-        Kor::LogModule::SetGlobalInfoSeverity(Kor::TRACE);
-        Kor::LogModule::SetInfoSeverity(Kor::LogModule::AllOutputs, Kor::TRACE);
+        m_log.start(m_dir.filePath("allocations"));
+        Kor::LogModule::EnableTime(true);
         Kor::LogModule::EnableThreadID(true, true);
         Kor::LogModule::LogFileFlush(false);
     }
@@ -75,28 +81,15 @@ private slots:
         static Kor::LogObject* const object = Kor::LogObject::getLogObject("Allocations");
 
         QTest::addColumn<Line>("line");
-        QTest::newRow("text and number") << Line([](int i) {
-            LogMessage(nullptr, NoName, Kor::INFO, Kor::LOG_INFO) << "text " << i;
-        });
+        QTest::newRow("text and number") << Line([](int i) { message() << "text " << i; });
         QTest::newRow("integers and booleans") << Line([](int i) {
-            LogMessage(nullptr, NoName, Kor::INFO, Kor::LOG_INFO)
-                << -i << ' ' << 123456789012345ULL << ' ' << (i % 2 == 0) << ' ' << short(i);
+            message() << -i << ' ' << 123456789012345ULL << ' ' << (i % 2 == 0) << ' ' << short(i);
         });
-        QTest::newRow("QString of 200 characters") << Line([](int) {
-            LogMessage(nullptr, NoName, Kor::INFO, Kor::LOG_INFO) << words;
-        });
-        QTest::newRow("8-bit texts") << Line([](int) {
-            LogMessage(nullptr, NoName, Kor::INFO, Kor::LOG_INFO) << bytes << name << QLatin1String(" latin");
-        });
-        QTest::newRow("uuid") << Line([](int) {
-            LogMessage(nullptr, NoName, Kor::INFO, Kor::LOG_INFO) << "id " << id;
-        });
-        QTest::newRow("log object") << Line([](int i) {
-            LogMessage(object, NoName, Kor::INFO, Kor::LOG_WARNING) << "unnamed " << i;
-        });
-        QTest::newRow("log object and sub-name") << Line([](int i) {
-            LogMessage(object, name, Kor::INFO, Kor::LOG_INFO) << "named " << i;
-        });
+        QTest::newRow("QString of 200 characters") << Line([](int) { message() << words; });
+        QTest::newRow("8-bit texts") << Line([](int) { message() << bytes << name << QLatin1String(" latin"); });
+        QTest::newRow("uuid") << Line([](int) { message() << "id " << id; });
+        QTest::newRow("log object") << Line([](int i) { message(object, NoName, Kor::LOG_WARNING) << "warned " << i; });
+        QTest::newRow("log object and sub-name") << Line([](int i) { message(object, name) << "named " << i; });
     }
 
     void enabledLine()
@@ -111,7 +104,7 @@ private slots:
     {
         QVERIFY(Kor::LogModule::LogFileEnableAsyncWriting(1 << 20, 1024));
         const Line line = [](int i) {
-            LogMessage(nullptr, NoName, Kor::INFO, Kor::LOG_INFO) << "queued " << i % 10;
+            message() << "queued " << i % 10;
             Kor::LogModule::LogFilePrepareStop();
         };
         const unsigned long long made = allocationsOf(line, 200);

@@ -1,10 +1,14 @@
-// The set-up file and the data-folder layout, on real files.
+// The set-up file and the data-folder layout, on real files; the call-pool
+// paths and the time range value.
 #include "LogLines.h"
 
 #include <Kor/SocketAddress.h>
 
+#include <QProcess>
 #include <QSettings>
+#include <QStorageInfo>
 #include <QTemporaryDir>
+#include <QTimeZone>
 #include <QTest>
 
 using namespace Kor::NS;
@@ -22,11 +26,11 @@ class tst_SetupConfig : public QObject
         return lines;
     }
     void writeSetup(const QByteArray& settings) { QVERIFY(::writeSetup(m_dir.path(), settings)); }
-    void writeRaw(const QByteArray& content) { QVERIFY(writeFile(m_dir.filePath("updater/setup.xml"), content)); }
 
     QTemporaryDir m_dir;
     TestLog m_log;
     Application* m_app = nullptr;
+    QString m_pool;
 
 private slots:
     void initTestCase()
@@ -36,6 +40,11 @@ private slots:
         QCOMPARE(m_app->updaterConfigPath("setup.xml"), m_dir.filePath("updater/setup.xml"));
         m_log.start(m_dir.filePath("log"));
         QCOMPARE(m_app->setINIFile(QVariant(m_dir.filePath("app.ini"))), Parameter::Continue);
+        // The application's own record, read at its first use, holds the call pool.
+        writeSetup("<kordata>" + QFile::encodeName(m_dir.filePath("data")) + "</kordata>");
+        m_app->initDataPaths();
+        m_pool = m_dir.filePath("data/CallPool");
+        QCOMPARE(Application::setupConfig()->callPoolDirPath(), m_pool);
     }
 
     void init() { newLogLines(); }
@@ -48,14 +57,9 @@ private slots:
                    "<AIPList>  a ;; b  </AIPList>");
         const SetupConfigData data;
         QVERIFY(data.setupXmlFound());
-        QCOMPARE(data.installDirPath(), "/opt/kor");
-        QCOMPARE(data.driveDirPath(), "/drive");
-        QCOMPARE(data.dataDirPath(), "/data");
-        QCOMPARE(data.logDirPath(), "/log");
-        QCOMPARE(data.korDataPath(), "/kordata");
-        QCOMPARE(data.databasePath(), "db:5432");
-        QCOMPARE(data.databaseType(), "pg");
-        QCOMPARE(data.cipherFilter(), "RC4;DES");
+        QCOMPARE(QStringList({ data.installDirPath(), data.driveDirPath(), data.dataDirPath(), data.logDirPath(),
+                               data.korDataPath(), data.databasePath(), data.databaseType(), data.cipherFilter() }),
+                 QStringList({ "/opt/kor", "/drive", "/data", "/log", "/kordata", "db:5432", "pg", "RC4;DES" }));
         QCOMPARE(data.aipHosts(), QStringList({ "a ", "", " b" })); // blanks go at the ends only
         QVERIFY(newLogLines().contains("Loaded setup config from " + m_dir.filePath("updater/setup.xml")));
         // Copies are independent.
@@ -65,8 +69,7 @@ private slots:
         moved = std::move(copy);
         QCOMPARE(moved.callPoolDirPath(), "/kordata/CallPool");
         copy = data; // a moved-from record takes a new value
-        QVERIFY(copy.callPoolDirPath().isEmpty());
-        QVERIFY(data.callPoolDirPath().isEmpty());
+        QVERIFY(copy.callPoolDirPath().isEmpty() && data.callPoolDirPath().isEmpty());
     }
 
     void protocols_data()
@@ -128,10 +131,9 @@ private slots:
     void hostileFiles()
     {
         QFETCH(QByteArray, content);
-        writeRaw(content);
+        QVERIFY(writeFile(m_dir.filePath("updater/setup.xml"), content));
         SetupConfigData data;
-        QVERIFY(!data.setupXmlFound());
-        QVERIFY(data.dataDirPath().isEmpty());
+        QVERIFY(!data.setupXmlFound() && data.dataDirPath().isEmpty());
         newLogLines();
         data.initAfterLogCreation();
         const QStringList lines = newLogLines();
@@ -166,8 +168,10 @@ private slots:
         SetupConfigData data;
         data.initDataPaths();
         QCOMPARE(data.korDataPath(), path);
+        // In the order they are created in.
         using Getter = const QString& (SetupConfigData::*)() const;
         const std::pair<Getter, const char*> folders[] = {
+            { &SetupConfigData::activeCompressionsDirPath, "ActiveCompressions" },
             { &SetupConfigData::activeRecordingsDirPath, "ActiveRecordings" },
             { &SetupConfigData::finishedRecordingsDirPath, "FinishedRecordings" },
             { &SetupConfigData::finishedConversationsDirPath, "FinishedConversations" },
@@ -179,18 +183,20 @@ private slots:
             { &SetupConfigData::exportTempDirPath, "Export" },
             { &SetupConfigData::finishedImportDirPath, "FinishedImports" },
             { &SetupConfigData::invalidImportDirPath, "InvalidImports" },
-            { &SetupConfigData::activeCompressionsDirPath, "ActiveCompressions" },
             { &SetupConfigData::packagesSizeDirPath, "PackagesSizePath" },
             { &SetupConfigData::rcInfosDirPath, "RCInfos" },
             { &SetupConfigData::rcInfosFailedDirPath, "RCInfos/Failed" },
             { &SetupConfigData::emotionDetectionDirPath, "EmotionDetection" },
-            { &SetupConfigData::notificationsDirPath, "Notifications" },
             { &SetupConfigData::audioAnalysisDirPath, "AudioAnalysis" },
+            { &SetupConfigData::notificationsDirPath, "Notifications" },
             { &SetupConfigData::activeImportsDirPath, "ActiveImports" },
             { &SetupConfigData::activeRebuildsDirPath, "ActiveRebuilds" },
         };
-        for (const auto& [getter, name] : folders)
+        QStringList expected;
+        for (const auto& [getter, name] : folders) {
             QCOMPARE((data.*getter)(), path + '/' + name);
+            expected << path + '/' + name;
+        }
         const QString written = QSettings(m_dir.filePath("app.ini"), QSettings::IniFormat)
                                     .value("RecordingDirectories/DataDir").toString();
         QCOMPARE(written, fromSetup.isEmpty() ? path : fromSettings);
@@ -199,18 +205,110 @@ private slots:
             return;
 
         data.createKorDataFolders();
-        QStringList created;
-        for (const QString& entry : newLogLines())
-            if (entry.startsWith("Creating configured path "))
-                created << entry.mid(QString("Creating configured path ").size() + path.size() + 1);
-        QCOMPARE(created, QStringList({ "ActiveCompressions", "ActiveRecordings", "FinishedRecordings",
-                                        "FinishedConversations", "CallPool", "InvalidRecordings", "InvalidMetadata",
-                                        "PackageCache", "DeviceCache", "Export", "FinishedImports", "InvalidImports",
-                                        "PackagesSizePath", "RCInfos", "RCInfos/Failed", "EmotionDetection",
-                                        "AudioAnalysis", "Notifications", "ActiveImports", "ActiveRebuilds" }));
+        QStringList created = newLogLines().filter("Creating configured path ");
+        QCOMPARE(created.replaceInStrings("Creating configured path ", QString()), expected);
         QVERIFY(QDir(path + "/RCInfos/Failed").exists());
         data.createKorDataFolders(); // the second time every folder is there
         QCOMPARE(newLogLines().filter("exists").size(), 20);
+    }
+
+    void pathFromToken_data()
+    {
+        QTest::addColumn<QString>("token");
+        QTest::addColumn<QDateTime>("time");
+        QTest::addColumn<QString>("path");
+        const QDateTime may7(QDate(2024, 5, 7), QTime(13, 5));
+        QTest::newRow("Y-M") << "Y-M" << may7 << "YEAR_2024//MONTH_05/";
+        QTest::newRow("ymdh") << "ymdh" << may7 << "YEAR_2024/MONTH_05/DAY_07/HOUR_13/";
+        QTest::newRow("YY") << "YY" << may7 << "YEAR_2024/YEAR_2024/";
+        QTest::newRow("empty") << "" << may7 << "";
+        QTest::newRow("only unknown") << "xz-9" << may7 << "";
+        QTest::newRow("unknown first") << "x-d" << may7 << "DAY_07/";
+        QTest::newRow("unknown beyond Latin-1") << QString::fromUtf8("\xE2\x82\xAC" "H\xE2\x82\xAC") << may7 << "HOUR_13//";
+        QTest::newRow("invalid time") << "YMDH" << QDateTime() << "";
+        QTest::newRow("midnight") << "h" << QDateTime(QDate(2024, 1, 2), QTime(0, 0)) << "HOUR_00/";
+    }
+
+    void pathFromToken()
+    {
+        QFETCH(QString, token);
+        QFETCH(QDateTime, time);
+        QFETCH(QString, path);
+        QCOMPARE(RecordingPool::pathFromToken(token, time), path);
+    }
+
+    void packagePaths_data()
+    {
+        QTest::addColumn<QString>("subPath");
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("no sub-path") << "" << "";
+        QTest::newRow("sub-path") << "YEAR_2024/MONTH_05/" << "/YEAR_2024/MONTH_05/";
+        QTest::newRow("absolute sub-path") << "/elsewhere" << "<abs>";
+    }
+
+    void packagePaths()
+    {
+        QFETCH(QString, subPath);
+        QFETCH(QString, folder);
+        const Kor::Uuid tenant(Kor::String("{6F9619FF-8B86-D011-B42D-00C04FC964FF}"));
+        const Kor::Uuid package(Kor::String("{0a1b2c3d-4e5f-6071-8293-a4b5c6d7e8f9}"));
+        const QString tenantFolder = m_pool + "/{6f9619ff-8b86-d011-b42d-00c04fc964ff}.KorTenant";
+        const QString expected = folder == "<abs>" ? subPath : tenantFolder + folder;
+        QCOMPARE(RecordingPool::packagePath(tenant, package, subPath), expected);
+        QCOMPARE(RecordingPool::packageFilePath(tenant, package, subPath),
+                 QDir::cleanPath(expected) + "/{0a1b2c3d-4e5f-6071-8293-a4b5c6d7e8f9}");
+    }
+
+    void bytesFree()
+    {
+        QDir().rmpath(m_pool);
+        QCOMPARE(RecordingPool::bytesFree(), 0u);
+        QCOMPARE(m_log.newLines(), QStringList{ "E Failed to query available disk space in " + m_pool });
+
+        QVERIFY(QDir().mkpath(m_pool));
+        // A tmpfs of its own keeps other writers' bytes out of the comparison.
+        const bool mounted = QProcess::execute("mount", { "-t", "tmpfs", "-o", "size=1m", "tmpfs", m_pool }) == 0;
+        const quint64 free = RecordingPool::bytesFree();
+        const QStorageInfo storage(m_pool);
+        if (mounted) {
+            QCOMPARE(free, quint64(storage.bytesAvailable()));
+            QProcess::execute("umount", { m_pool });
+        } else {
+            QVERIFY(free > 0 && free <= quint64(storage.bytesTotal()));
+        }
+    }
+
+    void timeRange_data()
+    {
+        QTest::addColumn<qint64>("ms");
+        QTest::addColumn<QTime>("duration");
+        QTest::newRow("zero") << qint64(0) << QTime(0, 0);
+        QTest::newRow("90 minutes") << qint64(90 * 60 * 1000 + 7) << QTime(1, 30, 0, 7);
+        QTest::newRow("25 hours") << qint64(25) * 3600 * 1000 << QTime(1, 0);
+        QTest::newRow("40 days") << qint64(40) * 24 * 3600 * 1000 + 1 << QTime(0, 0, 0, 1);
+        QTest::newRow("end first") << qint64(-3600 * 1000) << QTime(23, 0);
+    }
+
+    // From times or from milliseconds, the same range; an end first wraps
+    // the length as unsigned arithmetic does.
+    void timeRange()
+    {
+        QFETCH(qint64, ms);
+        QFETCH(QTime, duration);
+        const QDateTime begin = QDateTime::fromMSecsSinceEpoch(1715087100123, QTimeZone::utc());
+        const TimeRange range(begin, begin.addMSecs(ms));
+        QCOMPARE(range.getDuration(), duration);
+        QCOMPARE(range.getDurationAsMillis(), quint64(ms));
+        QCOMPARE(range.getBeginAsMillis(), quint64(1715087100123));
+        QCOMPARE(range.getEndAsMillis(), quint64(1715087100123 + ms));
+        TimeRange set;
+        QVERIFY(set.getBegin().isNull() && set.getEnd().isNull());
+        set.setBeginFromMillis(range.getBeginAsMillis());
+        set.setEndFromMillis(range.getEndAsMillis());
+        QVERIFY(set == range);
+        QVERIFY(TimeRange(range.getBeginAsMillis(), range.getEndAsMillis()) == range);
+        set.setEnd(begin);
+        QCOMPARE(set == range, ms == 0);
     }
 };
 

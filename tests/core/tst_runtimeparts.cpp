@@ -1,18 +1,85 @@
-// The status record of a service: what each report fills in, and the
-// datagram the service manager receives for it.
+// The runtime's pieces on their own. The PID-file protocol's races in one
+// process: open-file-description locks conflict between two objects of one
+// process just as between two processes (tst_runtime holds the file against
+// a second process). The status record of a service: what each report fills
+// in, and the datagram the service manager receives for it.
+#include "LogLines.h"
+#include "PidFile_p.h"
 #include "ServiceStatus_p.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
 #include <thread>
 
 using namespace Kor::NS;
 
-class tst_ServiceStatus : public QObject
+namespace {
+
+// Runs an action at one step of the protocol, as another instance would.
+class SteppedPidFile : public PidFile
+{
+public:
+    SteppedPidFile(const QString& path, Step step, std::function<void()> action)
+        : PidFile(path), m_step(step), m_action(std::move(action)) {}
+
+protected:
+    void between(Step step) override
+    {
+        if (step == m_step && m_action)
+            std::exchange(m_action, nullptr)();
+    }
+
+private:
+    Step m_step;
+    std::function<void()> m_action;
+};
+
+} // namespace
+
+class tst_RuntimeParts : public QObject
 {
     Q_OBJECT
 
+    QTemporaryDir m_dir;
+    QString m_path;
+
 private slots:
+    void init()
+    {
+        m_path = m_dir.filePath(QStringLiteral("app.pid"));
+        QFile::remove(m_path);
+    }
+
+    // The previous holder removed its file after we opened it and before we
+    // locked it: holding that removed file would let the next instance in.
+    void removedBetweenOpenAndLock()
+    {
+        SteppedPidFile late(m_path, PidFile::Locked, [this] { QFile::remove(m_path); });
+        QCOMPARE(late.acquire(QStringLiteral("100")), PidFile::Acquired);
+        QCOMPARE(readFile(m_path), QByteArray("100\n"));
+        PidFile third(m_path);
+        QCOMPARE(third.acquire(QStringLiteral("300")), PidFile::HeldByOther);
+        QCOMPARE(third.holderPid(), 100);
+    }
+
+    // An instance that starts while the holder ends gets the file; one that
+    // starts after it is refused. Unlocking before removing would let both in.
+    void newInstanceWhileReleasing()
+    {
+        PidFile next(m_path);
+        SteppedPidFile ending(m_path, PidFile::RemovedLocked,
+                              [&] { QCOMPARE(next.acquire(QStringLiteral("200")), PidFile::Acquired); });
+        QCOMPARE(ending.acquire(QStringLiteral("100")), PidFile::Acquired);
+        QVERIFY(ending.release());
+        QVERIFY(next.isHeld());
+        QCOMPARE(readFile(m_path), QByteArray("200\n"));
+        PidFile third(m_path);
+        QCOMPARE(third.acquire(QStringLiteral("300")), PidFile::HeldByOther);
+        QCOMPARE(third.holderPid(), 200);
+    }
+
     // A start with a wait hint, and an exit code beyond int; tst_serviceruntime
     // reads the other messages from a running service.
     void messages()
@@ -70,27 +137,21 @@ private slots:
             },
             42, [] { return std::string("2024-03-05 14:07:09"); });
         int error = 0;
+        const QMap<QString, std::function<void()>> reports{
+            { "register", [&] { runtime.setRegistered(true); } },
+            { "pending", [&] { runtime.report(SERVICE_START_PENDING, 0, 0, error); } },
+            { "running", [&] { runtime.enterRunning(); } },
+            { "ready", [&] { runtime.ready(error); } },
+            { "stop", [&] { runtime.report(SERVICE_STOP_PENDING, 0, 0, error); } },
+            { "reloading", [&] { runtime.reloading(7, error); } },
+            { "reloaded", [&] { runtime.reloaded(error); } },
+            { "alive", [&] { runtime.alive(error); } },
+        };
         for (const QString& event : std::as_const(events)) {
-            if (event == "register")
-                runtime.setRegistered(true);
-            else if (event == "pending")
-                runtime.report(SERVICE_START_PENDING, 0, 0, error);
-            else if (event == "running")
-                runtime.enterRunning();
-            else if (event == "ready")
-                runtime.ready(error);
-            else if (event == "stop")
-                runtime.report(SERVICE_STOP_PENDING, 0, 0, error);
-            else if (event.startsWith("stopped"))
+            if (event.startsWith("stopped"))
                 runtime.report(SERVICE_STOPPED, event.section(' ', 1).toULong(), 0, error);
-            else if (event == "reloading")
-                runtime.reloading(7, error);
-            else if (event == "reloaded")
-                runtime.reloaded(error);
-            else if (event == "alive")
-                runtime.alive(error);
             else
-                QFAIL(qPrintable(event));
+                reports.value(event)(); // an unknown event throws
             QCOMPARE(error, 0);
         }
         QCOMPARE(got, sent);
@@ -104,8 +165,7 @@ private slots:
         std::thread starter([&] { runtime.enterRunning(); });
         runtime.waitForStart();
         starter.join();
-        QVERIFY(runtime.started());
-        QVERIFY(!runtime.stopped());
+        QVERIFY(runtime.started() && !runtime.stopped());
 
         int error = 0;
         std::thread stopper([&] { runtime.report(SERVICE_STOPPED, 0, 0, error); });
@@ -123,6 +183,5 @@ private slots:
     }
 };
 
-
-QTEST_APPLESS_MAIN(tst_ServiceStatus)
-#include "tst_servicestatus.moc"
+QTEST_APPLESS_MAIN(tst_RuntimeParts)
+#include "tst_runtimeparts.moc"
