@@ -31,11 +31,6 @@ void writeScript(const QString& path, const QByteArray& body)
     QVERIFY(f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
 }
 
-QStringList entries(const QString& dir)
-{
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-}
-
 QByteArray readAll(const QString& path)
 {
     QFile f(path);
@@ -180,10 +175,11 @@ private slots:
         QCOMPARE(st.st_mode & 07777, mode_t(0644));
         QCOMPARE(writeUnitFile(dir, unit, "second", error), UnitFileResult::AlreadyExists);
         QCOMPARE(readAll(path(QString::fromStdString(unit))), QByteArray("[Unit]\n"));
-        QCOMPARE(entries(m_dir->path()), QStringList{QString::fromStdString(unit)});
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{QString::fromStdString(unit)});
 
         QVERIFY(removeUnitFile(dir, unit, error));
-        QCOMPARE(entries(m_dir->path()), QStringList());
+        QVERIFY(QDir(m_dir->path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
         QVERIFY(!removeUnitFile(dir, unit, error));
         QCOMPARE(error, ENOENT);
         QVERIFY(!removeUnitFile(dir, "../a.service", error));

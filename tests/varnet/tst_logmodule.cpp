@@ -117,6 +117,7 @@ private slots:
     void init()
     {
         LogModule::Stop(-1);
+        Kor::detail::setLogFileClock(nullptr);
         LogModule::SetGlobalInfoSeverity(Kor::TRACE);
         LogModule::SetInfoSeverity(LogModule::AllOutputs, Kor::TRACE);
         LogModule::LogFileUserdata("");
@@ -131,13 +132,6 @@ private slots:
         LogModule::SetNameMinSize(0);
         m_dir = std::make_unique<QTemporaryDir>();
         QVERIFY(m_dir->isValid());
-    }
-
-    void cleanup()
-    {
-        LogModule::Stop(-1);
-        Kor::detail::setLogFileClock(nullptr);
-        m_dir.reset();
     }
 
     void severities_data()
@@ -342,8 +336,7 @@ private slots:
         LogModule::SetNameDotted(options.contains('D'));
         LogModule::SetNameSeparated(options.contains('S'));
         LogModule::EnableThreadID(options.contains('i') || options.contains('n'), options.contains('n'));
-        const QByteArray objectName = name.toUtf8();
-        if (Kor::LogObject* object = Kor::LogObject::getLogObject(objectName.constData())) {
+        if (Kor::LogObject* object = Kor::LogObject::getLogObject(qPrintable(name))) {
             object->Log("part", Kor::LOG_INFO, __FILE__, __LINE__, Kor::TRACE - 1, "below every output");
             object->Log(Kor::LogEntryType(entryType), __FILE__, __LINE__, Kor::INFO, "hello");
         } else
