@@ -89,10 +89,6 @@ QByteArray captured(const std::function<void()>& body, int fd = -1)
 
 // Drives the pace of the log file's reopening attempts.
 std::atomic<std::int64_t> g_now{0};
-std::int64_t testClock()
-{
-    return g_now.load();
-}
 
 } // namespace
 
@@ -273,7 +269,7 @@ private slots:
         const QString dir = m_dir->path();
         LogModule::LogFileUserdata("user data");
         if (scenario == "later") {
-            Kor::detail::setLogFileClock(testClock);
+            Kor::detail::setLogFileClock([] { return g_now.load(); });
             LogModule::Start(LogModule::LogFile, (dir + "/later/app").toLocal8Bit(), "test", "");
             logLine(Kor::INFO, "lost");
             logLine(Kor::INFO, "lost");
@@ -458,7 +454,7 @@ private slots:
     // the next one tells how often it filled meanwhile.
     void queueWarning()
     {
-        Kor::detail::setLogFileClock(testClock);
+        Kor::detail::setLogFileClock([] { return g_now.load(); });
         startFile();
         LogModule::EnableType(true);
         LogModule::setLogWarning(50);
