@@ -462,18 +462,14 @@ private slots:
         const QByteArray big(600, 'b'); // more than half of the queue on its own
         // Whether a second line finds the queue still above depends on the
         // writer's pace: each rise here follows an emptied queue.
-        logLine(Kor::INFO, big.constData());
-        for (int i = 0; i < 2; ++i) {
+        for (int i = 0; i < 5; ++i) {
             LogModule::LogFilePrepareStop(); // the queue is empty again
+            if (i >= 3) // a minute later, and then another
+                g_now += 60000;
+            if (i == 4) // switched off: no warning at all
+                LogModule::setLogWarning(0);
             logLine(Kor::INFO, big.constData());
         }
-        LogModule::LogFilePrepareStop();
-        g_now += 60000;
-        logLine(Kor::INFO, big.constData());
-        LogModule::setLogWarning(0);
-        LogModule::LogFilePrepareStop();
-        g_now += 60000;
-        logLine(Kor::INFO, big.constData());
         LogModule::Stop(-1);
         static const QRegularExpression warning(
             "^W Log queue above 50% of its 1000 bytes: \\d+ bytes waiting to be written");
@@ -540,6 +536,11 @@ private slots:
             if (mode.startsWith("limit")) // a write fails part-way (EFBIG)
                 ::setrlimit(RLIMIT_FSIZE, &limited);
             LogModule::Start(LogModule::Console | LogModule::LogFile, base, "test", "");
+            if (mode == "brokenpipe") { // the console's note waits while the file output is off
+                LogModule::Enable(LogModule::LogFile, false);
+                logLine(Kor::INFO, "to the console only");
+                LogModule::Enable(LogModule::LogFile, true);
+            }
             LogModule::LogFileFlush(!mode.endsWith("buffered") && !mode.endsWith("async"));
             if (mode.endsWith("async"))
                 LogModule::LogFileEnableAsyncWriting(1 << 20, 16);

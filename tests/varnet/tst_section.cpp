@@ -1,6 +1,7 @@
 #include <Kor/Section.h>
 
 #include <QFile>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -12,13 +13,9 @@ namespace {
 // With a byte-order mark.
 QByteArray utf16(const char16_t* text, bool bigEndian)
 {
-    QByteArray bytes = bigEndian ? QByteArray("\xFE\xFF") : QByteArray("\xFF\xFE");
-    for (const char16_t* p = text; *p; ++p) {
-        const char high = char(*p >> 8), low = char(*p & 0xff);
-        bytes += bigEndian ? high : low;
-        bytes += bigEndian ? low : high;
-    }
-    return bytes;
+    QStringEncoder encoder(bigEndian ? QStringConverter::Utf16BE : QStringConverter::Utf16LE,
+                           QStringConverter::Flag::WriteBom);
+    return encoder(QString::fromUtf16(text));
 }
 
 } // namespace
