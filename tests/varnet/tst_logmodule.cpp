@@ -493,6 +493,8 @@ private slots:
         QTest::newRow("exit with queued lines") << "exit" << "DIR/app" << "" << 2000 << "helper";
         QTest::newRow("broken console pipe") << "brokenpipe" << "DIR/app" << "" << 410
                                              << "E Console output switched off: Broken pipe";
+        QTest::newRow("broken console pipe, file output off") << "brokenpipe, file off" << "DIR/app" << "" << 410
+                                                              << "E Console output switched off: Broken pipe";
         QTest::newRow("parent is a file") << "unwritable" << "DIR/file.txt/log"
                                           << "E Log file DIR/file.txt/log.log cannot be opened: Not a directory" << 0
                                           << "";
@@ -536,7 +538,7 @@ private slots:
             if (mode.startsWith("limit")) // a write fails part-way (EFBIG)
                 ::setrlimit(RLIMIT_FSIZE, &limited);
             LogModule::Start(LogModule::Console | LogModule::LogFile, base, "test", "");
-            if (mode == "brokenpipe") { // the console's note waits while the file output is off
+            if (mode.endsWith("file off")) { // the console's note waits for the file output
                 LogModule::Enable(LogModule::LogFile, false);
                 logLine(Kor::INFO, "to the console only");
                 LogModule::Enable(LogModule::LogFile, true);
@@ -545,7 +547,7 @@ private slots:
             if (mode.endsWith("async"))
                 LogModule::LogFileEnableAsyncWriting(1 << 20, 16);
             LogModule::SetInfoSeverity(LogModule::LogFile, Kor::INFO);
-            if (mode != "brokenpipe")
+            if (!mode.startsWith("brokenpipe"))
                 LogModule::SetInfoSeverity(LogModule::Console, Kor::DISABLED);
             logLines(0, 400);
             LogModule::LogFilePrepareStop();
@@ -563,9 +565,9 @@ private slots:
         if (mode == "exit")
             QCOMPARE(QProcess::execute(QCoreApplication::applicationFilePath(), {"--exit-with-queue", file}), 0);
         else
-            out = captured(run, mode == "brokenpipe" ? console[1] : -1);
+            out = captured(run, mode.startsWith("brokenpipe") ? console[1] : -1);
         ::close(console[1]);
-        QCOMPARE(LogModule::IsEnabled(LogModule::Console), mode != "brokenpipe" && mode != "exit");
+        QCOMPARE(LogModule::IsEnabled(LogModule::Console), !mode.startsWith("brokenpipe") && mode != "exit");
         QVERIFY(!LogModule::WouldLog(Kor::LOG_INFO, Kor::TRACE)); // what only the console took
         LogModule::Stop(-1);
         QCOMPARE(linesOf(out), notice.isEmpty() ? QStringList() : QStringList{notice.replace("DIR", dir)});
