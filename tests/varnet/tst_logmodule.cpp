@@ -491,10 +491,8 @@ private slots:
                                                  << "E Log file DIR/app.log cannot be written: File too large" << 410
                                                  << " reopened; ";
         QTest::newRow("exit with queued lines") << "exit" << "DIR/app" << "" << 2000 << "helper";
-        QTest::newRow("broken console pipe") << "brokenpipe" << "DIR/app" << "" << 410
-                                             << "E Console output switched off: Broken pipe";
-        QTest::newRow("broken console pipe, file output off") << "brokenpipe, file off" << "DIR/app" << "" << 410
-                                                              << "E Console output switched off: Broken pipe";
+        for (const char* mode : {"brokenpipe", "brokenpipe, file off"})
+            QTest::addRow("%s", mode) << mode << "DIR/app" << "" << 410 << "E Console output switched off: Broken pipe";
         QTest::newRow("parent is a file") << "unwritable" << "DIR/file.txt/log"
                                           << "E Log file DIR/file.txt/log.log cannot be opened: Not a directory" << 0
                                           << "";
@@ -558,14 +556,13 @@ private slots:
             logLines(400, 410);
             qunsetenv("JOURNAL_STREAM");
         };
-        QByteArray out;
         int console[2];
         QCOMPARE(::pipe(console), 0);
         ::close(console[0]); // nobody reads it
         if (mode == "exit")
             QCOMPARE(QProcess::execute(QCoreApplication::applicationFilePath(), {"--exit-with-queue", file}), 0);
-        else
-            out = captured(run, mode.startsWith("brokenpipe") ? console[1] : -1);
+        const QByteArray out = mode == "exit" ? QByteArray()
+                                              : captured(run, mode.startsWith("brokenpipe") ? console[1] : -1);
         ::close(console[1]);
         QCOMPARE(LogModule::IsEnabled(LogModule::Console), !mode.startsWith("brokenpipe") && mode != "exit");
         QVERIFY(!LogModule::WouldLog(Kor::LOG_INFO, Kor::TRACE)); // what only the console took
