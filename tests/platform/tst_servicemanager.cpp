@@ -31,11 +31,6 @@ void writeScript(const QString& path, const QByteArray& body)
     QVERIFY(f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
 }
 
-QStringList entries(const QString& dir)
-{
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-}
-
 QByteArray readAll(const QString& path)
 {
     QFile f(path);
@@ -180,10 +175,11 @@ private slots:
         QCOMPARE(st.st_mode & 07777, mode_t(0644));
         QCOMPARE(writeUnitFile(dir, unit, "second", error), UnitFileResult::AlreadyExists);
         QCOMPARE(readAll(path(QString::fromStdString(unit))), QByteArray("[Unit]\n"));
-        QCOMPARE(entries(m_dir->path()), QStringList{QString::fromStdString(unit)});
+        QCOMPARE(QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{QString::fromStdString(unit)});
 
         QVERIFY(removeUnitFile(dir, unit, error));
-        QCOMPARE(entries(m_dir->path()), QStringList());
+        QVERIFY(QDir(m_dir->path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
         QVERIFY(!removeUnitFile(dir, unit, error));
         QCOMPARE(error, ENOENT);
         QVERIFY(!removeUnitFile(dir, "../a.service", error));
@@ -198,9 +194,7 @@ private slots:
         writeScript(path("tool"), "cat\nfor a in \"$@\"; do echo \"[$a]\"; done\n"
                                   "head -c 200000 /dev/zero | tr '\\0' x\necho refused >&2\nexit 3\n");
         const CommandResult r = runCommand(path("tool").toStdString(), {"a b", "$HOME", "x;y", "*", ""});
-        QVERIFY(r.finished);
         QCOMPARE(r.exitCode, 3);
-        QVERIFY(!r.ok());
         QCOMPARE(QByteArray::fromStdString(r.output), "[a b]\n[$HOME]\n[x;y]\n[*]\n[]\n" + QByteArray(200000, 'x'));
         QCOMPARE(r.errors, std::string("refused\n"));
         writeScript(path("tool"), "kill -KILL $$\n");
@@ -220,7 +214,6 @@ private slots:
         QCOMPARE(r.error, ETIMEDOUT);
         QCOMPARE(r.output, std::string("started\n"));
         const pid_t child = pid_t(readAll(pidFile).trimmed().toInt());
-        QVERIFY(child > 0);
         // Once init has reaped it, the orphaned child is gone for good.
         QTRY_VERIFY_WITH_TIMEOUT(::kill(child, 0) != 0 && errno == ESRCH, 10000);
     }
@@ -342,17 +335,10 @@ private slots:
         } else if (parser == "load state") {
             got = unitExists(s) ? "1" : "0";
         } else if (parser == "active state") {
-            UnitProperties unit;
-            unit.activeState = s;
-            unit.subState = "running";
-            got = std::to_string(int(serviceStateOf(unit)));
-            unit.subState = "auto-restart";
-            got += ' ' + std::to_string(int(serviceStateOf(unit)));
+            got = std::to_string(int(serviceStateOf({"", s, "running", "", {}, {}}))) + ' '
+                + std::to_string(int(serviceStateOf({"", s, "auto-restart", "", {}, {}})));
         } else if (parser == "manager says") {
-            CommandResult result;
-            result.finished = true;
-            result.exitCode = 1;
-            result.errors = s;
+            const CommandResult result{true, 1, 0, "", s};
             got = std::to_string(int(managerUnreachable(result))) + ' ' + std::to_string(systemctlError(result));
         }
         QCOMPARE(QByteArray::fromStdString(got), expected);
