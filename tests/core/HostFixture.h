@@ -119,24 +119,18 @@ public:
         return waitForOutput(process, "READY");
     }
 
-    // Waits, for at most five seconds, until the host's main thread sleeps
-    // in its event loop's poll. A signal that comes while the thread runs is
-    // handled just the same in a plain build; the thread sanitizer defers it
-    // to the thread's next call into its runtime and now and then never runs
-    // it at all, so the tests of a running host send theirs at this moment.
-    static void waitUntilPolling(const QProcess& process)
+    // Sends a closing signal to a running host; true when the host then ends
+    // in order with 0. The signal goes once the host's main thread sleeps in
+    // its event loop's poll (for at most five seconds): a signal that comes
+    // while the thread runs is handled just the same in a plain build; the
+    // thread sanitizer defers it to the thread's next call into its runtime
+    // and now and then never runs it at all.
+    static bool endBySignal(QProcess& process, int signalNumber)
     {
         const QString wchan = QStringLiteral("/proc/%1/wchan").arg(process.processId());
         QDeadlineTimer deadline(5000);
         while (!deadline.hasExpired() && process.state() == QProcess::Running && !readFile(wchan).contains("poll"))
             QTest::qSleep(2);
-    }
-
-    // Sends a closing signal to a running host; true when the host then ends
-    // in order with 0.
-    static bool endBySignal(QProcess& process, int signalNumber)
-    {
-        waitUntilPolling(process);
         ::kill(pid_t(process.processId()), signalNumber);
         const bool ok = process.waitForFinished(15000) && process.exitStatus() == QProcess::NormalExit
             && process.exitCode() == 0;
