@@ -68,13 +68,11 @@ public:
     static constexpr const char* MachineId = "{0b5c3a2e-9d4f-4c1e-8a7b-5f6e7d8c9a0b}";
 
     // The host is copied under the name it is to run with.
-    explicit HostFixture(const QString& program = QStringLiteral("testhost"),
-                         const QString& source = QStringLiteral("testhost"))
-        : m_program(program)
+    explicit HostFixture(const QString& program = QStringLiteral("testhost")) : m_program(program)
     {
         for (const char* folder : { "bin", "log", "updater" })
             QDir(m_dir.path()).mkpath(QLatin1String(folder));
-        QFile::copy(qEnvironmentVariable("KOR_TEST_BINARY_DIR") + QLatin1Char('/') + source, executable());
+        QFile::copy(qEnvironmentVariable("KOR_TEST_BINARY_DIR") + QLatin1String("/testhost"), executable());
         writeFile(QStringLiteral("registry/HKEY_LOCAL_MACHINE/SOFTWARE/Kor.ini"),
                   QStringLiteral("[Common]\nmachineId=%1\nUpdaterConfigPath=%2\n")
                       .arg(QLatin1String(MachineId), path(QStringLiteral("updater"))).toUtf8());

@@ -63,18 +63,18 @@ private slots:
 
         // What the command line leaves unconsumed, and what the host's own option got.
         const QStringList multi{ "TESTHOST_MULTI=1" };
-        row("plain words", "args", { "a", "b" }, 0, { "!out:OWN:", "out:ARGS:@/bin/testhost|a|b\n" }, multi);
-        row("case matters", "args", { "--Help", "x", "-help", "--h" }, 0,
+        row("plain words", "quit", { "a", "b" }, 0, { "!out:OWN:", "out:ARGS:@/bin/testhost|a|b\n" }, multi);
+        row("case matters", "quit", { "--Help", "x", "-help", "--h" }, 0,
             { "!out:OWN:", "out:ARGS:@/bin/testhost|--Help|x|-help|--h\n" }, multi);
-        row("unknown then known", "args", { "-x", "1", "2", "-o", "v" }, 0,
+        row("unknown then known", "quit", { "-x", "1", "2", "-o", "v" }, 0,
             { "out:OWN:v\n", "out:ARGS:@/bin/testhost|-x|1|2\n" }, multi);
-        row("extra value dropped", "args", { "-o", "first", "second" }, 0,
+        row("extra value dropped", "quit", { "-o", "first", "second" }, 0,
             { "out:OWN:first\n", "!out:OWN:second", "out:ARGS:@/bin/testhost\n" }, multi);
-        row("negative number is a name", "args", { "-o", "-5" }, 0, { "out:OWN:\n", "out:ARGS:@/bin/testhost|-5\n" },
+        row("negative number is a name", "quit", { "-o", "-5" }, 0, { "out:OWN:\n", "out:ARGS:@/bin/testhost|-5\n" },
             multi);
-        row("given twice", "args", { "-o", "a", "--own", "b" }, 0,
+        row("given twice", "quit", { "-o", "a", "--own", "b" }, 0,
             { "out:OWN:a\n", "out:OWN:b\n", "out:ARGS:@/bin/testhost\n" }, multi);
-        row("lone double dash", "args", { "--", "w" }, 0, { "!out:OWN:", "out:ARGS:@/bin/testhost|--|w\n" }, multi);
+        row("lone double dash", "quit", { "--", "w" }, 0, { "!out:OWN:", "out:ARGS:@/bin/testhost|--|w\n" }, multi);
 
         // Bad values of the built-in options.
         const QString noStart = "!out:service start with pid";
