@@ -195,19 +195,17 @@ public:
             const QByteArray text = item.section(QLatin1Char(':'), 1).toUtf8();
             if (place == QLatin1String("file")) {
                 QVERIFY2(QFile::exists(path(QString::fromUtf8(text))) != absent, text.constData());
-                continue;
-            }
-            if (place == QLatin1String("sent")) {
+            } else if (place == QLatin1String("sent")) {
                 const QString all = QString::fromUtf8(sent.join('|'));
                 QVERIFY2(QRegularExpression(QString::fromUtf8(text)).match(all).hasMatch() != absent, qPrintable(all));
-                continue;
+            } else {
+                const bool inLog = place == QLatin1String("log");
+                const QByteArray& where = inLog ? log : output;
+                const qsizetype found = where.indexOf(text, at[inLog]);
+                QVERIFY2((found >= 0) != absent, (text + " in:\n" + where).constData());
+                if (!absent)
+                    at[inLog] = found + text.size();
             }
-            const bool inLog = place == QLatin1String("log");
-            const QByteArray& where = inLog ? log : output;
-            const qsizetype found = where.indexOf(text, at[inLog]);
-            QVERIFY2((found >= 0) != absent, (text + " in:\n" + where).constData());
-            if (!absent)
-                at[inLog] = found + text.size();
         }
     }
 

@@ -311,8 +311,6 @@ private slots:
         QCOMPARE(inForce.threadId, !threadIds);
         QCOMPARE(inForce.nameSize, 255); // as the module keeps it
         QCOMPARE(inForce, inForce.inForce());
-        runConsoleCommand("lt", inForce);
-        runConsoleCommand("ln0", inForce);
     }
 
     void machineIdFromStore()
