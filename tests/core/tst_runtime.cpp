@@ -315,9 +315,8 @@ private slots:
     void setupFileLayout()
     {
         HostFixture host(QStringLiteral("Kor.Recorder"));
-        host.env().remove("TESTHOST_LOGDIR");
-        host.env().insert("TESTHOST_MODE", "quit");
-        host.setUp({ setupXml("<logdir>@/logs</logdir><datadir>@/data</datadir><kordata> @/kordata </kordata>") });
+        host.setUp({ "-TESTHOST_LOGDIR", "TESTHOST_MODE=quit",
+                     setupXml("<logdir>@/logs</logdir><datadir>@/data</datadir><kordata> @/kordata </kordata>") });
         QByteArray output;
         QCOMPARE(host.run({}, &output), 0);
         const QByteArray log = host.readFile(host.path("logs/Recorder/Kor.Recorder.log"));
