@@ -68,13 +68,11 @@ public:
     static constexpr const char* MachineId = "{0b5c3a2e-9d4f-4c1e-8a7b-5f6e7d8c9a0b}";
 
     // The host is copied under the name it is to run with.
-    explicit HostFixture(const QString& program = QStringLiteral("testhost"),
-                         const QString& source = QStringLiteral("testhost"))
-        : m_program(program)
+    explicit HostFixture(const QString& program = QStringLiteral("testhost")) : m_program(program)
     {
         for (const char* folder : { "bin", "log", "updater" })
             QDir(m_dir.path()).mkpath(QLatin1String(folder));
-        QFile::copy(qEnvironmentVariable("KOR_TEST_BINARY_DIR") + QLatin1Char('/') + source, executable());
+        QFile::copy(qEnvironmentVariable("KOR_TEST_BINARY_DIR") + QLatin1String("/testhost"), executable());
         writeFile(QStringLiteral("registry/HKEY_LOCAL_MACHINE/SOFTWARE/Kor.ini"),
                   QStringLiteral("[Common]\nmachineId=%1\nUpdaterConfigPath=%2\n")
                       .arg(QLatin1String(MachineId), path(QStringLiteral("updater"))).toUtf8());
@@ -119,24 +117,18 @@ public:
         return waitForOutput(process, "READY");
     }
 
-    // Waits, for at most five seconds, until the host's main thread sleeps
-    // in its event loop's poll. A signal that comes while the thread runs is
-    // handled just the same in a plain build; the thread sanitizer defers it
-    // to the thread's next call into its runtime and now and then never runs
-    // it at all, so the tests of a running host send theirs at this moment.
-    static void waitUntilPolling(const QProcess& process)
+    // Sends a closing signal to a running host; true when the host then ends
+    // in order with 0. The signal goes once the host's main thread sleeps in
+    // its event loop's poll (for at most five seconds): a signal that comes
+    // while the thread runs is handled just the same in a plain build; the
+    // thread sanitizer defers it to the thread's next call into its runtime
+    // and now and then never runs it at all.
+    static bool endBySignal(QProcess& process, int signalNumber)
     {
         const QString wchan = QStringLiteral("/proc/%1/wchan").arg(process.processId());
         QDeadlineTimer deadline(5000);
         while (!deadline.hasExpired() && process.state() == QProcess::Running && !readFile(wchan).contains("poll"))
             QTest::qSleep(2);
-    }
-
-    // Sends a closing signal to a running host; true when the host then ends
-    // in order with 0.
-    static bool endBySignal(QProcess& process, int signalNumber)
-    {
-        waitUntilPolling(process);
         ::kill(pid_t(process.processId()), signalNumber);
         const bool ok = process.waitForFinished(15000) && process.exitStatus() == QProcess::NormalExit
             && process.exitCode() == 0;
@@ -203,19 +195,17 @@ public:
             const QByteArray text = item.section(QLatin1Char(':'), 1).toUtf8();
             if (place == QLatin1String("file")) {
                 QVERIFY2(QFile::exists(path(QString::fromUtf8(text))) != absent, text.constData());
-                continue;
-            }
-            if (place == QLatin1String("sent")) {
+            } else if (place == QLatin1String("sent")) {
                 const QString all = QString::fromUtf8(sent.join('|'));
                 QVERIFY2(QRegularExpression(QString::fromUtf8(text)).match(all).hasMatch() != absent, qPrintable(all));
-                continue;
+            } else {
+                const bool inLog = place == QLatin1String("log");
+                const QByteArray& where = inLog ? log : output;
+                const qsizetype found = where.indexOf(text, at[inLog]);
+                QVERIFY2((found >= 0) != absent, (text + " in:\n" + where).constData());
+                if (!absent)
+                    at[inLog] = found + text.size();
             }
-            const bool inLog = place == QLatin1String("log");
-            const QByteArray& where = inLog ? log : output;
-            const qsizetype found = where.indexOf(text, at[inLog]);
-            QVERIFY2((found >= 0) != absent, (text + " in:\n" + where).constData());
-            if (!absent)
-                at[inLog] = found + text.size();
         }
     }
 

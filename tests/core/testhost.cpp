@@ -108,14 +108,6 @@ void previousHandler(int)
     ::_exit(42);
 }
 
-void installPreviousHandler()
-{
-    struct sigaction action = {};
-    action.sa_handler = previousHandler;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGSEGV, &action, nullptr);
-}
-
 int crashHelper(int argc, char** argv)
 {
     const struct rlimit noCore = {0, 0};
@@ -131,7 +123,7 @@ int crashHelper(int argc, char** argv)
     if (mode == "fpe-dump" && installCrashHandler())
         divideByZero();
     if (mode == "chain") {
-        installPreviousHandler();
+        std::signal(SIGSEGV, previousHandler);
         if (installCrashHandler())
             writeThroughNull();
     }
@@ -191,10 +183,8 @@ public:
         const QByteArray mode = qgetenv("TESTHOST_MODE");
         if (qEnvironmentVariableIsSet("TESTHOST_CREATE_FOLDERS"))
             setupConfig()->createKorDataFolders();
-        if (mode == "args") {
+        if (mode == "quit") {
             say(qPrintable("ARGS:" + arguments().join(QLatin1Char('|'))));
-            quit();
-        } else if (mode == "quit") {
             quit();
         } else if (mode == "exit3") {
             exit(3);

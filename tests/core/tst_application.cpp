@@ -5,11 +5,9 @@
 #include "LogLines.h"
 #include "LogSettings_p.h"
 #include "MachineStore_p.h"
-#include "ParameterRegistry_p.h"
 
 #include <Kor/SocketAddress.h>
 
-#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -65,15 +63,6 @@ private slots:
         QCOMPARE(m_app->dllVersionString("Extra"), " 4.05.06");
     }
 
-    void noSettingsFileYet()
-    {
-        QVERIFY(m_app->settingsFileName().isEmpty());
-        QVERIFY(!m_app->changeSetting("G/K", 1));
-        QCOMPARE(m_app->setting("G/K", 5, false).toInt(), 5);
-        QVERIFY(m_app->settings("G").isEmpty());
-        QVERIFY(!m_app->containsSetting("G/K"));
-    }
-
     void parameterReplacement()
     {
         Application& app = *m_app;
@@ -111,36 +100,15 @@ private slots:
         }
     }
 
-    void commandLineParse_data()
-    {
-        QTest::addColumn<QString>("line");
-        QTest::addColumn<QString>("arguments");
-        QTest::addColumn<int>("state");
-        QTest::addColumn<QString>("single"); // the property of -s afterwards
-        // Unknown options, extra values and handlers that run: tst_runtime parses in a real host.
-        QTest::newRow("property by long name") << "prog --single one two" << "prog" << int(Parameter::Continue) << "one";
-        QTest::newRow("single value missing") << "prog -s" << "prog" << int(Parameter::Continue) << "";
-        QTest::newRow("failed handler stops the parse") << "prog -f -s late" << "prog" << int(Parameter::Failed) << "";
-    }
-
-    void commandLineParse()
-    {
-        QFETCH(QString, line);
-        QFETCH(QString, arguments);
-        QFETCH(int, state);
-        QFETCH(QString, single);
-        QCoreApplication::instance()->setProperty("pSingle", QVariant());
-        ParameterRegistry registry;
-        registry.add("single", "s", "pSingle", QString(), Parameter::SingleValue, "one value");
-        registry.add("flag", "f", QString(), "noSuchHandler", Parameter::NoValue, "a handler that cannot run");
-        QCOMPARE(int(registry.assign(line.split(' '))), state);
-        QCOMPARE(registry.arguments().join(' '), arguments);
-        QCOMPARE(QCoreApplication::instance()->property("pSingle").toString(), single);
-    }
-
-    // The settings file in use: written back, grouped, removed, re-read.
+    // Without a file nothing is kept; then the settings file in use: written
+    // back, grouped, removed, re-read.
     void settings()
     {
+        QVERIFY(m_app->settingsFileName().isEmpty());
+        QVERIFY(!m_app->changeSetting("G/K", 1));
+        QCOMPARE(m_app->setting("G/K", 5, false).toInt(), 5);
+        QVERIFY(m_app->settings("G").isEmpty());
+        QVERIFY(!m_app->containsSetting("G/K"));
         QCOMPARE(m_app->setINIFile(QVariant(m_ini)), Parameter::Continue);
         // The settings object was opened on the empty name before; a new name
         // takes effect through resetSettings().
@@ -343,8 +311,6 @@ private slots:
         QCOMPARE(inForce.threadId, !threadIds);
         QCOMPARE(inForce.nameSize, 255); // as the module keeps it
         QCOMPARE(inForce, inForce.inForce());
-        runConsoleCommand("lt", inForce);
-        runConsoleCommand("ln0", inForce);
     }
 
     void machineIdFromStore()
@@ -423,34 +389,22 @@ private slots:
         QCOMPARE(MachineStore::value("HKEY_LOCAL_MACHINE\\SOFTWARE\\Probe", "Common/UpdaterConfigPath"), value);
     }
 
-    void settingsOnNonRegularFile_data()
-    {
-        QTest::addColumn<bool>("throughLink");
-        QTest::newRow("FIFO") << false;
-        QTest::newRow("link to a FIFO") << true;
-    }
-
     // Neither read (a FIFO blocks) nor written (saving renames a new file over
-    // the path): the settings answer with their defaults.
+    // the path): the settings answer with their defaults, also through a link.
     void settingsOnNonRegularFile()
     {
-        QFETCH(bool, throughLink);
         const QString fifo = m_dir.filePath("fifo.ini");
         const QString link = m_dir.filePath("link.ini");
-        QFile::remove(fifo);
-        QFile::remove(link);
         QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-        if (throughLink)
-            QVERIFY(QFile::link(fifo, link));
-        const QString path = throughLink ? link : fifo;
-        QCOMPARE(m_app->setINIFile(QVariant(path)), Parameter::Continue);
-        m_app->resetSettings();
-        QCOMPARE(m_app->setting("G/K", 5, false).toInt(), 5);
-        QVERIFY(!m_app->changeSetting("G/K", 6));
-        QVERIFY(!m_app->containsSetting("G/K"));
-        QCOMPARE(QFileInfo(path).isSymLink(), throughLink);
-        QVERIFY(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
-
+        QVERIFY(QFile::link(fifo, link));
+        for (const QString& path : { fifo, link }) {
+            QCOMPARE(m_app->setINIFile(QVariant(path)), Parameter::Continue);
+            m_app->resetSettings();
+            QCOMPARE(m_app->setting("G/K", 5, false).toInt(), 5);
+            QVERIFY(!m_app->changeSetting("G/K", 6));
+            QVERIFY(!m_app->containsSetting("G/K"));
+            QVERIFY(QFileInfo(link).isSymLink() && QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
+        }
         QCOMPARE(m_app->setINIFile(QVariant(m_ini)), Parameter::Continue);
         m_app->resetSettings();
     }
@@ -474,48 +428,6 @@ private slots:
         }
         Kor::SocketAddress::s_AllowedTypes = saved;
         QVERIFY(Application::getPrefferedLocalAddress().isEmpty());
-    }
-
-    void keyboardCommands_data()
-    {
-        QTest::addColumn<QString>("line");
-        QTest::addColumn<QString>("reply");
-        // LG2, lc7, lx3, lg10, ln and ln12 go through a real console in tst_runtime.
-        QTest::newRow("global") << "lg1" << "Setting up global loglevel to DEBUG";
-        QTest::newRow("log file") << "lf0" << "Setting up logfile loglevel to TRACE";
-        QTest::newRow("no digit") << "lgx" << "";
-        QTest::newRow("name size, not a number") << "lnx" << "Invalid length 'x'";
-        QTest::newRow("name size above int") << "ln4294967297" << "Invalid length '4294967297'";
-        QTest::newRow("name size at int limit") << "ln2147483647" << "Set minimum name size to '255' characters";
-        QTest::newRow("ln5 is a size") << "ln5" << "Set minimum name size to '5' characters";
-        QTest::newRow("unknown") << "hello" << "";
-        QTest::newRow("empty") << "" << "";
-        // Thread ids, help and the function keys go through a real console in tst_runtime.
-        QTest::newRow("dotting on") << "ld" << "Enabled dotting of logger name";
-        QTest::newRow("dotting off") << "LD" << "Disabled dotting of logger name";
-        QTest::newRow("separators on") << "LS" << "Enabled separators for logger name";
-        QTest::newRow("separators off") << "ls" << "Disabled separators for logger name";
-    }
-
-    void keyboardCommands()
-    {
-        QFETCH(QString, line);
-        QFETCH(QString, reply);
-        TestLog log;
-        log.start(m_dir.filePath("keys"));
-        // Warnings of earlier tests, kept for the first log file, go in first.
-        Kor::LogModule::Enable(Kor::LogModule::LogFile, true);
-        Kor::LogModule::EnableType(false);
-        log.newBytes();
-        const int globalBefore = Kor::LogModule::GetGlobalInfoSeverity();
-        QMetaObject::invokeMethod(m_app, "keyboardInput", Q_ARG(QString, line));
-        // The thread-id column and the name padding depend on earlier commands.
-        static const QRegularExpression columns("^(\\[[^\\]]*\\])?\\s*");
-        QCOMPARE(QString::fromUtf8(log.newBytes()).trimmed().remove(columns), reply);
-        if (line.startsWith("lg", Qt::CaseInsensitive) && !reply.isEmpty())
-            QCOMPARE(Kor::LogModule::GetGlobalInfoSeverity(), line.mid(2).toInt());
-        else if (!line.startsWith("lf"))
-            QCOMPARE(Kor::LogModule::GetGlobalInfoSeverity(), globalBefore);
     }
 
     // While the first one lives, and after its end as well.

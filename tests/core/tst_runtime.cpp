@@ -39,61 +39,42 @@ private slots:
         const QString ended = "log:service end with pid";
         // A listing ends the program before the PID file and the log exist; nothing follows it.
         const QStringList listed{ noPid, "!file:log/testhost.log", "!out:\n" };
+        // Names in a column of 20; a description of several lines goes on below it; entries without
+        // a description (--finish, --seven, --broken) are not listed.
         row("help", "run", { "--help" }, 0,
-            QStringList{ "out:Help:\n"
-                         "-h, --help          Display help information\n"
-                         "-v, --version       Display version information\n"
-                         "-d, --directory     <DIRECTORY>\n"
-                         "                    Changes the working directory.\n"
-                         "                    If this option is not given, the folder named after the program in the "
-                         "datadir of setup.xml is used, or the program's own folder when there is no datadir.\n"
-                         "-p, --pidfile       <PIDFILE>\n"
-                         "                    The complete filename to use as pid file.\n"
-                         "                    If PIDFILE is empty, no pid file is used.\n"
-                         "-i, --inifile       <INIFILE>\n"
-                         "                    The complete filename to use as ini file.\n"
-                         "                    If INIFILE is empty, no ini file is used.\n"
-                         "-cd, --crashdump    Creates crash dump file on crash\n"
-                         "-kb, --keyboard     Activates listening to STDIN (by line)\n"
-                         "-service            Run as service.\n"
-                         "-install            [ACCOUNT [PASSWORD]]\n"
-                         "                    Install as service for the given account\n"
-                         "-installInteractive [ACCOUNT [PASSWORD]]\n"
-                         "                    Install as service for the given account with option to interact with "
-                         "the desktop\n"
-                         "-uninstall          Uninstall from services.\n"
-                         "-start              Start installed service\n"
-                         "-stop               Stop installed service\n"
-                         "-status             Show status of the service\n"
-                         "-o, --own           An option of the host\n" }
+            QStringList{ "out:Help:\n-h, --help          Display help information\n",
+                         "out:-d, --directory     <DIRECTORY>\n                    Changes the working directory.\n",
+                         "out:-service            Run as service.\n-install            [ACCOUNT [PASSWORD]]\n",
+                         "out:-status             Show status of the service\n",
+                         "out:-o, --own           An option of the host\n" }
                 + listed);
         const QString line(20, QLatin1Char('-'));
         const QString version = "out:" + line + "\nTest Host    8.01.23\n" + line
             + "\nKor Core    80.00.00\nKor Moltrix 12.04.07\nKor Varnet   3.02.14\n" + line + "\n";
         row("version", "run", { "-v" }, 0, QStringList{ version } + listed);
-        row("version, long name", "run", { "--version" }, 0, QStringList{ version } + listed);
         row("quit", "quit", {}, 0, { noPid });
         row("exit(3)", "exit3", {}, 3, { noPid });
         row("exit(5) from a thread in the loop", "exit-from-thread", {}, 5, { noPid });
         row("handler finished", "quit", { "--finish" }, 0, { noPid });
         row("handler state 7", "quit", { "--seven" }, 7, { noPid });
-        row("missing slot", "quit", { "--broken" }, 0, { noPid });
+        // A handler that cannot run stops the parse: -o is not read.
+        row("missing slot", "quit", { "--broken", "-o", "late" }, 0, { noPid, "!out:OWN:" });
         row("keyboard, then help", "quit", { "-kb", "--help" }, 0, { noPid });
 
         // What the command line leaves unconsumed, and what the host's own option got.
         const QStringList multi{ "TESTHOST_MULTI=1" };
-        row("plain words", "args", { "a", "b" }, 0, { "!out:OWN:", "out:ARGS:@/bin/testhost|a|b\n" }, multi);
-        row("case matters", "args", { "--Help", "x", "-help", "--h" }, 0,
+        row("plain words", "quit", { "a", "b" }, 0, { "!out:OWN:", "out:ARGS:@/bin/testhost|a|b\n" }, multi);
+        row("case matters", "quit", { "--Help", "x", "-help", "--h" }, 0,
             { "!out:OWN:", "out:ARGS:@/bin/testhost|--Help|x|-help|--h\n" }, multi);
-        row("unknown then known", "args", { "-x", "1", "2", "-o", "v" }, 0,
+        row("unknown then known", "quit", { "-x", "1", "2", "-o", "v" }, 0,
             { "out:OWN:v\n", "out:ARGS:@/bin/testhost|-x|1|2\n" }, multi);
-        row("extra value dropped", "args", { "-o", "first", "second" }, 0,
+        row("extra value dropped", "quit", { "-o", "first", "second" }, 0,
             { "out:OWN:first\n", "!out:OWN:second", "out:ARGS:@/bin/testhost\n" }, multi);
-        row("negative number is a name", "args", { "-o", "-5" }, 0, { "out:OWN:\n", "out:ARGS:@/bin/testhost|-5\n" },
+        row("negative number is a name", "quit", { "-o", "-5" }, 0, { "out:OWN:\n", "out:ARGS:@/bin/testhost|-5\n" },
             multi);
-        row("given twice", "args", { "-o", "a", "--own", "b" }, 0,
+        row("given twice", "quit", { "-o", "a", "--own", "b" }, 0,
             { "out:OWN:a\n", "out:OWN:b\n", "out:ARGS:@/bin/testhost\n" }, multi);
-        row("lone double dash", "args", { "--", "w" }, 0, { "!out:OWN:", "out:ARGS:@/bin/testhost|--|w\n" }, multi);
+        row("lone double dash", "quit", { "--", "w" }, 0, { "!out:OWN:", "out:ARGS:@/bin/testhost|--|w\n" }, multi);
 
         // Bad values of the built-in options.
         const QString noStart = "!out:service start with pid";
@@ -244,16 +225,19 @@ private slots:
         QVERIFY(host.startReady(process, { "-kb", "-kb" }));
         QByteArray noise("\x01\x02\x7f\x1b[A\xff\xfe\xc3(\x00\r\r", 13);
         process.write(noise + QByteArray(200, 'x') + "\n"); // the reader takes one key per tick
-        process.write("LG2\nping\nlc7\nlx3\nlg10\nln\nln12\nlt\nh\n");
+        process.write("LG2\nping\nlc7\nlx3\nlg10\nlgx\nln\nln4294967297\nln5\nld\nLS\nlt\nh\n");
         process.closeWriteChannel(); // the end of input must not spin or end the program
         // lc7 silenced the console; the log file has every reply.
         QTRY_VERIFY_WITH_TIMEOUT(host.readFile(host.logFile()).contains("known commands:"), 10000);
         QCOMPARE(process.state(), QProcess::Running);
         QVERIFY(HostFixture::endBySignal(process, SIGINT));
-        // pong: the host's own command beside the built-in ones; lx3 and lg10 change nothing.
+        // pong: the host's own command beside the built-in ones; lx3, lg10 and lgx change nothing; a
+        // size must fit an int, and ln5 is no level command.
         host.verifyLeft({ "log:Setting up global loglevel to INFO", "log:pong",
                           "log:Setting up console loglevel to DISABLED", "!log:Setting up", "log:Invalid length ''",
-                          "log:Set minimum name size to '12' characters", "log:Enabled logging of thread ids",
+                          "log:Invalid length '4294967297'", "log:Set minimum name size to '5' characters",
+                          "log:Enabled dotting of logger name", "log:Enabled separators for logger name",
+                          "log:Enabled logging of thread ids",
                           "log:\tlg<number> - sets the global loglevel to <number>" },
                         {});
     }
@@ -331,9 +315,8 @@ private slots:
     void setupFileLayout()
     {
         HostFixture host(QStringLiteral("Kor.Recorder"));
-        host.env().remove("TESTHOST_LOGDIR");
-        host.env().insert("TESTHOST_MODE", "quit");
-        host.setUp({ setupXml("<logdir>@/logs</logdir><datadir>@/data</datadir><kordata> @/kordata </kordata>") });
+        host.setUp({ "-TESTHOST_LOGDIR", "TESTHOST_MODE=quit",
+                     setupXml("<logdir>@/logs</logdir><datadir>@/data</datadir><kordata> @/kordata </kordata>") });
         QByteArray output;
         QCOMPARE(host.run({}, &output), 0);
         const QByteArray log = host.readFile(host.path("logs/Recorder/Kor.Recorder.log"));
@@ -376,33 +359,24 @@ private slots:
         QVERIFY(!QFile::exists(host.path("bin/testhost.pid")));
     }
 
-    // Without a log folder the file is named relative to the folder the program
-    // started in, before the working directory changes to the executable's;
-    // the file and its history stay together there.
-    void logFileStaysInStartFolder()
-    {
-        Host host("quit");
-        host.env().remove("TESTHOST_LOGDIR");
-        for (int run = 0; run < 2; ++run)
-            QCOMPARE(host.run({}), 0);
-        QVERIFY(host.readFile(host.path("testhost.log")).contains("service end with pid"));
-        QVERIFY(!QFile::exists(host.path("bin/testhost.log")));
-        QCOMPARE(QDir(host.root()).entryList({ "testhost.*.log" }, QDir::Files).size(), 1);
-    }
-
     void historyLimits_data()
     {
+        QTest::addColumn<QString>("folder"); // of the log; empty: none is set
         QTest::addColumn<QByteArray>("settings");
         QTest::addColumn<QStringList>("history"); // this program's history files left
         QTest::addColumn<QByteArray>("line");
         const QStringList all{ "testhost.20240101-000000.log", "testhost.20240201-000000.log",
                                "testhost.20240301-000000.log", "testhost.20240305-140709.log" };
-        QTest::newRow("unlimited") << QByteArray() << all << QByteArray();
-        QTest::newRow("two files") << QByteArray("LogFileHistoryMaxFiles=2\n") << all.mid(2)
-                                   << QByteArray("History file " + QByteArray("%1") + "/testhost.20240201-000000.log deleted");
-        QTest::newRow("one megabyte") << QByteArray("LogFileHistoryMaxMegabytes=1\n") << all.mid(2)
+        QTest::newRow("unlimited") << "log/" << QByteArray() << all << QByteArray();
+        // The file is then named relative to the folder the program started in,
+        // before the working directory changes to the executable's; the
+        // history stays beside it.
+        QTest::newRow("no log folder") << "" << QByteArray() << all << QByteArray();
+        QTest::newRow("two files") << "log/" << QByteArray("LogFileHistoryMaxFiles=2\n") << all.mid(2)
+                                   << QByteArray("History file %1testhost.20240201-000000.log deleted");
+        QTest::newRow("one megabyte") << "log/" << QByteArray("LogFileHistoryMaxMegabytes=1\n") << all.mid(2)
                                       << QByteArray("the history keeps at most 1048576 bytes");
-        QTest::newRow("absurd") << QByteArray("LogFileHistoryMaxMegabytes=99999999999999\n") << all
+        QTest::newRow("absurd") << "log/" << QByteArray("LogFileHistoryMaxMegabytes=99999999999999\n") << all
                                 << QByteArray("LogFileHistoryMaxMegabytes '99999999999999' is no number");
     }
 
@@ -410,31 +384,35 @@ private slots:
     // files of other programs in the folder stay.
     void historyLimits()
     {
+        QFETCH(QString, folder);
         QFETCH(QByteArray, settings);
         QFETCH(QStringList, history);
         QFETCH(QByteArray, line);
         Host host("quit");
+        if (folder.isEmpty())
+            host.env().remove("TESTHOST_LOGDIR");
         host.writeFile("app.ini", "[Loglevel]\n" + settings);
         // Last changed when their names say: the history is ordered by that. The
         // live file of the run before is small, and named by its time only then.
         for (const QString name : { "testhost.20240101-000000", "testhost.20240201-000000", "testhost.20240301-000000",
                                     "other.20200101-000000", "testhost.old", "testhost.20240305-140709" }) {
             const bool live = name.endsWith("140709");
-            const QString path = live ? "log/testhost.log" : "log/" + name + ".log";
+            const QString path = folder + (live ? "testhost" : name) + ".log";
             host.writeFile(path, live ? QByteArray("earlier run\n") : QByteArray(600 * 1024, 'x'));
             const QDateTime changed = QDateTime::fromString(name.section('.', 1), "yyyyMMdd-HHmmss");
             QFile file(host.path(path));
             if (changed.isValid())
-                QVERIFY(file.open(QIODevice::ReadWrite) && file.setFileTime(changed, QFileDevice::FileModificationTime));
+                QVERIFY(file.open(QIODevice::ReadWrite)
+                        && file.setFileTime(changed, QFileDevice::FileModificationTime));
         }
         QCOMPARE(host.run({ "-i", host.path("app.ini") }), 0);
-        const QStringList left = QDir(host.path("log")).entryList({ "testhost.2*.log" }, QDir::Files, QDir::Name);
-        QCOMPARE(left, history);
-        QVERIFY(QFile::exists(host.path("log/other.20200101-000000.log")));
-        QVERIFY(QFile::exists(host.path("log/testhost.old.log")));
-        const QByteArray log = host.readFile(host.logFile());
-        if (!line.isEmpty())
-            QVERIFY2(log.contains(line.replace("%1", QFile::encodeName(host.path("log")))), log.constData());
+        QCOMPARE(QDir(host.path(folder)).entryList({ "testhost.2*.log" }, QDir::Files, QDir::Name), history);
+        QVERIFY(QFile::exists(host.path(folder + "other.20200101-000000.log")));
+        QVERIFY(QFile::exists(host.path(folder + "testhost.old.log")));
+        QVERIFY(!QFile::exists(host.path("bin/testhost.log")));
+        const QByteArray log = host.readFile(host.path(folder + "testhost.log"));
+        QVERIFY2(log.contains("service end with pid"), log.constData());
+        QVERIFY2(log.contains(line.replace("%1", QFile::encodeName(host.path(folder)))), log.constData());
         QCOMPARE(host.readFile(host.path("app.ini")).contains("History"), settings.contains("History"));
     }
 };
